@@ -1,0 +1,69 @@
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <stdexcept>
+
+#include "python/bindings.hpp"
+#include "python/numpy_image.hpp"
+
+namespace py = pybind11;
+
+namespace vexa::python {
+
+namespace {
+
+constexpr auto kRef = py::return_value_policy::reference_internal;
+
+Node* rootOf(MorphologicalTree& tree) {
+    return tree.rootId() == kNoNode ? nullptr : &tree.node(tree.rootId());
+}
+
+std::vector<Node*> allNodes(MorphologicalTree& tree) {
+    std::vector<Node*> nodes;
+    nodes.reserve(tree.numNodes());
+    for (NodeId id = 0; id < tree.numNodes(); ++id) nodes.push_back(&tree.node(id));
+    return nodes;
+}
+
+std::vector<Node*> nodesById(MorphologicalTree& tree, const std::vector<int32_t>& ids) {
+    std::vector<Node*> nodes;
+    nodes.reserve(ids.size());
+    for (int32_t id : ids) {
+        if (uint32_t(id) >= tree.numNodes()) throw std::out_of_range("map::at");
+        nodes.push_back(&tree.node(uint32_t(id)));
+    }
+    return nodes;
+}
+
+// Members shared by MaxTree and MinTree; only the per-pixel property's name differs.
+template <typename Tree>
+void defineTreeClass(py::class_<Tree, MorphologicalTree>& cls, const char* pixelMapName) {
+    cls.def(py::init([](py::array image, float radius) {
+           TreeImage pixels(image);
+           return new Tree(pixels.view(), radius);
+       }))
+        .def_property_readonly("root", &rootOf, kRef, "Ponteiro para o nó raiz da árvore.")
+        .def_property_readonly("nodes", &allNodes, kRef, kNodeListDoc)
+        .def_property_readonly("adjacency_radius", &MorphologicalTree::adjacencyRadius, kRadiusDoc);
+    bindTreeTensors(cls);
+    cls.def_property_readonly(pixelMapName, &MorphologicalTree::pixelToNodeId, kRadiusDoc)
+        .def("getNodesById", &nodesById, kRef, kNodeListDoc);
+    bindTreeRecords(cls);
+}
+
+}  // namespace
+
+void bindTrees(py::module_& m) {
+    py::class_<MorphologicalTree>(m, "MorphologicalTree")
+        .def(py::init([](py::object image, float radius, LevelComparator comparator) {
+            TreeImage pixels(image);
+            return new MorphologicalTree(pixels.view(), radius, comparator);
+        }));
+    MaxTreeClass maxTree(m, "MaxTree");
+    defineTreeClass(maxTree, "small_components");
+    MinTreeClass minTree(m, "MinTree");
+    defineTreeClass(minTree, "small_component");
+}
+
+}  // namespace vexa::python

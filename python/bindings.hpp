@@ -1,0 +1,33 @@
+#pragma once
+#include <pybind11/pybind11.h>
+
+#include "core/max_tree.hpp"
+#include "core/min_tree.hpp"
+#include "core/node.hpp"
+
+// Registration steps of the _vexa module, called in this order by the module
+// initialisation. Each lives in its own file.
+namespace vexa::python {
+
+using NodeClass = pybind11::class_<Node>;
+using MaxTreeClass = pybind11::class_<MaxTree, MorphologicalTree>;
+using MinTreeClass = pybind11::class_<MinTree, MorphologicalTree>;
+
+void bindNode(pybind11::module_& m);
+void bindTrees(pybind11::module_& m);
+void bindAttributes(pybind11::module_& m);
+void bindPartitionTree(pybind11::module_& m);  // DissimilarityType, then BPT
+void bindNodeBpt(pybind11::module_& m);
+
+// Members that other files add to classes registered above.
+void bindNodeRecords(NodeClass& cls);
+void bindTreeRecords(MaxTreeClass& cls);
+void bindTreeRecords(MinTreeClass& cls);
+void bindTreeTensors(MaxTreeClass& cls);
+void bindTreeTensors(MinTreeClass& cls);
+
+// Docstrings shared by several members.
+inline constexpr const char* kRadiusDoc = "Raio de vizinhança utilizado na construção da árvore.";
+inline constexpr const char* kNodeListDoc = "Lista de ponteiros para os nós da árvore.";
+
+}  // namespace vexa::python

@@ -1,0 +1,20 @@
+#include <pybind11/pybind11.h>
+
+#include "python/bindings.hpp"
+
+namespace py = pybind11;
+
+PYBIND11_MODULE(_vexa, m) {
+    // Tensors cross into Python through torch's own bridge, which needs the
+    // torch module initialised first.
+    py::module_::import("torch");
+
+    m.doc() =
+        "Biblioteca para geração de árvores morfológicas, extração de atributos e aplicação de "
+        "filtros em imagens.";
+    vexa::python::bindNode(m);
+    vexa::python::bindTrees(m);
+    vexa::python::bindAttributes(m);
+    vexa::python::bindPartitionTree(m);
+    vexa::python::bindNodeBpt(m);
+}
