@@ -220,6 +220,15 @@ int32_t MorphologicalTree::residue(NodeId id) const {
     return p == kNoNode ? int32_t(levels_[id]) : int32_t(levels_[id]) - int32_t(levels_[p]);
 }
 
+std::vector<NodeId> MorphologicalTree::parentlessAtConstruction() const {
+    std::vector<bool> isChild(numNodes(), false);
+    for (NodeId c : childIds_) isChild[c] = true;
+    std::vector<NodeId> result;
+    for (NodeId id = 0; id < numNodes(); ++id)
+        if (!isChild[id]) result.push_back(id);
+    return result;
+}
+
 namespace {
 
 // Subtree of id through the children lists as built (always acyclic).

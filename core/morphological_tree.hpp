@@ -61,8 +61,17 @@ public:
     uint8_t level(NodeId id) const { return levels_[id]; }
     NodeId parent(NodeId id) const { return parents_[id]; }
     // Re-points a parent link (kNoNode for none); children lists keep their
-    // built content.
-    void setParent(NodeId id, NodeId parent) { parents_[id] = parent; }
+    // built content. Links written this way may form cycles.
+    void setParent(NodeId id, NodeId parent) {
+        parents_[id] = parent;
+        parentLinksRewritten_ = true;
+    }
+    // False while every parent link is the one construction made: then links
+    // agree with the children lists and always point to a smaller id.
+    bool parentLinksRewritten() const { return parentLinksRewritten_; }
+    // Nodes that construction made without a parent, in ascending id: the
+    // root alone, or every node when the adjacency is empty.
+    std::vector<NodeId> parentlessAtConstruction() const;
     Span<NodeId> children(NodeId id) const {
         return {childIds_.data() + childOffsets_[id], size_t(childOffsets_[id + 1] - childOffsets_[id])};
     }
@@ -101,6 +110,7 @@ private:
     uint32_t numCols_ = 0;
     float adjacencyRadius_;
     NodeId rootId_ = kNoNode;
+    bool parentLinksRewritten_ = false;
     std::array<uint8_t, 256> levelRank_{};
 
     std::vector<uint8_t> levels_;

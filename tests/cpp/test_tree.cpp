@@ -202,3 +202,14 @@ TEST(ImageSize, RefusesWhatThirtyTwoBitsCannotIndex) {
     EXPECT_THROW(checkImageSize(1ull << 32, 1), std::runtime_error);
     EXPECT_NO_THROW(checkImageSize(0, 1ull << 31));
 }
+
+TEST(MaxTree, ParentlessAtConstructionSurvivesParentWrites) {
+    const std::vector<uint8_t> img = {4, 9, 4, 1};
+    MaxTree forest(view(img, 2, 2), 0.5f);
+    EXPECT_EQ(forest.parentlessAtConstruction(), (std::vector<NodeId>{0, 1, 2, 3}));
+    MaxTree tree(view(img, 2, 2), 1.0f);
+    EXPECT_FALSE(tree.parentLinksRewritten());
+    tree.setParent(1, kNoNode);
+    EXPECT_TRUE(tree.parentLinksRewritten());
+    EXPECT_EQ(tree.parentlessAtConstruction(), (std::vector<NodeId>{0}));
+}
