@@ -6,26 +6,13 @@
 #include <numeric>
 
 #include "core/adjacency.hpp"
+#include "core/component_forest.hpp"
+#include "core/huge_pages.hpp"
 #include "core/node.hpp"
 
 namespace vexa {
 
 namespace {
-
-constexpr uint32_t kUnseen = 0xFFFFFFFFu;
-
-// Root of q's union-find set, compressing the path behind it (iteratively:
-// paths can be as long as the image).
-inline uint32_t findRoot(std::vector<uint32_t>& unionRoot, uint32_t q) {
-    uint32_t r = q;
-    while (unionRoot[r] != r) r = unionRoot[r];
-    while (unionRoot[q] != r) {
-        const uint32_t next = unionRoot[q];
-        unionRoot[q] = r;
-        q = next;
-    }
-    return r;
-}
 
 // Exclusive prefix sums in place: counts[i + 1] holds the count of i on entry,
 // counts[i] the start of i on return.
@@ -33,20 +20,6 @@ void countsToOffsets(std::vector<uint32_t>& offsets) {
     offsets[0] = 0;
     std::partial_sum(offsets.begin(), offsets.end(), offsets.begin());
 }
-
-// Fast row of a linear index: division by an invariant width through a
-// double reciprocal, corrected by one step either way.
-struct RowDivider {
-    uint32_t width;
-    double inverse;
-    explicit RowDivider(uint32_t w) : width(w), inverse(w ? 1.0 / w : 0.0) {}
-    uint32_t operator()(uint32_t p) const {
-        uint64_t q = uint64_t(double(p) * inverse);
-        if (q * width > p) --q;
-        else if ((q + 1) * width <= p) ++q;
-        return uint32_t(q);
-    }
-};
 
 }  // namespace
 
@@ -73,7 +46,6 @@ MorphologicalTree::~MorphologicalTree() {
 }
 
 void MorphologicalTree::build(const ImageView& image, LevelComparator comparator) {
-    const uint8_t* level = image.data;
     const uint32_t width = numCols_, height = numRows_;
     const uint32_t n = uint32_t(image.numPixels());
 
@@ -88,124 +60,86 @@ void MorphologicalTree::build(const ImageView& image, LevelComparator comparator
     cnpOffsets_.assign(1, 0);
     if (n == 0) return;
 
-    // Counting sort by level rank; a stable pass keeps ascending index within a level.
-    std::vector<uint32_t> order(n);
-    {
-        std::array<uint64_t, 257> start{};
-        for (uint32_t i = 0; i < n; ++i) ++start[levelRank_[level[i]] + 1];
-        std::partial_sum(start.begin(), start.end(), start.begin());
-        std::array<uint32_t, 256> next;
-        for (int lv = 0; lv < 256; ++lv) next[lv] = uint32_t(start[levelRank_[lv]]);
-        for (uint32_t i = 0; i < n; ++i) order[next[level[i]]++] = i;
-    }
-
-    // Union pass: each pixel becomes the root of every set it touches.
-    std::vector<uint32_t> parentPixel(n);
-    std::vector<uint32_t> unionRoot(n, kUnseen);
     const std::vector<Offset> offsets = adjacencyOffsets(adjacencyRadius_, width - 1, height - 1);
     const uint64_t fullSquare = (2 * uint64_t(width) - 1) * (2 * uint64_t(height) - 1) - 1;
-    const RowDivider rowOf(width);
-    auto unite = [&](uint32_t p, uint32_t q) {
-        if (unionRoot[q] == kUnseen) return;
-        const uint32_t r = findRoot(unionRoot, q);
-        if (r != p) {
-            parentPixel[r] = p;
-            unionRoot[r] = p;
-        }
-    };
-    if (!offsets.empty() && offsets.size() == fullSquare) {
-        // Every pixel is adjacent to every other, so all processed pixels form
-        // one set: joining the previous one is joining them all.
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t p = order[k];
-            parentPixel[p] = p;
-            unionRoot[p] = p;
-            if (k > 0) unite(p, order[k - 1]);
-        }
-    } else {
-        int32_t reachX = 0, reachY = 0;
-        std::vector<int64_t> steps;
-        steps.reserve(offsets.size());
-        for (const Offset& o : offsets) {
-            reachX = std::max(reachX, std::abs(o.dx));
-            reachY = std::max(reachY, std::abs(o.dy));
-            steps.push_back(int64_t(o.dy) * width + o.dx);
-        }
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t p = order[k];
-            parentPixel[p] = p;
-            unionRoot[p] = p;
-            const uint32_t y = rowOf(p), x = p - y * width;
-            const bool inner = x >= uint32_t(reachX) && uint64_t(x) + reachX < width &&
-                               y >= uint32_t(reachY) && uint64_t(y) + reachY < height;
-            if (inner) {
-                for (int64_t step : steps) unite(p, uint32_t(int64_t(p) + step));
-            } else {
-                forEachNeighbour(offsets, x, y, width, height, [&](uint32_t q) { unite(p, q); });
-            }
-        }
-    }
+    ComponentForest forest = offsets.empty()                  ? isolatedComponents(image, levelRank_)
+                             : offsets.size() == fullSquare   ? levelComponents(image, levelRank_)
+                                                              : floodComponents(image, levelRank_, offsets);
+    assignIds(image, forest);
+}
 
-    // Canonical parents, from the last processed pixel back; count the nodes.
-    size_t numNodes = 0;
-    for (uint32_t k = n; k-- > 0;) {
-        const uint32_t p = order[k];
-        const uint32_t q = parentPixel[p];
-        if (level[q] == level[parentPixel[q]]) parentPixel[p] = parentPixel[q];
-        if (parentPixel[p] == p || level[parentPixel[p]] != level[p]) ++numNodes;
-    }
+void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& forest) {
+    const uint8_t* level = image.data;
+    std::vector<uint32_t>& pixelNode = forest.componentOf;
+    const uint32_t n = uint32_t(pixelNode.size());
+    const size_t numNodes = forest.components.size();
 
-    // Nodes, numbered in reverse processing order of their canonical pixels.
+    // Ids follow the reverse processing order of each node's last processed
+    // pixel: ranks from the last processed down, within a rank by descending
+    // largest pixel index. A backward pixel scan meets the nodes of each rank
+    // in exactly that order; the same scan turns each pixel's component into
+    // its node id.
+    std::array<uint32_t, 256> nextIdOfRank{};
+    for (uint32_t r = 256, start = 0; r-- > 0;) {
+        nextIdOfRank[r] = start;
+        start += forest.componentsOfRank[r];
+    }
     levels_.resize(numNodes);
-    parents_.resize(numNodes);
-    nodeResidues_.resize(numNodes);
-    boxes_.resize(numNodes);
-    childOffsets_.assign(numNodes + 1, 0);
-    cnpOffsets_.assign(numNodes + 1, 0);
-    std::vector<uint32_t>& nodeOf = unionRoot;  // no longer needed as union-find
-    NodeId nextId = 0;
-    for (uint32_t k = n; k-- > 0;) {
-        const uint32_t p = order[k];
-        const uint32_t q = parentPixel[p];
-        const uint32_t row = rowOf(p), col = p - row * width;
-        NodeId id;
-        if (p == q || level[p] != level[q]) {
-            id = nextId++;
-            const NodeId parent = p == q ? kNoNode : nodeOf[q];
+    std::vector<NodeId> idOf(numNodes, kNoNode);
+    for (uint32_t p = n; p-- > 0;) {
+        NodeId& id = idOf[pixelNode[p]];
+        if (id == kNoNode) {
+            id = nextIdOfRank[levelRank_[level[p]]]++;
             levels_[id] = level[p];
-            parents_[id] = parent;
-            boxes_[id] = Box{row, col, row, col};
-            if (parent == kNoNode) {
-                nodeResidues_[id] = float(level[p]);
-                rootId_ = id;
-            } else {
-                nodeResidues_[id] = float(int32_t(level[p]) - int32_t(level[q]));
-                ++childOffsets_[parent + 1];
-            }
-        } else {
-            id = nodeOf[q];
-            Box& b = boxes_[id];
-            b.top = std::min(b.top, row);
-            b.left = std::min(b.left, col);
-            b.bottom = std::max(b.bottom, row);
-            b.right = std::max(b.right, col);
         }
-        nodeOf[p] = id;
-        ++cnpOffsets_[id + 1];
+        pixelNode[p] = id;
     }
 
-    // Compact pixels grouped by node, each group in reverse processing order.
+    parents_.resize(numNodes);
+    cnpOffsets_.assign(numNodes + 1, 0);
+    for (size_t c = 0; c < numNodes; ++c) {
+        const ComponentForest::Component& comp = forest.components[c];
+        parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[comp.parent];
+        cnpOffsets_[idOf[c] + 1] = comp.size;
+    }
+    std::vector<ComponentForest::Component>().swap(forest.components);
+    std::vector<NodeId>().swap(idOf);
+
+    nodeResidues_.resize(numNodes);
+    childOffsets_.assign(numNodes + 1, 0);
+    for (NodeId id = 0; id < numNodes; ++id) {
+        const NodeId parent = parents_[id];
+        if (parent == kNoNode) {
+            nodeResidues_[id] = float(levels_[id]);
+            rootId_ = id;  // the last one when the adjacency is empty
+        } else {
+            nodeResidues_[id] = float(int32_t(levels_[id]) - int32_t(levels_[parent]));
+            ++childOffsets_[parent + 1];
+        }
+    }
+
+    // Compact pixels grouped by node, each group by descending index, and
+    // the box of each node's compact pixels.
     countsToOffsets(cnpOffsets_);
-    cnpPixels_ = std::move(parentPixel);
+    reserveWithHugePages(cnpPixels_, n);
+    cnpPixels_.resize(n);
+    boxes_.assign(numNodes, Box{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0});
     {
         std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
-        for (uint32_t k = n; k-- > 0;) {
-            const uint32_t p = order[k];
-            cnpPixels_[cursor[nodeOf[p]]++] = p;
+        uint32_t p = n;
+        for (uint32_t row = numRows_; row-- > 0;) {
+            for (uint32_t col = numCols_; col-- > 0;) {
+                const NodeId id = pixelNode[--p];
+                cnpPixels_[cursor[id]++] = p;
+                Box& b = boxes_[id];
+                b.top = std::min(b.top, row);
+                b.left = std::min(b.left, col);
+                b.bottom = std::max(b.bottom, row);
+                b.right = std::max(b.right, col);
+            }
         }
     }
-    pixelToNodeId_ = std::move(nodeOf);
-    std::vector<uint32_t>().swap(order);
+    pixelToNodeId_ = std::move(pixelNode);
 
     // Children in ascending id.
     countsToOffsets(childOffsets_);

@@ -34,6 +34,7 @@ struct JacobianIndexCache {
 };
 
 class Node;
+struct ComponentForest;
 
 // Component tree of an 8-bit image, stored as flat arrays indexed by node id.
 //
@@ -105,6 +106,7 @@ public:
 
 private:
     void build(const ImageView& image, LevelComparator comparator);
+    void assignIds(const ImageView& image, ComponentForest& forest);
 
     uint32_t numRows_ = 0;
     uint32_t numCols_ = 0;
