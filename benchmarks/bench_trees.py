@@ -51,6 +51,11 @@ def memory_per_pixel(kind, image, radius):
     return peak / image.size, retained / image.size
 
 
+def node_count(tree):
+    pixel_map = tree.small_components if isinstance(tree, _vexa.MaxTree) else tree.small_component
+    return max(pixel_map) + 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sizes", type=int, nargs="+", default=[512, 2048, 4096])
@@ -68,14 +73,8 @@ def main():
             for kind in (_vexa.MaxTree, _vexa.MinTree):
                 for radius in (1.0, 1.5):
                     t = median_time(lambda: kind(image, radius), runs)
-                    nodes = len(kind(image, radius).levels) if hasattr(kind, "levels") else None
                     peak, kept = memory_per_pixel(kind, image, radius)
-                    if nodes is None:
-                        tree = kind(image, radius)
-                        nodes = sum(1 for _ in range(0))  # filled below without Node objects
-                        nodes = max(tree.small_components) + 1 if kind is _vexa.MaxTree \
-                            else max(tree.small_component) + 1
-                        del tree
+                    nodes = node_count(kind(image, radius))
                     print(f"{name + ' ' + str(size):>13} {base * 1e3:10.1f} {kind.__name__:>8} "
                           f"{radius:6.1f} {t * 1e3:9.1f} {t / base:9.2f} {nodes / image.size:8.3f} "
                           f"{peak:9.1f} {kept:9.1f}", flush=True)

@@ -50,6 +50,7 @@ void defineTreeClass(py::class_<Tree, MorphologicalTree>& cls, const char* pixel
     cls.def_property_readonly(pixelMapName, &MorphologicalTree::pixelToNodeId, kRadiusDoc)
         .def("getNodesById", &nodesById, kRef, kNodeListDoc);
     bindTreeRecords(cls);
+    bindTreeArrays(cls);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ void bindTrees(pybind11::module_& m);
 void bindAttributes(pybind11::module_& m);
 void bindPartitionTree(pybind11::module_& m);  // DissimilarityType, then BPT
 void bindNodeBpt(pybind11::module_& m);
+void bindTreeOps(pybind11::module_& m);  // tree sums over parent arrays
 
 // Members that other files add to classes registered above.
 void bindNodeRecords(NodeClass& cls);
@@ -25,6 +26,8 @@ void bindTreeRecords(MaxTreeClass& cls);
 void bindTreeRecords(MinTreeClass& cls);
 void bindTreeTensors(MaxTreeClass& cls);
 void bindTreeTensors(MinTreeClass& cls);
+void bindTreeArrays(MaxTreeClass& cls);
+void bindTreeArrays(MinTreeClass& cls);
 
 // Docstrings shared by several members.
 inline constexpr const char* kRadiusDoc = "Raio de vizinhança utilizado na construção da árvore.";

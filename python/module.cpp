@@ -17,4 +17,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindAttributes(m);
     vexa::python::bindPartitionTree(m);
     vexa::python::bindNodeBpt(m);
+    vexa::python::bindTreeOps(m);
 }

@@ -1,0 +1,23 @@
+#include "tensors/tree_arrays.hpp"
+
+#include <ATen/ATen.h>
+
+namespace vexa::tensors {
+
+at::Tensor parentIds(const MorphologicalTree& tree) {
+    const std::vector<NodeId>& parents = tree.parents();
+    at::Tensor out = at::empty({int64_t(parents.size())}, at::kLong);
+    int64_t* ids = out.data_ptr<int64_t>();
+    for (size_t i = 0; i < parents.size(); ++i) ids[i] = parents[i] == kNoNode ? -1 : int64_t(parents[i]);
+    return out;
+}
+
+at::Tensor pixelNodeIds(const MorphologicalTree& tree) {
+    const std::vector<uint32_t>& owner = tree.pixelToNodeId();
+    at::Tensor out = at::empty({int64_t(tree.numRows()), int64_t(tree.numCols())}, at::kLong);
+    int64_t* ids = out.data_ptr<int64_t>();
+    for (size_t i = 0; i < owner.size(); ++i) ids[i] = owner[i];
+    return out;
+}
+
+}  // namespace vexa::tensors
