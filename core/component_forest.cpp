@@ -1,7 +1,9 @@
 #include "core/component_forest.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <numeric>
+#include <thread>
 
 #include "core/huge_pages.hpp"
 
@@ -63,17 +65,15 @@ private:
     uint64_t nonEmpty_[4] = {0, 0, 0, 0};
 };
 
-}  // namespace
-
-ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
-                                const std::vector<Offset>& offsets) {
+// Floods one band of rows as an image of its own, appending its components
+// (numbered from comps.size()) and writing componentOf for its pixels.
+void floodBand(const ImageView& image, const LevelRanks& rank, const std::vector<Offset>& offsets,
+               uint32_t* componentOf, std::vector<Component>& comps, std::vector<uint8_t>& ranks) {
     const uint32_t width = image.numCols, height = image.numRows;
     const uint8_t* level = image.data;
     const uint64_t n = image.numPixels();
-    ComponentForest forest;
-    forest.componentOf = hugeVector<uint32_t>(n);
-    std::vector<Component>& comps = forest.components;
-    reserveWithHugePages(comps, n / 2 + n / 8 + 16);
+    reserveWithHugePages(comps, comps.size() + n / 2 + n / 8 + 16);
+    reserveWithHugePages(ranks, ranks.size() + n / 2 + n / 8 + 16);
     // Rank of every pixel, with kReached set once the pixel has been queued:
     // one load answers both questions about a neighbour.
     constexpr uint16_t kReached = 0x100;
@@ -93,9 +93,9 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
     const RowDivider rowOf(width);
     auto open = [&](uint8_t r) {
         comps.push_back(Component{kNone, 0});
+        ranks.push_back(r);
         stack.push_back(uint32_t(comps.size() - 1));
         stackRanks.push_back(r);
-        ++forest.componentsOfRank[r];
     };
     // Closes every open component of rank below r; the next one down (made
     // at rank r when missing) becomes its parent.
@@ -149,7 +149,7 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
         }
         // cur is a compact pixel of the innermost open component.
         const uint32_t c = stack.back();
-        forest.componentOf[cur] = c;
+        componentOf[cur] = c;
         ++comps[c].size;
 
         const int next = queue.lowest();
@@ -164,6 +164,109 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
         const uint32_t c = stack.back();
         stack.pop_back();
         comps[c].parent = stack.back();
+    }
+}
+
+// Joins the trees of two components that an adjacency connects: for every
+// rank from the larger of theirs up, their components at that rank become
+// one. The two ancestor chains are merged like sorted lists: same-rank
+// components are fused through aliases, others re-linked so that every
+// parent keeps a strictly larger rank.
+void mergeTrees(ComponentForest& forest, uint32_t x, uint32_t y) {
+    std::vector<Component>& comps = forest.components;
+    const std::vector<uint8_t>& ranks = forest.ranks;
+    auto parentOf = [&](uint32_t c) {
+        const uint32_t p = comps[c].parent;
+        return p == kNone ? kNone : forest.live(p);
+    };
+    x = forest.live(x);
+    y = forest.live(y);
+    while (x != kNone && x != y) {
+        if (ranks[x] > ranks[y]) std::swap(x, y);
+        const uint32_t above = parentOf(x);
+        if (ranks[x] == ranks[y]) {
+            forest.alias[x] = y;  // x's children now reach y
+            comps[y].size += comps[x].size;
+        } else if (above == kNone || ranks[above] > ranks[y]) {
+            comps[x].parent = y;  // y fits between x and its old parent
+        }
+        x = above;  // what remains of x's chain still has to join y's
+    }
+}
+
+}  // namespace
+
+uint64_t twoBandThreshold = uint64_t(1) << 20;
+
+uint32_t ComponentForest::live(uint32_t c) {
+    if (alias.empty()) return c;
+    uint32_t root = c;
+    while (alias[root] != root) root = alias[root];
+    while (alias[c] != root) {
+        const uint32_t next = alias[c];
+        alias[c] = root;
+        c = next;
+    }
+    return root;
+}
+
+ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
+                                const std::vector<Offset>& offsets) {
+    ComponentForest forest;
+    forest.componentOf = hugeVector<uint32_t>(image.numPixels());
+    int32_t reachY = 0;
+    for (const Offset& o : offsets) reachY = std::max(reachY, std::abs(o.dy));
+
+    const bool twoBands = image.numPixels() >= twoBandThreshold && std::thread::hardware_concurrency() > 1 &&
+                          image.numRows >= 4 * uint32_t(reachY) + 4;
+    if (!twoBands) {
+        floodBand(image, rank, offsets, forest.componentOf.data(), forest.components, forest.ranks);
+        return forest;
+    }
+    const uint32_t width = image.numCols, seam = image.numRows / 2;
+    const ImageView top{image.data, seam, width};
+    const ImageView bottom{image.data + uint64_t(seam) * width, image.numRows - seam, width};
+    uint32_t* bottomOf = forest.componentOf.data() + uint64_t(seam) * width;
+    std::vector<Component> bottomComps;
+    std::vector<uint8_t> bottomRanks;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            floodBand(bottom, rank, offsets, bottomOf, bottomComps, bottomRanks);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        floodBand(top, rank, offsets, forest.componentOf.data(), forest.components, forest.ranks);
+    } catch (...) {
+        worker.join();
+        throw;
+    }
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+
+    // Number the bottom band's components after the top band's.
+    const uint32_t shift = uint32_t(forest.components.size());
+    for (Component& c : bottomComps)
+        forest.components.push_back(Component{c.parent == kNone ? kNone : c.parent + shift, c.size});
+    forest.ranks.insert(forest.ranks.end(), bottomRanks.begin(), bottomRanks.end());
+    std::vector<Component>().swap(bottomComps);
+    for (uint64_t p = 0, count = bottom.numPixels(); p < count; ++p) bottomOf[p] += shift;
+
+    // Merge along the seam: every adjacent pair with one pixel on each side.
+    forest.alias.resize(forest.components.size());
+    std::iota(forest.alias.begin(), forest.alias.end(), 0u);
+    for (const Offset& o : offsets) {
+        if (o.dy <= 0) continue;  // each crossing pair once, from its upper pixel
+        for (uint32_t y = seam - uint32_t(o.dy); y < seam; ++y) {
+            for (uint32_t x = 0; x < width; ++x) {
+                const int64_t nx = int64_t(x) + o.dx;
+                if (nx < 0 || nx >= width) continue;
+                const uint64_t p = uint64_t(y) * width + x, q = uint64_t(y + o.dy) * width + nx;
+                mergeTrees(forest, forest.componentOf[p], forest.componentOf[q]);
+            }
+        }
     }
     return forest;
 }
@@ -180,7 +283,7 @@ ComponentForest levelComponents(const ImageView& image, const LevelRanks& rank) 
         if (!forest.components.empty()) forest.components.back().parent = uint32_t(forest.components.size());
         compOfRank[r] = uint32_t(forest.components.size());
         forest.components.push_back(Component{kNone, 0});
-        forest.componentsOfRank[r] = 1;
+        forest.ranks.push_back(uint8_t(r));
     }
     forest.componentOf.resize(n);
     for (uint32_t p = 0; p < n; ++p) {
@@ -194,7 +297,8 @@ ComponentForest levelComponents(const ImageView& image, const LevelRanks& rank) 
 ComponentForest isolatedComponents(const ImageView& image, const LevelRanks& rank) {
     const uint32_t n = uint32_t(image.numPixels());
     ComponentForest forest;
-    for (uint32_t p = 0; p < n; ++p) ++forest.componentsOfRank[rank[image.data[p]]];
+    forest.ranks.resize(n);
+    for (uint32_t p = 0; p < n; ++p) forest.ranks[p] = rank[image.data[p]];
     forest.components.assign(n, Component{kNone, 1});
     forest.componentOf.resize(n);
     std::iota(forest.componentOf.begin(), forest.componentOf.end(), 0u);

@@ -9,30 +9,39 @@
 
 namespace vexa {
 
-// The components of a component tree before they get their final ids:
-// components in order of discovery, each with its parent component and the
-// number of its compact pixels. Kept this small on purpose: a noise image
-// has about one component for every two pixels.
-struct ComponentForest {
-    static constexpr uint32_t kNone = 0xFFFFFFFFu;
-    struct Component {
-        uint32_t parent;
-        uint32_t size;
-    };
-    std::vector<Component> components;
-    std::array<uint32_t, 256> componentsOfRank{};  // how many components each rank has
-    std::vector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
-};
-
 // rank[level] is the position of the level in the processing order: pixels
 // of lower rank are processed first and lie deeper in the tree.
 using LevelRanks = std::array<uint8_t, 256>;
 
-// Components of a connected adjacency, by flooding from pixel 0 with a
-// hierarchical queue of 256 buckets: linear in pixels times offsets, and each
-// step touches pixels near the previous one.
+// The components of a component tree before they get their final ids,
+// indexed by a provisional component number. Kept small on purpose: a noise
+// image has about one component for every two pixels.
+struct ComponentForest {
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;
+    struct Component {
+        uint32_t parent;  // provisional number of the parent, kNone for a root
+        uint32_t size;    // compact pixels
+    };
+    std::vector<Component> components;
+    std::vector<uint8_t> ranks;         // rank of each component's level
+    std::vector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
+    // Components fused into another one of the same rank point to it here
+    // (a union-find forest); empty when nothing was fused.
+    std::vector<uint32_t> alias;
+
+    // The component that c was fused into, following and compressing aliases.
+    uint32_t live(uint32_t c);
+    bool isLive(uint32_t c) const { return alias.empty() || alias[c] == c; }
+};
+
+// Components of a connected adjacency, by flooding with a hierarchical queue
+// of 256 buckets: linear in pixels times offsets, and each step touches
+// pixels near the previous one. Large images are flooded as two bands on two
+// threads, whose trees are then merged along the seam.
 ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
                                 const std::vector<Offset>& offsets);
+// Images of at least this many pixels are flooded as two bands (tests lower it).
+extern uint64_t twoBandThreshold;
 
 // Every pixel adjacent to every other: one component per level present.
 ComponentForest levelComponents(const ImageView& image, const LevelRanks& rank);

@@ -72,7 +72,7 @@ void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& fores
     const uint8_t* level = image.data;
     std::vector<uint32_t>& pixelNode = forest.componentOf;
     const uint32_t n = uint32_t(pixelNode.size());
-    const size_t numNodes = forest.components.size();
+    const size_t numComponents = forest.components.size();
 
     // Ids follow the reverse processing order of each node's last processed
     // pixel: ranks from the last processed down, within a rank by descending
@@ -80,26 +80,39 @@ void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& fores
     // in exactly that order; the same scan turns each pixel's component into
     // its node id.
     std::array<uint32_t, 256> nextIdOfRank{};
+    std::array<uint32_t, 256> liveOfRank{};
+    size_t numNodes = 0;
+    for (size_t c = 0; c < forest.components.size(); ++c) {
+        if (!forest.isLive(uint32_t(c))) continue;
+        ++liveOfRank[forest.ranks[c]];
+        ++numNodes;
+    }
     for (uint32_t r = 256, start = 0; r-- > 0;) {
         nextIdOfRank[r] = start;
-        start += forest.componentsOfRank[r];
+        start += liveOfRank[r];
     }
     levels_.resize(numNodes);
-    std::vector<NodeId> idOf(numNodes, kNoNode);
+    std::vector<NodeId> idOf(numComponents, kNoNode);
     for (uint32_t p = n; p-- > 0;) {
         NodeId& id = idOf[pixelNode[p]];
         if (id == kNoNode) {
-            id = nextIdOfRank[levelRank_[level[p]]]++;
-            levels_[id] = level[p];
+            // A fused component takes the id of the one it was fused into.
+            NodeId& liveId = idOf[forest.live(pixelNode[p])];
+            if (liveId == kNoNode) {
+                liveId = nextIdOfRank[levelRank_[level[p]]]++;
+                levels_[liveId] = level[p];
+            }
+            id = liveId;
         }
         pixelNode[p] = id;
     }
 
     parents_.resize(numNodes);
     cnpOffsets_.assign(numNodes + 1, 0);
-    for (size_t c = 0; c < numNodes; ++c) {
+    for (size_t c = 0; c < numComponents; ++c) {
+        if (!forest.isLive(uint32_t(c))) continue;
         const ComponentForest::Component& comp = forest.components[c];
-        parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[comp.parent];
+        parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[forest.live(comp.parent)];
         cnpOffsets_[idOf[c] + 1] = comp.size;
     }
     std::vector<ComponentForest::Component>().swap(forest.components);

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "core/adjacency.hpp"
+#include "core/component_forest.hpp"
 #include "core/max_tree.hpp"
 #include "core/min_tree.hpp"
 #include "core/node.hpp"
@@ -212,4 +213,38 @@ TEST(MaxTree, ParentlessAtConstructionSurvivesParentWrites) {
     tree.setParent(1, kNoNode);
     EXPECT_TRUE(tree.parentLinksRewritten());
     EXPECT_EQ(tree.parentlessAtConstruction(), (std::vector<NodeId>{0}));
+}
+
+// Large images are flooded as two bands merged along a seam; the tree must be
+// exactly the one of a single flood.
+TEST(MaxTree, TwoBandFloodEqualsSingleFlood) {
+    std::mt19937 rng(11);
+    const uint64_t saved = twoBandThreshold;
+    for (int round = 0; round < 60; ++round) {
+        const uint32_t rows = 8 + rng() % 20, cols = 1 + rng() % 20;
+        std::vector<uint8_t> img(rows * cols);
+        const int levels = 2 + rng() % 8;
+        for (auto& v : img) v = uint8_t(rng() % levels * 30);
+        const float radius = std::vector<float>{1.0f, 1.5f, 2.0f}[round % 3];
+        twoBandThreshold = uint64_t(1) << 40;
+        MaxTree single(view(img, rows, cols), radius);
+        MinTree singleMin(view(img, rows, cols), radius);
+        twoBandThreshold = 1;
+        MaxTree banded(view(img, rows, cols), radius);
+        MinTree bandedMin(view(img, rows, cols), radius);
+        twoBandThreshold = saved;
+        for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
+                            {&singleMin, &bandedMin}}) {
+            ASSERT_EQ(a->parents(), b->parents()) << round;
+            ASSERT_EQ(a->levels(), b->levels());
+            ASSERT_EQ(a->pixelToNodeId(), b->pixelToNodeId());
+            ASSERT_EQ(a->nodeResidues(), b->nodeResidues());
+            for (NodeId id = 0; id < a->numNodes(); ++id) {
+                ASSERT_EQ(toVector(a->cnps(id)), toVector(b->cnps(id)));
+                const Box &x = a->box(id), &y = b->box(id);
+                ASSERT_EQ(std::vector<uint32_t>({x.top, x.left, x.bottom, x.right}),
+                          std::vector<uint32_t>({y.top, y.left, y.bottom, y.right}));
+            }
+        }
+    }
 }
