@@ -18,18 +18,6 @@ uint64_t entryCount(uint64_t rows, uint64_t cols) {
 AttributeMatrix::AttributeMatrix(uint64_t numRows, uint64_t numCols)
     : numRows_(numRows), numCols_(numCols), values_(entryCount(numRows, numCols), 0.0) {}
 
-void AttributeMatrix::check(uint64_t row, uint64_t col) const {
-    if (row >= numRows_ || col >= numCols_) throw std::out_of_range("AttributeMatrix access out of range");
-}
-
-double& AttributeMatrix::at(uint64_t row, uint64_t col) {
-    check(row, col);
-    return values_[row * numCols_ + col];
-}
-
-double AttributeMatrix::at(uint64_t row, uint64_t col) const {
-    check(row, col);
-    return values_[row * numCols_ + col];
-}
+void AttributeMatrix::throwOutOfRange() { throw std::out_of_range("AttributeMatrix access out of range"); }
 
 }  // namespace vexa

@@ -19,8 +19,15 @@ public:
     AttributeMatrix(uint64_t numRows, uint64_t numCols);
 
     // Bounds-tested entry; throws std::out_of_range outside the table.
-    double& at(uint64_t row, uint64_t col);
-    double at(uint64_t row, uint64_t col) const;
+    // Inline: the processors make every access through it.
+    double& at(uint64_t row, uint64_t col) {
+        check(row, col);
+        return values_[row * numCols_ + col];
+    }
+    double at(uint64_t row, uint64_t col) const {
+        check(row, col);
+        return values_[row * numCols_ + col];
+    }
 
     uint64_t numRows() const { return numRows_; }
     uint64_t numCols() const { return numCols_; }
@@ -28,7 +35,10 @@ public:
     const double* data() const { return values_.data(); }
 
 private:
-    void check(uint64_t row, uint64_t col) const;
+    void check(uint64_t row, uint64_t col) const {
+        if (row >= numRows_ || col >= numCols_) throwOutOfRange();
+    }
+    [[noreturn]] static void throwOutOfRange();
 
     uint64_t numRows_;
     uint64_t numCols_;

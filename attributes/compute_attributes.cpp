@@ -62,7 +62,20 @@ void computeAttributesBySweep(MorphologicalTree& tree, AttributeMatrix& m) {
     // order of the descent, row by row.
     for (NodeId id = 0; id < n; ++id)
         for (const auto& p : processors) p->preProcessing(tree, id, m);
+    // Parents lie anywhere in the table: ask for their row and box a few
+    // nodes ahead, so that the merges do not wait on memory one at a time.
+    constexpr NodeId kAhead = 16;
+    double* rows = m.data();
+    const uint64_t cols = m.numCols();
     for (NodeId id = n; id-- > 0;) {
+        if (id >= kAhead) {
+            const NodeId ahead = tree.parent(id - kAhead);
+            if (ahead != kNoNode) {
+                __builtin_prefetch(&tree.box(ahead), 1);
+                __builtin_prefetch(rows + ahead * cols, 1);
+                __builtin_prefetch(rows + ahead * cols + 1, 1);
+            }
+        }
         for (const auto& p : processors) p->postProcessing(tree, id, m);
         finishChild(tree, processors, id, m);
     }
