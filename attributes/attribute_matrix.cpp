@@ -16,7 +16,12 @@ uint64_t entryCount(uint64_t rows, uint64_t cols) {
 }  // namespace
 
 AttributeMatrix::AttributeMatrix(uint64_t numRows, uint64_t numCols)
-    : numRows_(numRows), numCols_(numCols), values_(entryCount(numRows, numCols), 0.0) {}
+    : numRows_(numRows), numCols_(numCols), owned_(entryCount(numRows, numCols), 0.0), values_(owned_.data()) {}
+
+AttributeMatrix::AttributeMatrix(double* zeros, uint64_t numRows, uint64_t numCols)
+    : numRows_(numRows), numCols_(numCols), values_(zeros) {
+    entryCount(numRows, numCols);
+}
 
 void AttributeMatrix::throwOutOfRange() { throw std::out_of_range("AttributeMatrix access out of range"); }
 

@@ -15,8 +15,13 @@ constexpr std::array<const char*, NUM_ATTRIBUTES> kAttributeNames = {"AREA", "VO
 // id. Sizes and positions are 64-bit so that no node count can wrap them.
 class AttributeMatrix {
 public:
-    // All entries start at 0.
+    // An owned table; all entries start at 0.
     AttributeMatrix(uint64_t numRows, uint64_t numCols);
+    // A table over numRows x numCols zeros that the caller owns and keeps alive,
+    // so that a result buffer can be filled in place instead of copied.
+    AttributeMatrix(double* zeros, uint64_t numRows, uint64_t numCols);
+    AttributeMatrix(const AttributeMatrix&) = delete;
+    AttributeMatrix& operator=(const AttributeMatrix&) = delete;
 
     // Bounds-tested entry; throws std::out_of_range outside the table.
     // Inline: the processors make every access through it.
@@ -31,8 +36,8 @@ public:
 
     uint64_t numRows() const { return numRows_; }
     uint64_t numCols() const { return numCols_; }
-    double* data() { return values_.data(); }
-    const double* data() const { return values_.data(); }
+    double* data() { return values_; }
+    const double* data() const { return values_; }
 
 private:
     void check(uint64_t row, uint64_t col) const {
@@ -42,7 +47,8 @@ private:
 
     uint64_t numRows_;
     uint64_t numCols_;
-    std::vector<double> values_;
+    std::vector<double> owned_;  // empty when the caller owns the entries
+    double* values_;
 };
 
 }  // namespace vexa

@@ -22,13 +22,13 @@ const std::vector<std::string>& AttributesPack::attributeNames() {
 }
 
 AttributesPack extractAttributes(MorphologicalTree& tree) {
-    AttributeMatrix matrix(tree.numNodes(), NUM_ATTRIBUTES);
+    // The table is filled in place in the storage of the tensor that the pack
+    // will own: nothing to copy afterwards, and no second table in memory.
+    at::Tensor data = at::zeros({int64_t(tree.numNodes()), int64_t(NUM_ATTRIBUTES)},
+                                at::TensorOptions().dtype(at::kDouble).device(at::kCPU));
+    AttributeMatrix matrix(data.data_ptr<double>(), tree.numNodes(), NUM_ATTRIBUTES);
     computeTreeAttributes(tree, matrix);
-    // Wrap the table where it lies, then copy it into storage the tensor owns:
-    // the matrix dies with this call.
-    const at::Tensor view = at::from_blob(matrix.data(), {int64_t(matrix.numRows()), int64_t(matrix.numCols())},
-                                          at::TensorOptions().dtype(at::kDouble).device(at::kCPU));
-    return AttributesPack(view.clone());
+    return AttributesPack(std::move(data));
 }
 
 }  // namespace vexa

@@ -29,10 +29,16 @@ Row row(const AttributeMatrix& m, NodeId id) {
     return r;
 }
 
-AttributeMatrix extract(MorphologicalTree& tree) {
+using Table = std::vector<Row>;
+
+const Row& row(const Table& table, NodeId id) { return table.at(id); }
+
+Table extract(MorphologicalTree& tree) {
     AttributeMatrix m(tree.numNodes(), NUM_ATTRIBUTES);
     computeTreeAttributes(tree, m);
-    return m;
+    Table table;
+    for (NodeId id = 0; id < tree.numNodes(); ++id) table.push_back(row(m, id));
+    return table;
 }
 
 std::array<uint32_t, 4> boxOf(const MorphologicalTree& tree, NodeId id) {
@@ -70,6 +76,12 @@ TEST(AttributeMatrix, StartsAtZeroAndTestsBounds) {
         EXPECT_STREQ(e.what(), "AttributeMatrix access out of range");
     }
     EXPECT_EQ(AttributeMatrix(0, 5).numRows(), 0u);
+    // Over entries the caller owns.
+    double zeros[10] = {};
+    AttributeMatrix borrowed(zeros, 2, 5);
+    borrowed.at(1, 2) = 4;
+    EXPECT_EQ(zeros[7], 4);
+    EXPECT_THROW(borrowed.at(2, 0), std::out_of_range);
     // An entry count that 64 bits cannot hold is refused, never wrapped.
     EXPECT_THROW(AttributeMatrix(uint64_t(1) << 62, 5), std::bad_alloc);
 }
@@ -91,7 +103,7 @@ TEST(Attributes, WorkedExampleMaxTree) {
     MaxTree tree(view(img, 1, 3), 1.0f);
     EXPECT_EQ(boxOf(tree, 0), (std::array<uint32_t, 4>{0, 0, 0, 0}));
     EXPECT_EQ(boxOf(tree, 1), (std::array<uint32_t, 4>{0, 2, 0, 2}));
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 0), (Row{3, 9, 1, 3, 1}));
     EXPECT_EQ(row(m, 1), (Row{2, 8, 1, 2, 1}));
     EXPECT_EQ(row(m, 2), (Row{1, 5, 1, 1, 1}));
@@ -103,7 +115,7 @@ TEST(Attributes, WorkedExampleMaxTree) {
 TEST(Attributes, WorkedExampleMinTree) {
     const std::vector<uint8_t> img = {1, 5, 3};
     MinTree tree(view(img, 1, 3), 1.0f);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 0), (Row{3, 9, 1, 3, 1}));
     EXPECT_EQ(row(m, 1), (Row{1, 3, 1, 1, 1}));
     EXPECT_EQ(row(m, 2), (Row{1, 1, 1, 1, 1}));
@@ -113,7 +125,7 @@ TEST(Attributes, LeafTouchingAtACorner) {
     const std::vector<uint8_t> img = {9, 0, 0, 9};
     MaxTree tree(view(img, 2, 2), 1.5f);
     ASSERT_EQ(tree.numNodes(), 2u);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 0), (Row{4, 18, 2, 2, 1}));
     EXPECT_EQ(row(m, 1), (Row{2, 18, 2, 2, 0.5}));
 }
@@ -121,7 +133,7 @@ TEST(Attributes, LeafTouchingAtACorner) {
 TEST(Attributes, ConstantImage) {
     const std::vector<uint8_t> img(3 * 7, 40);
     MinTree tree(view(img, 3, 7), 1.0f);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 0), (Row{21, 840, 3, 7, 1}));
 }
 
@@ -129,7 +141,7 @@ TEST(Attributes, EmptyAdjacencyFillsEveryPixelsRow) {
     const std::vector<uint8_t> img = {4, 0, 250, 4, 4, 17};
     MaxTree tree(view(img, 2, 3), 0.5f);
     ASSERT_EQ(tree.numNodes(), 6u);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     for (NodeId id = 0; id < 6; ++id) EXPECT_EQ(row(m, id), (Row{1, double(tree.level(id)), 1, 1, 1})) << id;
     // The same through the descent from every parentless node.
     tree.setParent(0, kNoNode);
@@ -160,7 +172,7 @@ TEST(Attributes, ClearedParentLink) {
     const std::vector<uint8_t> img = {1, 5, 3};
     MaxTree tree(view(img, 1, 3), 1.0f);
     tree.setParent(2, kNoNode);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 2), (Row{1, 5, 1, 1, 1}));
     EXPECT_EQ(row(m, 1), (Row{1, 3, 1, 1, 1}));
     EXPECT_EQ(row(m, 0), (Row{2, 4, 1, 3, 2.0 / 3.0}));
@@ -174,7 +186,7 @@ TEST(Attributes, LinkToANodeVisitedLater) {
     const std::vector<uint8_t> img = {1, 5, 3};
     MinTree tree(view(img, 1, 3), 1.0f);  // root 0 (level 5), children 1 (level 3), 2 (level 1)
     tree.setParent(1, 2);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 1), (Row{1, 3, 1, 1, 1}));
     EXPECT_EQ(row(m, 2), (Row{1, 1, 1, 3, 1.0 / 3.0}));
     EXPECT_EQ(row(m, 0), (Row{2, 6, 1, 3, 2.0 / 3.0}));
@@ -185,7 +197,7 @@ TEST(Attributes, SelfLinksAndCyclesEndAndStayFinite) {
     MaxTree tree(view(img, 1, 3), 1.0f);
     tree.setParent(2, 2);
     tree.setParent(0, 1);
-    const AttributeMatrix m = extract(tree);
+    const Table m = extract(tree);
     EXPECT_EQ(row(m, 2), (Row{2, 10, 1, 1, 1}));  // merged into itself once
     EXPECT_EQ(row(m, 1), (Row{1, 3, 1, 1, 1}));
     EXPECT_EQ(row(m, 0), (Row{2, 4, 1, 3, 2.0 / 3.0}));  // the start node merges nowhere
@@ -200,10 +212,10 @@ TEST(Attributes, SelfLinksAndCyclesEndAndStayFinite) {
             const NodeId id = rng() % n, target = rng() % (n + 1);
             t->setParent(id, target == n ? kNoNode : target);
         }
-        const AttributeMatrix a = extract(*t);
+        const Table a = extract(*t);
         for (NodeId id = 0; id < n; ++id) {
             for (double v : row(a, id)) EXPECT_TRUE(std::isfinite(v) && v >= 0);
-            EXPECT_GE(a.at(id, AREA), 1.0);
+            EXPECT_GE(row(a, id)[AREA], 1.0);
         }
     }
 }
@@ -218,7 +230,7 @@ TEST_P(RandomAttributes, MatchTheComponentsPixels) {
         std::vector<uint8_t> img;
         uint32_t rows, cols;
         auto tree = randomTree(rng, isMax, radius, img, rows, cols);
-        const AttributeMatrix m = extract(*tree);
+        const Table m = extract(*tree);
         for (NodeId id = 0; id < tree->numNodes(); ++id) {
             const std::vector<uint32_t> cc = tree->pixelsOfCC(id);
             double volume = 0;
@@ -233,12 +245,12 @@ TEST_P(RandomAttributes, MatchTheComponentsPixels) {
             const double height = bottom + 1 - top, width = right + 1 - left;
             EXPECT_EQ(row(m, id), (Row{double(cc.size()), volume, height, width, cc.size() / (height * width)}));
             EXPECT_EQ(boxOf(*tree, id), (std::array<uint32_t, 4>{top, left, bottom, right}));
-            if (tree->parent(id) != kNoNode) EXPECT_GE(m.at(tree->parent(id), AREA), m.at(id, AREA));
+            if (tree->parent(id) != kNoNode) EXPECT_GE(row(m, tree->parent(id))[AREA], row(m, id)[AREA]);
         }
         // A second extraction changes no box and gives the same table.
         std::vector<std::array<uint32_t, 4>> boxes;
         for (NodeId id = 0; id < tree->numNodes(); ++id) boxes.push_back(boxOf(*tree, id));
-        const AttributeMatrix again = extract(*tree);
+        const Table again = extract(*tree);
         for (NodeId id = 0; id < tree->numNodes(); ++id) {
             EXPECT_EQ(row(again, id), row(m, id));
             EXPECT_EQ(boxOf(*tree, id), boxes[id]);
