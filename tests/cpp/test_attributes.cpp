@@ -112,31 +112,6 @@ TEST(Attributes, WorkedExampleMaxTree) {
     EXPECT_EQ(boxOf(tree, 2), (std::array<uint32_t, 4>{0, 1, 0, 1}));
 }
 
-TEST(Attributes, WorkedExampleMinTree) {
-    const std::vector<uint8_t> img = {1, 5, 3};
-    MinTree tree(view(img, 1, 3), 1.0f);
-    const Table m = extract(tree);
-    EXPECT_EQ(row(m, 0), (Row{3, 9, 1, 3, 1}));
-    EXPECT_EQ(row(m, 1), (Row{1, 3, 1, 1, 1}));
-    EXPECT_EQ(row(m, 2), (Row{1, 1, 1, 1, 1}));
-}
-
-TEST(Attributes, LeafTouchingAtACorner) {
-    const std::vector<uint8_t> img = {9, 0, 0, 9};
-    MaxTree tree(view(img, 2, 2), 1.5f);
-    ASSERT_EQ(tree.numNodes(), 2u);
-    const Table m = extract(tree);
-    EXPECT_EQ(row(m, 0), (Row{4, 18, 2, 2, 1}));
-    EXPECT_EQ(row(m, 1), (Row{2, 18, 2, 2, 0.5}));
-}
-
-TEST(Attributes, ConstantImage) {
-    const std::vector<uint8_t> img(3 * 7, 40);
-    MinTree tree(view(img, 3, 7), 1.0f);
-    const Table m = extract(tree);
-    EXPECT_EQ(row(m, 0), (Row{21, 840, 3, 7, 1}));
-}
-
 TEST(Attributes, EmptyAdjacencyFillsEveryPixelsRow) {
     const std::vector<uint8_t> img = {4, 0, 250, 4, 4, 17};
     MaxTree tree(view(img, 2, 3), 0.5f);
@@ -148,14 +123,6 @@ TEST(Attributes, EmptyAdjacencyFillsEveryPixelsRow) {
     AttributeMatrix again(6, NUM_ATTRIBUTES);
     computeTreeAttributes(tree, again);
     for (NodeId id = 0; id < 6; ++id) EXPECT_EQ(row(again, id), row(m, id));
-}
-
-TEST(Attributes, TreeWithoutNodes) {
-    const std::vector<uint8_t> img;
-    MaxTree tree(view(img, 0, 5), 1.0f);
-    AttributeMatrix m(tree.numNodes(), NUM_ATTRIBUTES);
-    EXPECT_NO_THROW(computeTreeAttributes(tree, m));
-    EXPECT_EQ(m.numRows(), 0u);
 }
 
 TEST(Attributes, NodeBeyondTheTableIsRefused) {
@@ -220,45 +187,9 @@ TEST(Attributes, SelfLinksAndCyclesEndAndStayFinite) {
     }
 }
 
-// Checks every row against the node's pixels, for both tree kinds.
+// The sweep over ids and the descent give the same table and boxes.
 class RandomAttributes : public ::testing::TestWithParam<std::tuple<bool, float>> {};
 
-TEST_P(RandomAttributes, MatchTheComponentsPixels) {
-    const auto [isMax, radius] = GetParam();
-    std::mt19937 rng(isMax * 1000 + int(radius * 10));
-    for (int round = 0; round < 25; ++round) {
-        std::vector<uint8_t> img;
-        uint32_t rows, cols;
-        auto tree = randomTree(rng, isMax, radius, img, rows, cols);
-        const Table m = extract(*tree);
-        for (NodeId id = 0; id < tree->numNodes(); ++id) {
-            const std::vector<uint32_t> cc = tree->pixelsOfCC(id);
-            double volume = 0;
-            uint32_t top = rows, left = cols, bottom = 0, right = 0;
-            for (uint32_t p : cc) {
-                volume += img[p];
-                top = std::min(top, p / cols);
-                bottom = std::max(bottom, p / cols);
-                left = std::min(left, p % cols);
-                right = std::max(right, p % cols);
-            }
-            const double height = bottom + 1 - top, width = right + 1 - left;
-            EXPECT_EQ(row(m, id), (Row{double(cc.size()), volume, height, width, cc.size() / (height * width)}));
-            EXPECT_EQ(boxOf(*tree, id), (std::array<uint32_t, 4>{top, left, bottom, right}));
-            if (tree->parent(id) != kNoNode) EXPECT_GE(row(m, tree->parent(id))[AREA], row(m, id)[AREA]);
-        }
-        // A second extraction changes no box and gives the same table.
-        std::vector<std::array<uint32_t, 4>> boxes;
-        for (NodeId id = 0; id < tree->numNodes(); ++id) boxes.push_back(boxOf(*tree, id));
-        const Table again = extract(*tree);
-        for (NodeId id = 0; id < tree->numNodes(); ++id) {
-            EXPECT_EQ(row(again, id), row(m, id));
-            EXPECT_EQ(boxOf(*tree, id), boxes[id]);
-        }
-    }
-}
-
-// The sweep over ids and the descent give the same table and boxes.
 TEST_P(RandomAttributes, SweepEqualsDescent) {
     const auto [isMax, radius] = GetParam();
     std::mt19937 rng(isMax * 77 + int(radius * 10));
@@ -298,34 +229,4 @@ TEST(NodeInfo, WorkedExampleAndKeyOrder) {
     EXPECT_EQ(info.at("PixelsOfCC"), NodeInfoValue(std::vector<uint32_t>{2, 1}));
     EXPECT_EQ(info.at("CNPs"), NodeInfoValue(std::vector<uint32_t>{2}));
     EXPECT_EQ(info.at("Area"), NodeInfoValue(std::in_place_index<2>, uint64_t(2)));
-}
-
-TEST(NodeInfo, ParentAndResidueFollowTheCurrentLink) {
-    const std::vector<uint8_t> img = {1, 5, 3};
-    MinTree tree(view(img, 1, 3), 1.0f);
-    EXPECT_EQ(nodeInfo(tree, 0).at("ParentId"), NodeInfoValue(std::in_place_index<0>, 0u));
-    EXPECT_EQ(nodeInfo(tree, 0).at("Residue"), NodeInfoValue(std::in_place_index<3>, 5));
-    EXPECT_EQ(nodeInfo(tree, 2).at("Residue"), NodeInfoValue(std::in_place_index<3>, -4));
-    tree.setParent(2, 1);
-    EXPECT_EQ(nodeInfo(tree, 2).at("ParentId"), NodeInfoValue(std::in_place_index<0>, 1u));
-    EXPECT_EQ(nodeInfo(tree, 2).at("Residue"), NodeInfoValue(std::in_place_index<3>, -2));
-    tree.setParent(2, kNoNode);
-    EXPECT_EQ(nodeInfo(tree, 2).at("ParentId"), NodeInfoValue(std::in_place_index<0>, 0u));
-    EXPECT_EQ(nodeInfo(tree, 2).at("Residue"), NodeInfoValue(std::in_place_index<3>, 1));
-    // Children and pixels are those built.
-    EXPECT_EQ(nodeInfo(tree, 0).at("Children"), NodeInfoValue(std::vector<uint32_t>{1, 2}));
-    EXPECT_EQ(nodeInfo(tree, 0).at("Area"), NodeInfoValue(std::in_place_index<2>, uint64_t(3)));
-}
-
-TEST(NodeInfo, TreeRecordsInIdOrder) {
-    const std::vector<uint8_t> img = {7, 7, 200, 50, 9, 200};
-    MaxTree tree(view(img, 2, 3), 1.0f);
-    const std::vector<NodeInfo> records = treeInfo(tree);
-    ASSERT_EQ(records.size(), tree.numNodes());
-    for (NodeId id = 0; id < records.size(); ++id) {
-        EXPECT_EQ(records[id], nodeInfo(tree, id));
-        EXPECT_EQ(std::get<0>(records[id].at("Id")), id);
-        EXPECT_EQ(std::get<2>(records[id].at("Area")), std::get<4>(records[id].at("PixelsOfCC")).size());
-    }
-    EXPECT_TRUE(treeInfo(MaxTree(view(img, 0, 3), 1.0f)).empty());
 }

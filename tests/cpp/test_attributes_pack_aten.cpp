@@ -4,7 +4,6 @@
 #include <string>
 
 #include "attributes/attributes_pack.hpp"
-#include "core/max_tree.hpp"
 
 using namespace vexa;
 
@@ -44,26 +43,4 @@ TEST(AttributesPack, KeepsAContiguousFormAndColumnViews) {
 
     const at::Tensor contiguous = at::zeros({2, 5}, at::kDouble);
     EXPECT_TRUE(AttributesPack(contiguous).data().is_same(contiguous));
-}
-
-TEST(AttributesPack, NamesInColumnOrder) {
-    EXPECT_EQ(AttributesPack::attributeNames(),
-              (std::vector<std::string>{"AREA", "VOLUME", "HEIGHT", "WIDTH", "RECTANGULARITY"}));
-    EXPECT_EQ(&AttributesPack::attributeNames(), &AttributesPack::attributeNames());
-}
-
-TEST(AttributesPack, ExtractionOwnsAFloat64Table) {
-    const std::vector<uint8_t> img = {1, 5, 3};
-    AttributesPack pack = [&] {
-        MaxTree tree(ImageView{img.data(), 1, 3}, 1.0f);
-        return extractAttributes(tree);
-    }();
-    EXPECT_EQ(pack.data().scalar_type(), at::kDouble);
-    EXPECT_TRUE(pack.data().device().is_cpu());
-    EXPECT_FALSE(pack.data().requires_grad());
-    const at::Tensor expected = at::tensor({3., 9., 1., 3., 1., 2., 8., 1., 2., 1., 1., 5., 1., 1., 1.}, at::kDouble);
-    EXPECT_TRUE(at::equal(pack.data(), expected.reshape({3, 5})));
-
-    MaxTree empty(ImageView{img.data(), 0, 3}, 1.0f);
-    EXPECT_EQ(extractAttributes(empty).data().sizes(), (std::vector<int64_t>{0, 5}));
 }
