@@ -1,0 +1,92 @@
+#include "attributes/compute_attributes.hpp"
+
+#include <algorithm>
+
+#include "attributes/attribute_processors.hpp"
+
+namespace vexa {
+
+namespace {
+
+void widen(Box& parent, const Box& child) {
+    parent.top = std::min(parent.top, child.top);
+    parent.left = std::min(parent.left, child.left);
+    parent.bottom = std::max(parent.bottom, child.bottom);
+    parent.right = std::max(parent.right, child.right);
+}
+
+// The step that closes a finished child inside its parent's visit.
+void finishChild(MorphologicalTree& tree, const ProcessorList& processors, NodeId child, AttributeMatrix& m) {
+    const NodeId parent = tree.parent(child);
+    if (parent == kNoNode) return;
+    widen(tree.box(parent), tree.box(child));
+    for (const auto& p : processors) p->mergeChild(tree, child, m);
+}
+
+}  // namespace
+
+void computeAttributes(MorphologicalTree& tree, NodeId start, AttributeMatrix& m) {
+    const ProcessorList& processors = attributeProcessors();
+    // Explicit stack: the built children lists are acyclic, but a forest of
+    // any depth must not exhaust the call stack.
+    struct Frame {
+        NodeId node;
+        size_t nextChild;
+    };
+    std::vector<Frame> stack;
+    auto enter = [&](NodeId node) {
+        for (const auto& p : processors) p->preProcessing(tree, node, m);
+        stack.push_back({node, 0});
+    };
+    enter(start);
+    while (!stack.empty()) {
+        const NodeId node = stack.back().node;
+        const Span<NodeId> children = tree.children(node);
+        const size_t next = stack.back().nextChild;
+        if (next < children.size()) {
+            ++stack.back().nextChild;
+            enter(children[next]);
+            continue;
+        }
+        for (const auto& p : processors) p->postProcessing(tree, node, m);
+        stack.pop_back();
+        if (!stack.empty()) finishChild(tree, processors, node, m);
+    }
+}
+
+void computeAttributesBySweep(MorphologicalTree& tree, AttributeMatrix& m) {
+    const ProcessorList& processors = attributeProcessors();
+    const NodeId n = NodeId(tree.numNodes());
+    // Each row sees pre-processing, then its children's merges (larger ids,
+    // handled earlier below), then its post-processing and its own merge: the
+    // order of the descent, row by row.
+    for (NodeId id = 0; id < n; ++id)
+        for (const auto& p : processors) p->preProcessing(tree, id, m);
+    // Parents lie anywhere in the table: ask for their row and box a few
+    // nodes ahead, so that the merges do not wait on memory one at a time.
+    constexpr NodeId kAhead = 16;
+    double* rows = m.data();
+    const uint64_t cols = m.numCols();
+    for (NodeId id = n; id-- > 0;) {
+        if (id >= kAhead) {
+            const NodeId ahead = tree.parent(id - kAhead);
+            if (ahead != kNoNode) {
+                __builtin_prefetch(&tree.box(ahead), 1);
+                __builtin_prefetch(rows + ahead * cols, 1);
+                __builtin_prefetch(rows + ahead * cols + 1, 1);
+            }
+        }
+        for (const auto& p : processors) p->postProcessing(tree, id, m);
+        finishChild(tree, processors, id, m);
+    }
+}
+
+void computeTreeAttributes(MorphologicalTree& tree, AttributeMatrix& m) {
+    if (!tree.parentLinksRewritten()) {
+        computeAttributesBySweep(tree, m);
+        return;
+    }
+    for (NodeId start : tree.parentlessAtConstruction()) computeAttributes(tree, start, m);
+}
+
+}  // namespace vexa
