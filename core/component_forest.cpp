@@ -1,11 +1,11 @@
 #include "core/component_forest.hpp"
 
 #include <algorithm>
-#include <exception>
 #include <numeric>
 #include <thread>
 
 #include "core/huge_pages.hpp"
+#include "core/parallel.hpp"
 
 namespace vexa {
 
@@ -175,17 +175,28 @@ void floodBand(const ImageView& image, const LevelRanks& rank, const std::vector
 void mergeTrees(ComponentForest& forest, uint32_t x, uint32_t y) {
     std::vector<Component>& comps = forest.components;
     const std::vector<uint8_t>& ranks = forest.ranks;
+    std::vector<uint32_t>& alias = forest.alias;
+    auto live = [&](uint32_t c) {
+        uint32_t root = c;
+        while (alias[root] != root) root = alias[root];
+        while (alias[c] != root) {
+            const uint32_t next = alias[c];
+            alias[c] = root;
+            c = next;
+        }
+        return root;
+    };
     auto parentOf = [&](uint32_t c) {
         const uint32_t p = comps[c].parent;
-        return p == kNone ? kNone : forest.live(p);
+        return p == kNone ? kNone : live(p);
     };
-    x = forest.live(x);
-    y = forest.live(y);
+    x = live(x);
+    y = live(y);
     while (x != kNone && x != y) {
         if (ranks[x] > ranks[y]) std::swap(x, y);
         const uint32_t above = parentOf(x);
         if (ranks[x] == ranks[y]) {
-            forest.alias[x] = y;  // x's children now reach y
+            alias[x] = y;  // x's children now reach y
             comps[y].size += comps[x].size;
         } else if (above == kNone || ranks[above] > ranks[y]) {
             comps[x].parent = y;  // y fits between x and its old parent
@@ -196,19 +207,7 @@ void mergeTrees(ComponentForest& forest, uint32_t x, uint32_t y) {
 
 }  // namespace
 
-uint64_t twoBandThreshold = uint64_t(1) << 20;
-
-uint32_t ComponentForest::live(uint32_t c) {
-    if (alias.empty()) return c;
-    uint32_t root = c;
-    while (alias[root] != root) root = alias[root];
-    while (alias[c] != root) {
-        const uint32_t next = alias[c];
-        alias[c] = root;
-        c = next;
-    }
-    return root;
-}
+uint64_t parallelThreshold = uint64_t(1) << 18;
 
 ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
                                 const std::vector<Offset>& offsets) {
@@ -217,7 +216,7 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
     int32_t reachY = 0;
     for (const Offset& o : offsets) reachY = std::max(reachY, std::abs(o.dy));
 
-    const bool twoBands = image.numPixels() >= twoBandThreshold && std::thread::hardware_concurrency() > 1 &&
+    const bool twoBands = image.numPixels() >= parallelThreshold && std::thread::hardware_concurrency() > 1 &&
                           image.numRows >= 4 * uint32_t(reachY) + 4;
     if (!twoBands) {
         floodBand(image, rank, offsets, forest.componentOf.data(), forest.components, forest.ranks);
@@ -229,22 +228,9 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
     uint32_t* bottomOf = forest.componentOf.data() + uint64_t(seam) * width;
     std::vector<Component> bottomComps;
     std::vector<uint8_t> bottomRanks;
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            floodBand(bottom, rank, offsets, bottomOf, bottomComps, bottomRanks);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    try {
-        floodBand(top, rank, offsets, forest.componentOf.data(), forest.components, forest.ranks);
-    } catch (...) {
-        worker.join();
-        throw;
-    }
-    worker.join();
-    if (failure) std::rethrow_exception(failure);
+    runBoth(
+        true, [&] { floodBand(top, rank, offsets, forest.componentOf.data(), forest.components, forest.ranks); },
+        [&] { floodBand(bottom, rank, offsets, bottomOf, bottomComps, bottomRanks); });
 
     // Number the bottom band's components after the top band's.
     const uint32_t shift = uint32_t(forest.components.size());
@@ -267,6 +253,12 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
                 mergeTrees(forest, forest.componentOf[p], forest.componentOf[q]);
             }
         }
+    }
+    // Point every fused component straight at the one it lives on in.
+    for (uint32_t c = 0; c < forest.alias.size(); ++c) {
+        uint32_t root = forest.alias[c];
+        while (forest.alias[root] != root) root = forest.alias[root];
+        forest.alias[c] = root;
     }
     return forest;
 }

@@ -25,12 +25,12 @@ struct ComponentForest {
     std::vector<Component> components;
     std::vector<uint8_t> ranks;         // rank of each component's level
     std::vector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
-    // Components fused into another one of the same rank point to it here
-    // (a union-find forest); empty when nothing was fused.
+    // Components fused into another one of the same rank point to it here;
+    // empty when nothing was fused.
     std::vector<uint32_t> alias;
 
-    // The component that c was fused into, following and compressing aliases.
-    uint32_t live(uint32_t c);
+    // The component that c was fused into (c itself when it was not).
+    uint32_t live(uint32_t c) const { return alias.empty() ? c : alias[c]; }
     bool isLive(uint32_t c) const { return alias.empty() || alias[c] == c; }
 };
 
@@ -40,8 +40,9 @@ struct ComponentForest {
 // threads, whose trees are then merged along the seam.
 ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
                                 const std::vector<Offset>& offsets);
-// Images of at least this many pixels are flooded as two bands (tests lower it).
-extern uint64_t twoBandThreshold;
+// Images of at least this many pixels are built on two threads: flooded as
+// two bands, ids assigned in two halves (tests lower it).
+extern uint64_t parallelThreshold;
 
 // Every pixel adjacent to every other: one component per level present.
 ComponentForest levelComponents(const ImageView& image, const LevelRanks& rank);

@@ -8,6 +8,7 @@
 #include "core/adjacency.hpp"
 #include "core/component_forest.hpp"
 #include "core/huge_pages.hpp"
+#include "core/parallel.hpp"
 #include "core/node.hpp"
 
 namespace vexa {
@@ -107,17 +108,52 @@ void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& fores
         pixelNode[p] = id;
     }
 
+    // The remaining passes split over two threads on large trees: each
+    // writes arrays the other does not touch.
+    const bool parallel = n >= parallelThreshold;
     parents_.resize(numNodes);
     cnpOffsets_.assign(numNodes + 1, 0);
-    for (size_t c = 0; c < numComponents; ++c) {
-        if (!forest.isLive(uint32_t(c))) continue;
-        const ComponentForest::Component& comp = forest.components[c];
-        parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[forest.live(comp.parent)];
-        cnpOffsets_[idOf[c] + 1] = comp.size;
-    }
+    auto scatter = [&](size_t begin, size_t end) {
+        for (size_t c = begin; c < end; ++c) {
+            if (!forest.isLive(uint32_t(c))) continue;
+            const ComponentForest::Component& comp = forest.components[c];
+            parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[forest.live(comp.parent)];
+            cnpOffsets_[idOf[c] + 1] = comp.size;
+        }
+    };
+    runBoth(parallel, [&] { scatter(0, numComponents / 2); }, [&] { scatter(numComponents / 2, numComponents); });
     std::vector<ComponentForest::Component>().swap(forest.components);
     std::vector<NodeId>().swap(idOf);
+    countsToOffsets(cnpOffsets_);
 
+    runBoth(parallel, [&] { fillCompactPixels(pixelNode); }, [&] { fillResiduesAndChildren(); });
+    pixelToNodeId_ = std::move(pixelNode);
+}
+
+void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode) {
+    // Compact pixels grouped by node, each group by descending index, and
+    // the box of each node's compact pixels.
+    const uint32_t n = uint32_t(pixelNode.size());
+    reserveWithHugePages(cnpPixels_, n);
+    cnpPixels_.resize(n);
+    boxes_.assign(levels_.size(), Box{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0});
+    std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
+    uint32_t p = n;
+    for (uint32_t row = numRows_; row-- > 0;) {
+        for (uint32_t col = numCols_; col-- > 0;) {
+            const NodeId id = pixelNode[--p];
+            cnpPixels_[cursor[id]++] = p;
+            Box& b = boxes_[id];
+            b.top = std::min(b.top, row);
+            b.left = std::min(b.left, col);
+            b.bottom = std::max(b.bottom, row);
+            b.right = std::max(b.right, col);
+        }
+    }
+}
+
+void MorphologicalTree::fillResiduesAndChildren() {
+    const NodeId numNodes = NodeId(levels_.size());
     nodeResidues_.resize(numNodes);
     childOffsets_.assign(numNodes + 1, 0);
     for (NodeId id = 0; id < numNodes; ++id) {
@@ -130,30 +166,6 @@ void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& fores
             ++childOffsets_[parent + 1];
         }
     }
-
-    // Compact pixels grouped by node, each group by descending index, and
-    // the box of each node's compact pixels.
-    countsToOffsets(cnpOffsets_);
-    reserveWithHugePages(cnpPixels_, n);
-    cnpPixels_.resize(n);
-    boxes_.assign(numNodes, Box{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0});
-    {
-        std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
-        uint32_t p = n;
-        for (uint32_t row = numRows_; row-- > 0;) {
-            for (uint32_t col = numCols_; col-- > 0;) {
-                const NodeId id = pixelNode[--p];
-                cnpPixels_[cursor[id]++] = p;
-                Box& b = boxes_[id];
-                b.top = std::min(b.top, row);
-                b.left = std::min(b.left, col);
-                b.bottom = std::max(b.bottom, row);
-                b.right = std::max(b.right, col);
-            }
-        }
-    }
-    pixelToNodeId_ = std::move(pixelNode);
-
     // Children in ascending id.
     countsToOffsets(childOffsets_);
     childIds_.resize(childOffsets_.back());

@@ -107,6 +107,8 @@ public:
 private:
     void build(const ImageView& image, LevelComparator comparator);
     void assignIds(const ImageView& image, ComponentForest& forest);
+    void fillCompactPixels(const std::vector<uint32_t>& pixelNode);
+    void fillResiduesAndChildren();
 
     uint32_t numRows_ = 0;
     uint32_t numCols_ = 0;

@@ -215,24 +215,24 @@ TEST(MaxTree, ParentlessAtConstructionSurvivesParentWrites) {
     EXPECT_EQ(tree.parentlessAtConstruction(), (std::vector<NodeId>{0}));
 }
 
-// Large images are flooded as two bands merged along a seam; the tree must be
-// exactly the one of a single flood.
-TEST(MaxTree, TwoBandFloodEqualsSingleFlood) {
+// Large images are built on two threads (two bands merged along a seam, ids
+// assigned in halves); the tree must be exactly the one of a single thread.
+TEST(MaxTree, TwoThreadBuildEqualsSingleThreadBuild) {
     std::mt19937 rng(11);
-    const uint64_t saved = twoBandThreshold;
+    const uint64_t saved = parallelThreshold;
     for (int round = 0; round < 60; ++round) {
         const uint32_t rows = 8 + rng() % 20, cols = 1 + rng() % 20;
         std::vector<uint8_t> img(rows * cols);
         const int levels = 2 + rng() % 8;
         for (auto& v : img) v = uint8_t(rng() % levels * 30);
         const float radius = std::vector<float>{1.0f, 1.5f, 2.0f}[round % 3];
-        twoBandThreshold = uint64_t(1) << 40;
+        parallelThreshold = uint64_t(1) << 40;
         MaxTree single(view(img, rows, cols), radius);
         MinTree singleMin(view(img, rows, cols), radius);
-        twoBandThreshold = 1;
+        parallelThreshold = 1;
         MaxTree banded(view(img, rows, cols), radius);
         MinTree bandedMin(view(img, rows, cols), radius);
-        twoBandThreshold = saved;
+        parallelThreshold = saved;
         for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
                             {&singleMin, &bandedMin}}) {
             ASSERT_EQ(a->parents(), b->parents()) << round;
