@@ -1,8 +1,5 @@
 #include "core/jacobian_indices.hpp"
 
-#include <sys/mman.h>
-
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -93,13 +90,6 @@ void refill(std::vector<int64_t>& first, std::vector<int64_t>& second, Fill&& fi
 
 }  // namespace
 
-void adviseHugePages(const void* data, size_t bytes) {
-    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 uint64_t ancestorMatrixEntries(const MorphologicalTree& tree) {
     return currentForest(tree, false).entries;
 }
@@ -112,8 +102,6 @@ void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& row
     const std::vector<NodeId>& parent = tree.parents();
     rows.reserve(forest.entries);
     cols.reserve(forest.entries);
-    adviseHugePages(rows.data(), rows.capacity() * sizeof(int64_t));
-    adviseHugePages(cols.data(), cols.capacity() * sizeof(int64_t));
     // Every child of a has the same proper ancestors: a's own path to its root.
     std::vector<int64_t> path;
     for (NodeId a = 0; a < parent.size(); ++a) {
@@ -149,8 +137,6 @@ void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& off
 
     // Each node, in ascending id, is appended to its own row and to the row of
     // every ancestor, so every row comes out sorted without a sort.
-    cols.reserve(forest.entries);
-    adviseHugePages(cols.data(), cols.capacity() * sizeof(int64_t));
     cols.resize(forest.entries);
     std::vector<int64_t> cursor(offsets.begin(), offsets.end() - 1);
     for (NodeId c = 0; c < n; ++c)

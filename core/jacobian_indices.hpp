@@ -37,10 +37,4 @@ void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& off
 void generateSparseCooIndices(MorphologicalTree& tree);
 void generateSparseCsrIndices(MorphologicalTree& tree);
 
-// Asks the system to back a large, not yet touched buffer with 2 MiB pages.
-// Index patterns run to hundreds of megabytes written once, where faulting in
-// 4 KiB pages costs more than the writing itself. A hint only: no effect on
-// small buffers or where the system declines.
-void adviseHugePages(const void* data, size_t bytes);
-
 }  // namespace vexa

@@ -2,8 +2,6 @@
 
 #include <ATen/ATen.h>
 
-#include "core/jacobian_indices.hpp"
-
 namespace vexa::tensors {
 
 namespace {
@@ -16,12 +14,6 @@ at::Tensor borrow(const std::vector<T>& v, c10::ScalarType type) {
 
 }  // namespace
 
-at::Tensor emptyLarge(c10::IntArrayRef shape, at::TensorOptions options) {
-    at::Tensor result = at::empty(shape, options);
-    if (result.device().is_cpu()) adviseHugePages(result.data_ptr(), result.nbytes());
-    return result;
-}
-
 at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRef shape,
                                c10::ScalarType dtype, c10::Device device) {
     // copy=true: even float32 on the CPU must not alias the tree's vector.
@@ -32,7 +24,7 @@ at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRe
 }
 
 at::Tensor indexVectorToTensor(const std::vector<int64_t>& values, c10::Device device) {
-    at::Tensor result = emptyLarge({int64_t(values.size())}, at::TensorOptions(at::kLong).device(device));
+    at::Tensor result = at::empty({int64_t(values.size())}, at::TensorOptions(at::kLong).device(device));
     if (!values.empty()) result.copy_(borrow(values, at::kLong));
     return result;
 }
@@ -40,7 +32,7 @@ at::Tensor indexVectorToTensor(const std::vector<int64_t>& values, c10::Device d
 at::Tensor indexVectorPairToTensor(const std::vector<int64_t>& first, const std::vector<int64_t>& second,
                                    c10::Device device) {
     TORCH_CHECK(first.size() == second.size(), "index vectors of different lengths");
-    at::Tensor result = emptyLarge({2, int64_t(first.size())}, at::TensorOptions(at::kLong).device(device));
+    at::Tensor result = at::empty({2, int64_t(first.size())}, at::TensorOptions(at::kLong).device(device));
     if (!first.empty()) {
         result.select(0, 0).copy_(borrow(first, at::kLong));
         result.select(0, 1).copy_(borrow(second, at::kLong));

@@ -11,10 +11,6 @@
 // outlive the tree and be written to without reaching it.
 namespace vexa::tensors {
 
-// at::empty, with a CPU result's storage advised into huge pages: for the
-// large tensors that are written once right after allocation.
-at::Tensor emptyLarge(c10::IntArrayRef shape, at::TensorOptions options);
-
 // A dense tensor of the given shape (row-major), dtype and device holding the
 // values, converted the way Tensor.to(device, dtype) converts.
 at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRef shape,

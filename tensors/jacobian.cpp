@@ -23,7 +23,7 @@ at::TensorOptions valueOptions(c10::ScalarType dtype, c10::Device device) {
 at::Tensor makeSparseCoo(const std::vector<int64_t>& rowIndices, const std::vector<int64_t>& colIndices,
                          int64_t n, c10::ScalarType dtype, c10::Device device) {
     at::Tensor indices = indexVectorPairToTensor(rowIndices, colIndices, device);
-    at::Tensor values = emptyLarge({int64_t(rowIndices.size())}, valueOptions(dtype, device)).fill_(1);
+    at::Tensor values = at::ones({int64_t(rowIndices.size())}, valueOptions(dtype, device));
     return at::_sparse_coo_tensor_unsafe(indices, values, {n, n}, valueOptions(dtype, device).layout(at::kSparse));
 }
 
@@ -31,7 +31,7 @@ at::Tensor makeSparseCsr(const std::vector<int64_t>& rowOffsets, const std::vect
                          int64_t n, c10::ScalarType dtype, c10::Device device) {
     at::Tensor crow = indexVectorToTensor(rowOffsets, device);
     at::Tensor cols = indexVectorToTensor(colIndices, device);
-    at::Tensor values = emptyLarge({int64_t(colIndices.size())}, valueOptions(dtype, device)).fill_(1);
+    at::Tensor values = at::ones({int64_t(colIndices.size())}, valueOptions(dtype, device));
     return at::_sparse_csr_tensor_unsafe(crow, cols, values, {n, n},
                                          valueOptions(dtype, device).layout(at::kSparseCsr));
 }
