@@ -5,13 +5,18 @@ time of jacobian_coo() and jacobian_csr() (index generation included, since
 the cache starts empty), and cached repeats. Times are the best of --repeat
 runs; the machine is shared, so the minimum is the least noisy figure.
 
+Both first calls together write 52 bytes of new memory per entry: the int64
+caches (16 + 8) and the tensors (COO indices 16 + values 4, CSR columns 8 +
+values 4). "floor" is the time to fill that much freshly allocated memory
+with numpy, the cost of the page faults alone, for comparison.
+
     PYTHONPATH=.:build/lib /usr/bin/python3 benchmarks/bench_jacobian.py --size 4096
 """
 import argparse
 import gc
 import time
 
-import torch
+import numpy as np
 
 import _vexa
 from vexa.images import photo_like
@@ -42,10 +47,11 @@ def bench(cls, image, radius, repeat):
         gc.collect()
     best = min
     jac = best(c + s for c, s in zip(first_coo, first_csr))
+    floor = best(timed(lambda: np.ones(52 * nnz // 8, np.int64))[0] for _ in range(repeat))
     print(f"{cls.__name__:8s} N={nodes:>9,d} nnz={nnz:>13,d}  tree {best(build):7.3f} s  "
           f"coo {best(first_coo):6.3f} s  csr {best(first_csr):6.3f} s  "
           f"(cached: coo {best(again_coo):6.3f} s, csr {best(again_csr):6.3f} s)  "
-          f"jacobians/tree = {jac / best(build):.3f}")
+          f"floor {floor:6.3f} s  jacobians/tree = {jac / best(build):.3f}")
 
 
 def main():
@@ -55,7 +61,6 @@ def main():
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--seed", type=int, default=0)
     args = parser.parse_args()
-    torch.set_num_threads(1)
     image = photo_like(args.size, args.size, seed=args.seed)
     print(f"photo_like {args.size}x{args.size}, radius {args.radius}, best of {args.repeat}")
     for cls in (_vexa.MaxTree, _vexa.MinTree):
