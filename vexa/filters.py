@@ -35,10 +35,9 @@ class TreeArrays:
 
 
 def _per_node(arrays, keep, dtype):
-    """keep as a tensor of one entry per node; a floating tensor stays as it
-    is so that gradients reach it."""
-    if not (torch.is_tensor(keep) and keep.is_floating_point() and dtype.is_floating_point):
-        keep = torch.as_tensor(keep).to(dtype)
+    """keep as a tensor of the given dtype with one entry per node (the
+    conversion lets gradients through)."""
+    keep = (keep if torch.is_tensor(keep) else torch.as_tensor(keep)).to(dtype)
     if keep.dim() != 1 or keep.shape[0] != arrays.parents.shape[0]:
         raise ValueError(f"keep must have one entry per node ({arrays.parents.shape[0]}), "
                          f"got shape {tuple(keep.shape)}")
