@@ -6,41 +6,30 @@ import sys
 import time
 
 import numpy as np
+import torch
 
 import vexa
 from vexa import images
 
 
-def depth_of_nodes(parents):
-    """Depth of every node; parents come before children in id order."""
-    depth = np.zeros(len(parents), dtype=np.int64)
-    for node, parent in enumerate(parents):
-        if parent >= 0:
-            depth[node] = depth[parent] + 1
-    return depth
-
-
-def summarise(name, tree, image):
-    nodes = tree.nodes
-    parents = [n.parent.id if n.parent is not None else -1 for n in nodes]
-    depth = depth_of_nodes(parents)
-    sizes = np.bincount(np.asarray(tree.small_components if isinstance(tree, vexa.MaxTree)
-                                   else tree.small_component), minlength=len(nodes))
-    # Component areas: each node's compact pixels plus those of its subtree.
-    area = sizes.astype(np.int64)
-    for node in range(len(nodes) - 1, 0, -1):
-        area[parents[node]] += area[node]
-    leaves = sum(1 for n in nodes if not n.children)
-    print(f"{name}: {len(nodes)} nodes, {leaves} leaves, depth {depth.max()} "
-          f"(mean {depth.mean():.1f}), root level {tree.root.level}")
-    leaf_ids = np.array([n.id for n in nodes if not n.children], dtype=np.int64)
-    order = leaf_ids[np.argsort(-area[leaf_ids], kind="stable")[:5]]
+def summarise(name, tree):
+    parents = tree.parents
+    depth = vexa.levels_from_residues(parents, torch.ones(len(parents), dtype=torch.float64)) - 1
+    pack = vexa.Attributes(tree)
+    children = torch.bincount(parents[parents >= 0], minlength=len(parents))
+    leaves = torch.nonzero(children == 0).flatten()
+    print(f"{name}: {len(parents)} nodes, {len(leaves)} leaves, depth {int(depth.max())} "
+          f"(mean {depth.mean().item():.1f}), root level {tree.root.level}")
     extremum = "maxima" if isinstance(tree, vexa.MaxTree) else "minima"
     print(f"  largest regional {extremum} (leaf components):")
-    for node_id in order:
-        node = nodes[node_id]
-        print(f"    node {node_id:6d}: level {node.level:3d}, area {area[node_id]:7d} px, "
-              f"parent {parents[node_id]}, {len(node.children)} children")
+    order = leaves[torch.argsort(-pack.AREA[leaves], stable=True)][:5]
+    for node_id in order.tolist():
+        node = tree.getNodesById([node_id])[0]
+        print(f"    node {node_id:6d}: level {node.level:3d}, area {int(pack.AREA[node_id]):6d} px, "
+              f"box {int(pack.HEIGHT[node_id])} x {int(pack.WIDTH[node_id])}, "
+              f"rectangularity {pack.RECTANGULARITY[node_id]:.2f}")
+    big = torch.nonzero((pack.AREA >= 1000) & (children > 1)).flatten()
+    print(f"  {len(big)} branching components of at least 1000 pixels")
 
 
 def main():
@@ -53,7 +42,7 @@ def main():
         tree = kind(image, 1.5)
         elapsed = time.perf_counter() - start
         print(f"{name} built in {elapsed * 1000:.1f} ms with 8-adjacency")
-        summarise(name, tree, image)
+        summarise(name, tree)
 
 
 if __name__ == "__main__":
