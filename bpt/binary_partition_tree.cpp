@@ -1,0 +1,230 @@
+#include "bpt/binary_partition_tree.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+#include "bpt/edge_queue.hpp"
+#include "bpt/pair_set.hpp"
+
+namespace vexa {
+
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+// Calls visit(row, begin, end, label) for every run of equal labels within a
+// row, in row-major order; runs cut the per-pixel work of the leaf passes.
+template <typename Visit>
+void forEachRowRun(const LabelView& labels, Visit visit) {
+    for (uint32_t y = 0; y < labels.numRows; ++y) {
+        const uint32_t* row = labels.data + uint64_t(y) * labels.numCols;
+        uint32_t x = 0;
+        while (x < labels.numCols) {
+            const uint32_t label = row[x];
+            uint32_t end = x + 1;
+            while (end < labels.numCols && row[end] == label) ++end;
+            visit(y, x, end, label);
+            x = end;
+        }
+    }
+}
+
+}  // namespace
+
+BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView& labels,
+                                         DissimilarityType type)
+    : processor_(makeDissimilarityProcessor(type)) {
+    if (image.numRows != labels.numRows || image.numCols != labels.numCols)
+        throw std::runtime_error(kShapeMismatchMessage);
+    if (labels.numPixels() == 0) throw std::runtime_error(kEmptyImageMessage);
+    checkImageSize(labels.numRows, labels.numCols);
+    numRows_ = labels.numRows;
+    numCols_ = labels.numCols;
+
+    const LabelIndex index(labels);
+    const uint64_t numLeaves = index.size();
+    // Merged ids run up to the largest label + (leaves - 1) and must not wrap.
+    if (uint64_t(index.maxLabel()) + numLeaves - 1 > 0xFFFFFFFFull)
+        throw std::runtime_error(kLabelRangeMessage);
+
+    // L leaves make at most L - 1 merges.
+    nodes_.reserve(2 * numLeaves - 1);
+    neighbors_.resize(2 * numLeaves - 1);
+    makeLeaves(labels, index);
+    computeLeafMetrics(image.data);
+    EdgeQueue queue;
+    findAdjacencies(labels, index, queue);
+    mergeRegions(queue);
+}
+
+BinaryPartitionTree::~BinaryPartitionTree() = default;
+
+std::vector<NodeBPT*> BinaryPartitionTree::nodes() {
+    std::vector<NodeBPT*> all;
+    all.reserve(nodes_.size());
+    for (NodeBPT& node : nodes_) all.push_back(&node);
+    return all;
+}
+
+Span<uint32_t> BinaryPartitionTree::leafPixels(const NodeBPT& leaf) const {
+    const size_t k = indexOf(leaf);
+    return {leafPixels_.data() + leafStart_[k], size_t(leafStart_[k + 1] - leafStart_[k])};
+}
+
+std::vector<NodeBPT*> BinaryPartitionTree::neighbors(const NodeBPT& node) const {
+    const std::vector<uint32_t>& list = neighbors_[indexOf(node)];
+    std::vector<NodeBPT*> result;
+    result.reserve(list.size());
+    for (uint32_t k : list) result.push_back(const_cast<NodeBPT*>(&nodes_[k]));
+    return result;
+}
+
+void BinaryPartitionTree::makeLeaves(const LabelView& labels, const LabelIndex& index) {
+    const uint32_t numLeaves = index.size();
+    for (uint32_t k = 0; k < numLeaves; ++k) {
+        NodeBPT leaf;
+        leaf.id_ = index.label(k);
+        leaf.tree_ = this;
+        leaf.top_ = leaf.left_ = std::numeric_limits<uint32_t>::max();
+        nodes_.push_back(std::move(leaf));
+    }
+
+    // Sizes and boxes, then the pixels grouped by leaf in increasing order.
+    leafStart_.assign(size_t(numLeaves) + 1, 0);
+    forEachRowRun(labels, [&](uint32_t y, uint32_t x, uint32_t end, uint32_t label) {
+        const uint32_t k = index(label);
+        NodeBPT& leaf = nodes_[k];
+        leaf.top_ = std::min(leaf.top_, y);
+        leaf.bottom_ = y;
+        leaf.left_ = std::min(leaf.left_, x);
+        leaf.right_ = std::max(leaf.right_, end - 1);
+        leafStart_[k + 1] += end - x;
+    });
+    for (uint32_t k = 0; k < numLeaves; ++k) {
+        nodes_[k].numPixels_ = leafStart_[k + 1];
+        leafStart_[k + 1] += leafStart_[k];
+    }
+    leafPixels_.resize(labels.numPixels());
+    std::vector<uint32_t> cursor(leafStart_.begin(), leafStart_.end() - 1);
+    forEachRowRun(labels, [&](uint32_t y, uint32_t x, uint32_t end, uint32_t label) {
+        uint32_t* out = leafPixels_.data() + cursor[index(label)];
+        const uint32_t first = y * numCols_ + x;
+        for (uint32_t i = 0; i < end - x; ++i) out[i] = first + i;
+        cursor[index(label)] += end - x;
+    });
+}
+
+void BinaryPartitionTree::computeLeafMetrics(const uint8_t* image) {
+    for (size_t k = 0; k < leafStart_.size() - 1; ++k)
+        nodes_[k].metric_ = processor_->computeMetric(image, leafPixels(nodes_[k]));
+}
+
+void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIndex& index,
+                                          EdgeQueue& queue) {
+    PairSet recorded(4 * uint64_t(index.size()));
+    // The pair last met through each offset: runs along a border meet the same
+    // pair again and again, and need no look-up.
+    uint64_t lastMet[4] = {~0ull, ~0ull, ~0ull, ~0ull};
+
+    // Every 8-adjacent pair of distinct labels counts, whichever end carries
+    // the larger label; each new pair is recorded both ways and queued once.
+    auto meet = [&](uint32_t a, uint32_t b, int offset) {
+        const uint32_t lo = std::min(a, b), hi = std::max(a, b);
+        const uint64_t key = uint64_t(lo) << 32 | hi;
+        if (key == lastMet[offset]) return;
+        lastMet[offset] = key;
+        if (!recorded.insert(lo, hi)) return;
+        const uint32_t p = index(lo), q = index(hi);
+        neighbors_[p].push_back(q);
+        neighbors_[q].push_back(p);
+        queue.push({processor_->dissimilarity(nodes_[p], nodes_[q]), p, q});
+    };
+
+    // Forward half of the 8-neighbourhood, in this order: (dx, dy) = (1, -1),
+    // (1, 0), (0, 1), (1, 1); each pixel pair is met once.
+    const uint32_t rows = numRows_, cols = numCols_;
+    for (uint32_t y = 0; y < rows; ++y) {
+        const uint32_t* cur = labels.data + uint64_t(y) * cols;
+        const uint32_t* up = y > 0 ? cur - cols : nullptr;
+        const uint32_t* down = y + 1 < rows ? cur + cols : nullptr;
+        for (uint32_t x = 0; x < cols; ++x) {
+            const uint32_t a = cur[x];
+            const bool hasRight = x + 1 < cols;
+            if (up && hasRight && up[x + 1] != a) meet(a, up[x + 1], 0);
+            if (hasRight && cur[x + 1] != a) meet(a, cur[x + 1], 1);
+            if (down) {
+                if (down[x] != a) meet(a, down[x], 2);
+                if (hasRight && down[x + 1] != a) meet(a, down[x + 1], 3);
+            }
+        }
+    }
+
+    // A leaf that touches no other region never has its metric asked for.
+    for (size_t k = 0; k < index.size(); ++k)
+        if (neighbors_[k].empty()) nodes_[k].metric_ = std::numeric_limits<float>::quiet_NaN();
+}
+
+void BinaryPartitionTree::mergeRegions(EdgeQueue& queue) {
+    uint32_t lastId = nodes_.back().id_;
+    // lastRecordedBy[r] == m: r is already in the neighbour list of new node m.
+    std::vector<uint32_t> lastRecordedBy(nodes_.capacity(), kNone);
+    while (!queue.empty()) {
+        const Edge edge = queue.pop();
+        NodeBPT& a = nodes_[edge.first];
+        NodeBPT& b = nodes_[edge.second];
+        // Edges of regions merged since they were queued are dropped here.
+        if (!a.active_ || !b.active_) continue;
+
+        const float metric = processor_->mergeMetric(a, b);
+        const uint32_t merged = uint32_t(nodes_.size());
+        nodes_.push_back(NodeBPT(0, a, b, metric));  // within the reserve: nothing moves
+        NodeBPT& node = nodes_.back();
+        node.id_ = ++lastId;
+        node.tree_ = this;
+        a.parent_ = &node;
+        a.active_ = false;
+        b.parent_ = &node;
+        b.active_ = false;
+        updateNeighbors(edge.first, merged, queue, lastRecordedBy);
+        updateNeighbors(edge.second, merged, queue, lastRecordedBy);
+    }
+
+    // Regions still active keep only active neighbours.
+    for (size_t k = 0; k < nodes_.size(); ++k) {
+        if (!nodes_[k].active_) continue;
+        std::vector<uint32_t>& list = neighbors_[k];
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [&](uint32_t r) { return !nodes_[r].active_; }),
+                   list.end());
+    }
+}
+
+// Hands the active neighbours of a merged child over to the new node, in the
+// child's list order, queueing one edge per region new to the node. The
+// child's list is cut down to what it held at the merge: its active
+// neighbours and its sibling. Entries of regions merged earlier are the
+// lazily erased ones.
+void BinaryPartitionTree::updateNeighbors(uint32_t child, uint32_t merged, EdgeQueue& queue,
+                                          std::vector<uint32_t>& lastRecordedBy) {
+    std::vector<uint32_t>& list = neighbors_[child];
+    NodeBPT& node = nodes_[merged];
+    size_t kept = 0;
+    for (size_t j = 0; j < list.size(); ++j) {
+        const uint32_t r = list[j];
+        NodeBPT& region = nodes_[r];
+        if (!region.active_) {
+            if (region.parent_ == &node) list[kept++] = r;  // the sibling
+            continue;
+        }
+        list[kept++] = r;
+        if (lastRecordedBy[r] == merged) continue;
+        lastRecordedBy[r] = merged;
+        neighbors_[merged].push_back(r);
+        neighbors_[r].push_back(merged);
+        queue.push({processor_->dissimilarity(node, region), merged, r});
+    }
+    list.resize(kept);
+}
+
+}  // namespace vexa
