@@ -32,6 +32,21 @@ void forEachRowRun(const LabelView& labels, Visit visit) {
 
 }  // namespace
 
+// What the merge loop reads over and over, by node index, in compact arrays
+// rather than scattered over the nodes; the nodes get their final values as
+// they are made and merged.
+struct BinaryPartitionTree::MergeState {
+    explicit MergeState(size_t capacity)
+        : active(capacity, 1), metric(capacity), size(capacity), lastRecordedBy(capacity, kNone) {}
+
+    EdgeQueue queue;
+    std::vector<uint8_t> active;
+    std::vector<float> metric;
+    std::vector<uint32_t> size;
+    // lastRecordedBy[r] == m: r is already in the neighbour list of new node m.
+    std::vector<uint32_t> lastRecordedBy;
+};
+
 BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView& labels,
                                          DissimilarityType type)
     : processor_(makeDissimilarityProcessor(type)) {
@@ -52,10 +67,10 @@ BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView
     nodes_.reserve(2 * numLeaves - 1);
     neighbors_.resize(2 * numLeaves - 1);
     makeLeaves(labels, index);
-    computeLeafMetrics(image.data);
-    EdgeQueue queue;
-    findAdjacencies(labels, index, queue);
-    mergeRegions(queue);
+    MergeState state(nodes_.capacity());
+    computeLeafMetrics(image.data, state);
+    findAdjacencies(labels, index, state);
+    mergeRegions(state);
 }
 
 BinaryPartitionTree::~BinaryPartitionTree() = default;
@@ -115,13 +130,15 @@ void BinaryPartitionTree::makeLeaves(const LabelView& labels, const LabelIndex& 
     });
 }
 
-void BinaryPartitionTree::computeLeafMetrics(const uint8_t* image) {
-    for (size_t k = 0; k < leafStart_.size() - 1; ++k)
-        nodes_[k].metric_ = processor_->computeMetric(image, leafPixels(nodes_[k]));
+void BinaryPartitionTree::computeLeafMetrics(const uint8_t* image, MergeState& state) {
+    for (size_t k = 0; k < nodes_.size(); ++k) {
+        nodes_[k].metric_ = state.metric[k] = processor_->computeMetric(image, leafPixels(nodes_[k]));
+        state.size[k] = uint32_t(nodes_[k].numPixels_);
+    }
 }
 
 void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIndex& index,
-                                          EdgeQueue& queue) {
+                                          MergeState& state) {
     PairSet recorded(4 * uint64_t(index.size()));
     // The pair last met through each offset: runs along a border meet the same
     // pair again and again, and need no look-up.
@@ -138,7 +155,7 @@ void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIn
         const uint32_t p = index(lo), q = index(hi);
         neighbors_[p].push_back(q);
         neighbors_[q].push_back(p);
-        queue.push({processor_->dissimilarity(nodes_[p], nodes_[q]), p, q});
+        state.queue.push({processor_->dissimilarity(state.metric[p], state.metric[q]), p, q});
     };
 
     // Forward half of the 8-neighbourhood, in this order: (dx, dy) = (1, -1),
@@ -165,37 +182,39 @@ void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIn
         if (neighbors_[k].empty()) nodes_[k].metric_ = std::numeric_limits<float>::quiet_NaN();
 }
 
-void BinaryPartitionTree::mergeRegions(EdgeQueue& queue) {
+void BinaryPartitionTree::mergeRegions(MergeState& state) {
     uint32_t lastId = nodes_.back().id_;
-    // lastRecordedBy[r] == m: r is already in the neighbour list of new node m.
-    std::vector<uint32_t> lastRecordedBy(nodes_.capacity(), kNone);
-    while (!queue.empty()) {
-        const Edge edge = queue.pop();
-        NodeBPT& a = nodes_[edge.first];
-        NodeBPT& b = nodes_[edge.second];
+    while (!state.queue.empty()) {
+        const Edge edge = state.queue.pop();
+        const uint32_t a = edge.first, b = edge.second;
         // Edges of regions merged since they were queued are dropped here.
-        if (!a.active_ || !b.active_) continue;
+        if (!state.active[a] || !state.active[b]) continue;
 
-        const float metric = processor_->mergeMetric(a, b);
         const uint32_t merged = uint32_t(nodes_.size());
-        nodes_.push_back(NodeBPT(0, a, b, metric));  // within the reserve: nothing moves
+        const float metric =
+            processor_->mergeMetric(state.metric[a], state.size[a], state.metric[b], state.size[b]);
+        state.metric[merged] = metric;
+        state.size[merged] = state.size[a] + state.size[b];
+        state.active[a] = state.active[b] = 0;
+
+        NodeBPT& first = nodes_[a];
+        NodeBPT& second = nodes_[b];
+        nodes_.push_back(NodeBPT(0, first, second, metric));  // within the reserve: nothing moves
         NodeBPT& node = nodes_.back();
         node.id_ = ++lastId;
         node.tree_ = this;
-        a.parent_ = &node;
-        a.active_ = false;
-        b.parent_ = &node;
-        b.active_ = false;
-        updateNeighbors(edge.first, merged, queue, lastRecordedBy);
-        updateNeighbors(edge.second, merged, queue, lastRecordedBy);
+        first.parent_ = second.parent_ = &node;
+        first.active_ = second.active_ = false;
+        updateNeighbors(a, b, merged, state);
+        updateNeighbors(b, a, merged, state);
     }
 
     // Regions still active keep only active neighbours.
     for (size_t k = 0; k < nodes_.size(); ++k) {
-        if (!nodes_[k].active_) continue;
+        if (!state.active[k]) continue;
         std::vector<uint32_t>& list = neighbors_[k];
         list.erase(std::remove_if(list.begin(), list.end(),
-                                  [&](uint32_t r) { return !nodes_[r].active_; }),
+                                  [&](uint32_t r) { return !state.active[r]; }),
                    list.end());
     }
 }
@@ -205,24 +224,23 @@ void BinaryPartitionTree::mergeRegions(EdgeQueue& queue) {
 // child's list is cut down to what it held at the merge: its active
 // neighbours and its sibling. Entries of regions merged earlier are the
 // lazily erased ones.
-void BinaryPartitionTree::updateNeighbors(uint32_t child, uint32_t merged, EdgeQueue& queue,
-                                          std::vector<uint32_t>& lastRecordedBy) {
+void BinaryPartitionTree::updateNeighbors(uint32_t child, uint32_t sibling, uint32_t merged,
+                                          MergeState& state) {
     std::vector<uint32_t>& list = neighbors_[child];
-    NodeBPT& node = nodes_[merged];
+    const float metric = state.metric[merged];
     size_t kept = 0;
     for (size_t j = 0; j < list.size(); ++j) {
         const uint32_t r = list[j];
-        NodeBPT& region = nodes_[r];
-        if (!region.active_) {
-            if (region.parent_ == &node) list[kept++] = r;  // the sibling
+        if (!state.active[r]) {
+            if (r == sibling) list[kept++] = r;
             continue;
         }
         list[kept++] = r;
-        if (lastRecordedBy[r] == merged) continue;
-        lastRecordedBy[r] = merged;
+        if (state.lastRecordedBy[r] == merged) continue;
+        state.lastRecordedBy[r] = merged;
         neighbors_[merged].push_back(r);
         neighbors_[r].push_back(merged);
-        queue.push({processor_->dissimilarity(node, region), merged, r});
+        state.queue.push({processor_->dissimilarity(metric, state.metric[r]), merged, r});
     }
     list.resize(kept);
 }

@@ -11,8 +11,6 @@
 
 namespace vexa {
 
-class EdgeQueue;
-
 // Messages of the input checks, shared with the bindings.
 inline constexpr const char* kShapeMismatchMessage =
     "Image and label map must have the same shape.";
@@ -56,12 +54,12 @@ public:
 
 private:
     size_t indexOf(const NodeBPT& node) const { return size_t(&node - nodes_.data()); }
+    struct MergeState;
     void makeLeaves(const LabelView& labels, const LabelIndex& index);
-    void computeLeafMetrics(const uint8_t* image);
-    void findAdjacencies(const LabelView& labels, const LabelIndex& index, EdgeQueue& queue);
-    void mergeRegions(EdgeQueue& queue);
-    void updateNeighbors(uint32_t child, uint32_t merged, EdgeQueue& queue,
-                         std::vector<uint32_t>& lastRecordedBy);
+    void computeLeafMetrics(const uint8_t* image, MergeState& state);
+    void findAdjacencies(const LabelView& labels, const LabelIndex& index, MergeState& state);
+    void mergeRegions(MergeState& state);
+    void updateNeighbors(uint32_t child, uint32_t sibling, uint32_t merged, MergeState& state);
 
     uint32_t numRows_ = 0;
     uint32_t numCols_ = 0;

@@ -12,8 +12,17 @@ float DissimilarityProcessor::computeMetric(const uint8_t* image, const NodeBPT&
     return computeMetric(image, Span<uint32_t>(pixels.data(), pixels.size()));
 }
 
-float MeanLevel::dissimilarity(const NodeBPT& a, const NodeBPT& b) const {
-    const float difference = a.metric() - b.metric();
+float DissimilarityProcessor::dissimilarity(const NodeBPT& a, const NodeBPT& b) const {
+    return dissimilarity(a.metric(), b.metric());
+}
+
+// Sizes are taken as 32-bit counts, as the tree keeps them.
+float DissimilarityProcessor::mergeMetric(const NodeBPT& a, const NodeBPT& b) const {
+    return mergeMetric(a.metric(), uint32_t(a.numPixels()), b.metric(), uint32_t(b.numPixels()));
+}
+
+float MeanLevel::dissimilarity(float metricA, float metricB) const {
+    const float difference = metricA - metricB;
     return std::fabs(difference);
 }
 
@@ -24,12 +33,10 @@ float MeanLevel::computeMetric(const uint8_t* image, Span<uint32_t> pixels) cons
     return sum / float(pixels.size());
 }
 
-float MeanLevel::mergeMetric(const NodeBPT& a, const NodeBPT& b) const {
-    const uint32_t na = uint32_t(a.numPixels());
-    const uint32_t nb = uint32_t(b.numPixels());
-    const uint32_t n = na + nb;
-    const float weightedA = float(na) * a.metric();
-    const float weightedB = float(nb) * b.metric();
+float MeanLevel::mergeMetric(float metricA, uint32_t sizeA, float metricB, uint32_t sizeB) const {
+    const uint32_t n = sizeA + sizeB;  // wraps as a 32-bit count
+    const float weightedA = float(sizeA) * metricA;
+    const float weightedB = float(sizeB) * metricB;
     const float total = weightedA + weightedB;
     return total / float(n);
 }

@@ -12,17 +12,22 @@ class NodeBPT;
 enum class DissimilarityType : int32_t { Mean = 0 };
 
 // A region measure: the metric of a region, of the union of two regions, and
-// the dissimilarity of two regions from their metrics.
+// the dissimilarity of two regions. Past its pixels, a region is known to the
+// measure by its metric and its pixel count, which the tree keeps in compact
+// arrays while it merges.
 class DissimilarityProcessor {
 public:
     virtual ~DissimilarityProcessor() = default;
-    virtual float dissimilarity(const NodeBPT& a, const NodeBPT& b) const = 0;
+    virtual float dissimilarity(float metricA, float metricB) const = 0;
     // Metric of the region made of `pixels` (linear indices into `image`).
     virtual float computeMetric(const uint8_t* image, Span<uint32_t> pixels) const = 0;
-    virtual float mergeMetric(const NodeBPT& a, const NodeBPT& b) const = 0;
+    // Metric of the union of two disjoint regions.
+    virtual float mergeMetric(float metricA, uint32_t sizeA, float metricB, uint32_t sizeB) const = 0;
 
-    // Metric of a node's region, read from its pixel list.
+    // The same, from nodes.
+    float dissimilarity(const NodeBPT& a, const NodeBPT& b) const;
     float computeMetric(const uint8_t* image, const NodeBPT& node) const;
+    float mergeMetric(const NodeBPT& a, const NodeBPT& b) const;
 };
 
 // Mean grey level, in float32 arithmetic throughout: every sum, product and
@@ -31,10 +36,12 @@ public:
 // mergeMetric; build without -mfma to keep it so.)
 class MeanLevel final : public DissimilarityProcessor {
 public:
-    float dissimilarity(const NodeBPT& a, const NodeBPT& b) const override;
+    float dissimilarity(float metricA, float metricB) const override;
     float computeMetric(const uint8_t* image, Span<uint32_t> pixels) const override;
-    float mergeMetric(const NodeBPT& a, const NodeBPT& b) const override;
+    float mergeMetric(float metricA, uint32_t sizeA, float metricB, uint32_t sizeB) const override;
     using DissimilarityProcessor::computeMetric;
+    using DissimilarityProcessor::dissimilarity;
+    using DissimilarityProcessor::mergeMetric;
 };
 
 // The processor of a measure; throws std::runtime_error for an unknown one.
