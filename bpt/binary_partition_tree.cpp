@@ -139,22 +139,45 @@ void BinaryPartitionTree::computeLeafMetrics(const uint8_t* image, MergeState& s
 
 void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIndex& index,
                                           MergeState& state) {
-    PairSet recorded(4 * uint64_t(index.size()));
-    // The pair last met through each offset: runs along a border meet the same
-    // pair again and again, and need no look-up.
+    // Is a pair already recorded? The shorter of the two neighbour lists
+    // answers: along the scan, the lists of the regions at hand stay in
+    // cache. Only when both lists are long does a set of pairs answer; it
+    // holds every pair of each region whose list has grown past kLongList.
+    constexpr size_t kLongList = 16;
+    PairSet longPairs;
+    auto known = [&](uint32_t p, uint32_t q) {
+        const std::vector<uint32_t>& lp = neighbors_[p];
+        const std::vector<uint32_t>& lq = neighbors_[q];
+        if (lp.size() <= kLongList || lq.size() <= kLongList) {
+            const std::vector<uint32_t>& shorter = lp.size() <= lq.size() ? lp : lq;
+            const uint32_t other = lp.size() <= lq.size() ? q : p;
+            return std::find(shorter.begin(), shorter.end(), other) != shorter.end();
+        }
+        return !longPairs.insert(std::min(p, q), std::max(p, q));
+    };
+    auto append = [&](uint32_t p, uint32_t q) {
+        std::vector<uint32_t>& list = neighbors_[p];
+        list.push_back(q);
+        if (list.size() == kLongList + 1)
+            for (uint32_t r : list) longPairs.insert(std::min(p, r), std::max(p, r));
+        else if (list.size() > kLongList + 1)
+            longPairs.insert(std::min(p, q), std::max(p, q));
+    };
+
+    // The pair last met through each offset: a border along a row meets the
+    // same pair pixel after pixel, and needs no look-up.
     uint64_t lastMet[4] = {~0ull, ~0ull, ~0ull, ~0ull};
 
     // Every 8-adjacent pair of distinct labels counts, whichever end carries
     // the larger label; each new pair is recorded both ways and queued once.
     auto meet = [&](uint32_t a, uint32_t b, int offset) {
-        const uint32_t lo = std::min(a, b), hi = std::max(a, b);
-        const uint64_t key = uint64_t(lo) << 32 | hi;
+        const uint64_t key = uint64_t(std::min(a, b)) << 32 | std::max(a, b);
         if (key == lastMet[offset]) return;
         lastMet[offset] = key;
-        if (!recorded.insert(lo, hi)) return;
-        const uint32_t p = index(lo), q = index(hi);
-        neighbors_[p].push_back(q);
-        neighbors_[q].push_back(p);
+        const uint32_t p = index(std::min(a, b)), q = index(std::max(a, b));
+        if (known(p, q)) return;
+        append(p, q);
+        append(q, p);
         state.queue.push({processor_->dissimilarity(state.metric[p], state.metric[q]), p, q});
     };
 

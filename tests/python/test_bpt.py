@@ -163,6 +163,16 @@ def test_matches_model_on_blocky_maps(seed):
     assert_same_tree(BPT(image, labels, Mean), image, labels)
 
 
+@pytest.mark.parametrize("seed", range(3))
+def test_matches_model_when_regions_have_many_neighbours(seed):
+    # Scattered labels: every region touches dozens of others.
+    rng = np.random.default_rng(200 + seed)
+    image = (rng.integers(0, 6, (24, 30)) * 40).astype(np.uint8)
+    labels = rng.integers(0, 45, (24, 30)).astype(np.int32)
+    labels[::5, :] = 99  # one region touching all the others
+    assert_same_tree(BPT(image, labels, Mean), image, labels)
+
+
 def test_large_and_sparse_labels_match_model():
     rng = np.random.default_rng(8)
     image = rng.integers(0, 256, (6, 7)).astype(np.uint8)
