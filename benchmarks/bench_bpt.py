@@ -20,6 +20,7 @@ build, in MiB.
 """
 import argparse
 import contextlib
+import ctypes
 import gc
 import os
 import statistics
@@ -118,9 +119,19 @@ def _status(field):
     return 0
 
 
+def _release_free_memory():
+    """Hands memory the allocator keeps after earlier runs back to the system,
+    so that a later build cannot reuse it unseen."""
+    try:
+        ctypes.CDLL("libc.so.6").malloc_trim(0)
+    except (OSError, AttributeError):
+        pass
+
+
 def peak_memory(fn):
     """Peak resident growth in bytes while fn runs (its result kept until the end)."""
     gc.collect()
+    _release_free_memory()
     base = _status("VmRSS:")
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")  # reset the peak resident size
