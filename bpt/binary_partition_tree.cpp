@@ -228,6 +228,12 @@ void BinaryPartitionTree::mergeRegions(MergeState& state) {
         node.tree_ = this;
         first.parent_ = second.parent_ = &node;
         first.active_ = second.active_ = false;
+        // The new node's list holds at most the children's active neighbours:
+        // one allocation instead of a run of growing ones.
+        size_t bound = 0;
+        for (uint32_t r : neighbors_[a]) bound += state.active[r];
+        for (uint32_t r : neighbors_[b]) bound += state.active[r];
+        neighbors_[merged].reserve(bound);
         updateNeighbors(a, b, merged, state);
         updateNeighbors(b, a, merged, state);
     }

@@ -28,13 +28,14 @@ Edge EdgeQueue::pop() {
     size_t hole = 0;
     while (2 * hole + 2 < n) {
         const size_t left = 2 * hole + 1, right = left + 1;
-        // The hole goes down to the bottom: fetch the eight entries three
+        // The hole goes down to the bottom: fetch the sixteen entries four
         // levels below now, so that the cache misses of successive levels
         // overlap instead of queueing up one after the other.
-        if (8 * hole + 14 < n) {
-            __builtin_prefetch(heap + 8 * hole + 7);
-            __builtin_prefetch(heap + 8 * hole + 11);
-            __builtin_prefetch(heap + 8 * hole + 14);
+        if (16 * hole + 30 < n) {
+            __builtin_prefetch(heap + 16 * hole + 15);
+            __builtin_prefetch(heap + 16 * hole + 20);
+            __builtin_prefetch(heap + 16 * hole + 25);
+            __builtin_prefetch(heap + 16 * hole + 30);
         }
         // The right child unless the left one is strictly smaller (no branch:
         // the outcome is a coin toss).
