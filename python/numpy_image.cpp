@@ -1,5 +1,6 @@
 #include "python/numpy_image.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -47,6 +48,53 @@ TreeImage::TreeImage(py::handle object)
     view_.data = static_cast<const uint8_t*>(buffer_.data());
     view_.numRows = uint32_t(buffer_.rows());
     view_.numCols = uint32_t(buffer_.cols());
+}
+
+}  // namespace vexa::python
+
+namespace vexa::python {
+
+BufferView::BufferView(py::handle object) {
+    if (PyObject_GetBuffer(object.ptr(), &buffer_, PyBUF_STRIDES | PyBUF_FORMAT) != 0)
+        throw py::error_already_set();
+    acquired_ = true;
+}
+
+BufferView::~BufferView() {
+    if (acquired_) PyBuffer_Release(&buffer_);
+}
+
+const void* BufferView::dense2D(bool swapBytes) {
+    const uint64_t rows = dim(0), cols = dim(1);
+    const Py_ssize_t item = buffer_.itemsize;
+    const bool dense = rows * cols == 0 ||
+                       ((rows == 1 || buffer_.strides[0] == Py_ssize_t(cols) * item) &&
+                        (cols == 1 || buffer_.strides[1] == item));
+    if (dense && !swapBytes) return buffer_.buf;
+    copy_.resize(rows * cols * item);
+    unsigned char* out = copy_.data();
+    const char* base = static_cast<const char*>(buffer_.buf);
+    for (uint64_t r = 0; r < rows; ++r) {
+        const char* row = base + Py_ssize_t(r) * buffer_.strides[0];
+        for (uint64_t c = 0; c < cols; ++c, out += item) {
+            std::memcpy(out, row + Py_ssize_t(c) * buffer_.strides[1], item);
+            if (swapBytes) std::reverse(out, out + item);
+        }
+    }
+    return copy_.data();
+}
+
+bool isInt32Format(const char* format, Py_ssize_t itemSize, bool& swapBytes) {
+    if (itemSize != 4) return false;
+    constexpr bool littleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    swapBytes = false;
+    switch (*format) {
+        case '@': case '=': ++format; break;
+        case '<': swapBytes = !littleEndianHost; ++format; break;
+        case '>': case '!': swapBytes = littleEndianHost; ++format; break;
+        default: break;
+    }
+    return std::strlen(format) == 1 && std::strchr("iIlL", *format) != nullptr;
 }
 
 }  // namespace vexa::python

@@ -45,4 +45,34 @@ private:
     ImageView view_;
 };
 
+// A Python buffer acquired with strides and format, left for the caller to
+// check; released with this object.
+class BufferView {
+public:
+    // Requests the buffer; the error of the request propagates.
+    explicit BufferView(pybind11::handle object);
+    ~BufferView();
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+
+    int ndim() const { return buffer_.ndim; }
+    const char* format() const { return buffer_.format ? buffer_.format : "B"; }
+    Py_ssize_t itemSize() const { return buffer_.itemsize; }
+    uint64_t dim(int axis) const { return uint64_t(buffer_.shape[axis]); }
+
+    // The elements of a 2-D buffer as one dense row-major block in native
+    // byte order: the buffer itself when it already is one, else a copy
+    // (byte-swapped when `swapBytes`) owned by this object.
+    const void* dense2D(bool swapBytes = false);
+
+private:
+    Py_buffer buffer_{};
+    bool acquired_ = false;
+    std::vector<unsigned char> copy_;
+};
+
+// Whether a buffer format names a 4-byte integer (int32 or uint32, in any
+// byte order); sets `swapBytes` when its order is not the machine's.
+bool isInt32Format(const char* format, Py_ssize_t itemSize, bool& swapBytes);
+
 }  // namespace vexa::python
