@@ -46,6 +46,8 @@ public:
     const NodeBPT& node(size_t index) const { return nodes_[index]; }
     NodeBPT* root() { return &nodes_.back(); }
     std::vector<NodeBPT*> nodes();
+    // Position of a node of this tree in the node list (ascending id).
+    size_t indexOf(const NodeBPT& node) const { return size_t(&node - nodes_.data()); }
     const DissimilarityProcessor& processor() const { return *processor_; }
 
     // For the nodes of this tree.
@@ -53,7 +55,6 @@ public:
     std::vector<NodeBPT*> neighbors(const NodeBPT& node) const;
 
 private:
-    size_t indexOf(const NodeBPT& node) const { return size_t(&node - nodes_.data()); }
     struct MergeState;
     void makeLeaves(const LabelView& labels, const LabelIndex& index);
     void computeLeafMetrics(const uint8_t* image, MergeState& state);

@@ -2,6 +2,8 @@
 
 #include <ATen/ATen.h>
 
+#include "bpt/binary_partition_tree.hpp"
+
 namespace vexa::tensors {
 
 at::Tensor parentIds(const MorphologicalTree& tree) {
@@ -17,6 +19,24 @@ at::Tensor pixelNodeIds(const MorphologicalTree& tree) {
     at::Tensor out = at::empty({int64_t(tree.numRows()), int64_t(tree.numCols())}, at::kLong);
     int64_t* ids = out.data_ptr<int64_t>();
     for (size_t i = 0; i < owner.size(); ++i) ids[i] = owner[i];
+    return out;
+}
+
+at::Tensor parentIndices(const BinaryPartitionTree& tree) {
+    at::Tensor out = at::empty({int64_t(tree.numNodes())}, at::kLong);
+    int64_t* ids = out.data_ptr<int64_t>();
+    for (size_t k = 0; k < tree.numNodes(); ++k) {
+        const NodeBPT* parent = tree.node(k).parent();
+        ids[k] = parent ? int64_t(tree.indexOf(*parent)) : -1;
+    }
+    return out;
+}
+
+at::Tensor pixelLeafIndices(const BinaryPartitionTree& tree) {
+    at::Tensor out = at::empty({int64_t(tree.numRows()), int64_t(tree.numCols())}, at::kLong);
+    int64_t* leaf = out.data_ptr<int64_t>();
+    for (size_t k = 0; k < tree.numNodes(); ++k)
+        for (uint32_t p : tree.node(k).leafPixels()) leaf[p] = int64_t(k);
     return out;
 }
 

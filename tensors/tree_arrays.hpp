@@ -13,3 +13,19 @@ at::Tensor parentIds(const MorphologicalTree& tree);
 at::Tensor pixelNodeIds(const MorphologicalTree& tree);
 
 }  // namespace vexa::tensors
+
+namespace vexa {
+class BinaryPartitionTree;
+}
+
+namespace vexa::tensors {
+
+// Position in the tree's node list of every node's parent, -1 for the root:
+// an int64 tensor in node-list order (children before parents).
+at::Tensor parentIndices(const BinaryPartitionTree& tree);
+
+// Position in the node list of the leaf holding each pixel, as an int64
+// tensor of the image's shape.
+at::Tensor pixelLeafIndices(const BinaryPartitionTree& tree);
+
+}  // namespace vexa::tensors

@@ -124,3 +124,21 @@ def test_reconstruct_refuses_foreign_ids():
         vexa.reconstruct(torch.ones(3), torch.tensor([[0, 3]]))
     with pytest.raises(TypeError):
         vexa.reconstruct(torch.ones(3), torch.tensor([[0.0, 1.0]]))
+
+
+def test_partition_tree_arrays_give_region_areas(rng):
+    image = rng.integers(0, 256, size=(10, 12), dtype=np.uint8)
+    labels = rng.integers(0, 15, size=(10, 12)).astype(np.int32)
+    bpt = _vexa.BPT(image, labels, _vexa.Mean)
+    nodes = bpt.nodes
+    parents = bpt.parents
+    assert parents.tolist() == [nodes.index(n.parent) if n.parent else -1 for n in nodes]
+    assert all(p > k or p == -1 for k, p in enumerate(parents.tolist()))  # children first
+    pixel_to_node = bpt.pixel_to_node
+    assert pixel_to_node.shape == image.shape
+    for k, node in enumerate(nodes):
+        if node.children == (None, None):
+            assert sorted(np.flatnonzero(pixel_to_node.numpy() == k)) == node.ccps
+    leaf_areas = torch.bincount(pixel_to_node.flatten(), minlength=len(nodes)).double()
+    areas = vexa.subtree_sums(parents, leaf_areas)
+    assert areas.tolist() == [len(n.ccps) for n in nodes]
