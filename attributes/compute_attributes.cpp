@@ -55,29 +55,41 @@ void computeAttributes(MorphologicalTree& tree, NodeId start, AttributeMatrix& m
 }
 
 void computeAttributesBySweep(MorphologicalTree& tree, AttributeMatrix& m) {
-    const ProcessorList& processors = attributeProcessors();
     const NodeId n = NodeId(tree.numNodes());
-    // Each row sees pre-processing, then its children's merges (larger ids,
-    // handled earlier below), then its post-processing and its own merge: the
-    // order of the descent, row by row.
-    for (NodeId id = 0; id < n; ++id)
-        for (const auto& p : processors) p->preProcessing(tree, id, m);
+    // The four processors' arithmetic, fused: with links as built, every
+    // parent has a smaller id, so a backward sweep finishes each node after
+    // all its children. Areas and volumes are whole numbers well below 2^53,
+    // so merging children in another order gives the same doubles.
+    if (n > 0) m.at(n - 1, RECTANGULARITY);  // the whole table is in range
+    double* rows = m.data();
+    const uint64_t cols = m.numCols();
+    for (NodeId id = 0; id < n; ++id) {
+        double* row = rows + id * cols;
+        row[AREA] = double(uint64_t(tree.cnps(id).size()));
+        row[VOLUME] = double(tree.level(id)) * row[AREA];
+    }
     // Parents lie anywhere in the table: ask for their row and box a few
     // nodes ahead, so that the merges do not wait on memory one at a time.
     constexpr NodeId kAhead = 16;
-    double* rows = m.data();
-    const uint64_t cols = m.numCols();
     for (NodeId id = n; id-- > 0;) {
         if (id >= kAhead) {
             const NodeId ahead = tree.parent(id - kAhead);
             if (ahead != kNoNode) {
                 __builtin_prefetch(&tree.box(ahead), 1);
                 __builtin_prefetch(rows + ahead * cols, 1);
-                __builtin_prefetch(rows + ahead * cols + 1, 1);
             }
         }
-        for (const auto& p : processors) p->postProcessing(tree, id, m);
-        finishChild(tree, processors, id, m);
+        double* row = rows + id * cols;
+        const Box& box = tree.box(id);
+        row[HEIGHT] = double(uint32_t(box.bottom + 1 - box.top));
+        row[WIDTH] = double(uint32_t(box.right + 1 - box.left));
+        row[RECTANGULARITY] = row[AREA] / (row[HEIGHT] * row[WIDTH]);
+        const NodeId parent = tree.parent(id);
+        if (parent == kNoNode) continue;
+        widen(tree.box(parent), box);
+        double* above = rows + parent * cols;
+        above[AREA] = row[AREA] + above[AREA];
+        above[VOLUME] = row[VOLUME] + above[VOLUME];
     }
 }
 

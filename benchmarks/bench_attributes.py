@@ -7,21 +7,11 @@ MinTree) it prints the node count, the median build time, the median
 extraction time and their ratio attributes / build.
 """
 import argparse
-import statistics
-import time
 
 import _vexa
 from vexa import images
 
-
-def median_seconds(action, runs):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        result = action()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
+from measure import median_time
 
 
 def main():
@@ -38,10 +28,10 @@ def main():
     for kind in args.kinds:
         image = getattr(images, kind)(args.size, args.size)
         for tree_class in (_vexa.MaxTree, _vexa.MinTree):
-            build = median_seconds(lambda: tree_class(image, args.radius), args.runs)
+            build = median_time(lambda: tree_class(image, args.radius), args.runs)
             tree = tree_class(image, args.radius)
             _vexa.Attributes(tree)  # the first extraction widens the boxes; time the steady state too
-            attrs = median_seconds(lambda: _vexa.Attributes(tree=tree), args.runs)
+            attrs = median_time(lambda: _vexa.Attributes(tree=tree), args.runs)
             nodes = _vexa.Attributes(tree).num_nodes
             print(f"{kind:<11}{tree_class.__name__:<9}{nodes:>10}{build:>10.3f}{attrs * 1e3:>10.3f}"
                   f"{attrs / build:>9.5f}", flush=True)

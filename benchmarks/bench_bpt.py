@@ -20,16 +20,15 @@ build, in MiB.
 """
 import argparse
 import contextlib
-import ctypes
-import gc
 import os
-import statistics
 import time
 
 import numpy as np
 
 import _vexa
 from vexa import images
+
+from measure import median_time, memory_growth
 
 try:
     import vigra
@@ -100,45 +99,9 @@ def vigra_clustering(image, labels):
     return rag, result
 
 
-def median_time(fn, runs):
-    times = []
-    for _ in range(runs):
-        gc.collect()
-        start = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
-
-
-def _status(field):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field):
-                return int(line.split()[1]) * 1024
-    return 0
-
-
-def _release_free_memory():
-    """Hands memory the allocator keeps after earlier runs back to the system,
-    so that a later build cannot reuse it unseen."""
-    try:
-        ctypes.CDLL("libc.so.6").malloc_trim(0)
-    except (OSError, AttributeError):
-        pass
-
-
 def peak_memory(fn):
     """Peak resident growth in bytes while fn runs (its result kept until the end)."""
-    gc.collect()
-    _release_free_memory()
-    base = _status("VmRSS:")
-    with open("/proc/self/clear_refs", "w") as f:
-        f.write("5")  # reset the peak resident size
-    result = fn()
-    peak = _status("VmHWM:") - base
-    del result
-    return peak
+    return memory_growth(fn)[0]
 
 
 def main():

@@ -5,8 +5,6 @@ the linear-time route (vexa.ops) against the explicit sparse Jacobian route
 Usage: bench_filters.py [--small 512] [--large 4096] [--runs 5]
 """
 import argparse
-import statistics
-import time
 
 import torch
 
@@ -14,14 +12,7 @@ import _vexa
 import vexa
 from vexa import images
 
-
-def median_time(fn, runs):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+from measure import median_time
 
 
 def linear_route(arrays, residues, score):

@@ -9,45 +9,18 @@ run. Memory: the peak resident growth while building, and what stays with the
 built tree, both per pixel.
 """
 import argparse
-import gc
-import statistics
-import time
 
 import numpy as np
 
 import _vexa
 from vexa import images
 
-
-def median_time(fn, runs):
-    times = []
-    for _ in range(runs):
-        gc.collect()
-        start = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
-
-
-def _status(field):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field):
-                return int(line.split()[1]) * 1024
-    return 0
+from measure import median_time, memory_growth
 
 
 def memory_per_pixel(kind, image, radius):
     """(peak growth, retained) in bytes per pixel while building one tree."""
-    gc.collect()
-    base = _status("VmRSS:")
-    with open("/proc/self/clear_refs", "w") as f:
-        f.write("5")  # reset the peak resident size
-    tree = kind(image, radius)
-    peak = _status("VmHWM:") - base
-    retained = _status("VmRSS:") - base
-    del tree
+    peak, retained = memory_growth(lambda: kind(image, radius))
     return peak / image.size, retained / image.size
 
 
