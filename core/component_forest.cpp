@@ -1,10 +1,10 @@
 #include "core/component_forest.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <numeric>
 #include <thread>
 
-#include "core/huge_pages.hpp"
 #include "core/parallel.hpp"
 
 namespace vexa {
@@ -33,7 +33,7 @@ struct RowDivider {
 class HierarchicalQueue {
 public:
     HierarchicalQueue(const ImageView& image, const LevelRanks& rank)
-        : slots_(hugeVector<uint32_t>(image.numPixels())) {
+        : slots_(new uint32_t[image.numPixels()]) {
         std::array<uint64_t, 256> count{};
         const uint64_t n = image.numPixels();
         for (uint64_t i = 0; i < n; ++i) ++count[rank[image.data[i]]];
@@ -60,7 +60,7 @@ public:
     }
 
 private:
-    std::vector<uint32_t> slots_;
+    std::unique_ptr<uint32_t[]> slots_;  // left uninitialised: only the used part is touched
     std::array<uint64_t, 256> base_, top_;
     uint64_t nonEmpty_[4] = {0, 0, 0, 0};
 };
@@ -72,12 +72,12 @@ void floodBand(const ImageView& image, const LevelRanks& rank, const std::vector
     const uint32_t width = image.numCols, height = image.numRows;
     const uint8_t* level = image.data;
     const uint64_t n = image.numPixels();
-    reserveWithHugePages(comps, comps.size() + n / 2 + n / 8 + 16);
-    reserveWithHugePages(ranks, ranks.size() + n / 2 + n / 8 + 16);
+    comps.reserve(comps.size() + n / 2 + n / 8 + 16);
+    ranks.reserve(ranks.size() + n / 2 + n / 8 + 16);
     // Rank of every pixel, with kReached set once the pixel has been queued:
     // one load answers both questions about a neighbour.
     constexpr uint16_t kReached = 0x100;
-    std::vector<uint16_t> state = hugeVector<uint16_t>(n);
+    std::unique_ptr<uint16_t[]> state(new uint16_t[n]);
     for (uint64_t p = 0; p < n; ++p) state[p] = rank[level[p]];
     HierarchicalQueue queue(image, rank);
     std::vector<uint32_t> stack;      // open components, ranks strictly increasing downwards
@@ -212,7 +212,7 @@ uint64_t parallelThreshold = uint64_t(1) << 18;
 ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
                                 const std::vector<Offset>& offsets) {
     ComponentForest forest;
-    forest.componentOf = hugeVector<uint32_t>(image.numPixels());
+    forest.componentOf.resize(image.numPixels());
     int32_t reachY = 0;
     for (const Offset& o : offsets) reachY = std::max(reachY, std::abs(o.dy));
 

@@ -7,7 +7,6 @@
 
 #include "core/adjacency.hpp"
 #include "core/component_forest.hpp"
-#include "core/huge_pages.hpp"
 #include "core/parallel.hpp"
 #include "core/node.hpp"
 
@@ -134,7 +133,6 @@ void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode
     // Compact pixels grouped by node, each group by descending index, and
     // the box of each node's compact pixels.
     const uint32_t n = uint32_t(pixelNode.size());
-    reserveWithHugePages(cnpPixels_, n);
     cnpPixels_.resize(n);
     boxes_.assign(levels_.size(), Box{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0});
     std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
