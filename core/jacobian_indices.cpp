@@ -8,17 +8,22 @@ namespace vexa {
 namespace {
 
 // The forest of the current parent links, checked once so that the fills
-// below can follow links without bounds or cycle tests.
+// below can follow links without bounds or cycle tests. While the links are
+// the ones construction made, the tree's own children lists and id order
+// serve as they are.
 struct Forest {
-    std::vector<uint32_t> depth;         // proper ancestors of each node
-    std::vector<NodeId> topDown;         // every node after its parent
-    std::vector<uint32_t> childOffsets;  // N + 1 entries
-    std::vector<NodeId> childIds;        // ascending under each parent
-    uint64_t entries = 0;                // N + sum of depths
+    const MorphologicalTree* asBuilt = nullptr;  // set when links were never rewritten
+    std::vector<uint32_t> depth;                 // proper ancestors of each node
+    std::vector<NodeId> topDown;                 // every node after its parent (ids when as built)
+    std::vector<uint32_t> childOffsets;          // N + 1 entries
+    std::vector<NodeId> childIds;                // ascending under each parent
+    uint64_t entries = 0;                        // N + sum of depths
 
     Span<NodeId> children(NodeId id) const {
+        if (asBuilt) return asBuilt->children(id);
         return {childIds.data() + childOffsets[id], size_t(childOffsets[id + 1] - childOffsets[id])};
     }
+    NodeId topDownAt(size_t k) const { return asBuilt ? NodeId(k) : topDown[k]; }
 };
 
 constexpr uint32_t kUnknown = 0xFFFFFFFFu;
@@ -71,6 +76,17 @@ void computeChildren(const std::vector<NodeId>& parent, Forest& forest) {
 
 Forest currentForest(const MorphologicalTree& tree, bool withChildren) {
     Forest forest;
+    if (!tree.parentLinksRewritten()) {
+        // Every parent has a smaller id: depths in one forward pass.
+        const std::vector<NodeId>& parent = tree.parents();
+        forest.asBuilt = &tree;
+        forest.depth.resize(parent.size());
+        for (size_t i = 0; i < parent.size(); ++i) {
+            forest.depth[i] = parent[i] == kNoNode ? 0 : forest.depth[parent[i]] + 1;
+            forest.entries += uint64_t(forest.depth[i]) + 1;
+        }
+        return forest;
+    }
     computeDepths(tree.parents(), forest);
     if (withChildren) computeChildren(tree.parents(), forest);
     return forest;
@@ -130,7 +146,7 @@ void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& off
     offsets.assign(n + 1, 0);
     for (size_t i = 0; i < n; ++i) offsets[i + 1] = 1;
     for (size_t k = n; k-- > 0;) {
-        const NodeId c = forest.topDown[k];
+        const NodeId c = forest.topDownAt(k);
         if (parent[c] != kNoNode) offsets[parent[c] + 1] += offsets[c + 1];
     }
     for (size_t i = 0; i < n; ++i) offsets[i + 1] += offsets[i];
