@@ -8,52 +8,6 @@ namespace py = pybind11;
 
 namespace vexa::python {
 
-BufferImage::BufferImage(py::handle object, const char* format, const char* dimensionMessage,
-                         const char* formatMessage) {
-    if (PyObject_GetBuffer(object.ptr(), &buffer_, PyBUF_STRIDES | PyBUF_FORMAT) != 0)
-        throw py::error_already_set();
-    acquired_ = true;
-    if (buffer_.ndim != 2) throw std::runtime_error(dimensionMessage);
-    if (buffer_.format == nullptr || std::strcmp(buffer_.format, format) != 0)
-        throw std::runtime_error(formatMessage);
-    rows_ = uint64_t(buffer_.shape[0]);
-    cols_ = uint64_t(buffer_.shape[1]);
-    checkImageSize(rows_, cols_);
-
-    const Py_ssize_t item = buffer_.itemsize;
-    const bool dense = rows_ * cols_ == 0 ||
-                       ((rows_ == 1 || buffer_.strides[0] == Py_ssize_t(cols_) * item) &&
-                        (cols_ == 1 || buffer_.strides[1] == item));
-    if (dense) {
-        dense_ = buffer_.buf;
-        return;
-    }
-    copy_.resize(rows_ * cols_ * item);
-    unsigned char* out = copy_.data();
-    const char* base = static_cast<const char*>(buffer_.buf);
-    for (uint64_t r = 0; r < rows_; ++r) {
-        const char* row = base + Py_ssize_t(r) * buffer_.strides[0];
-        for (uint64_t c = 0; c < cols_; ++c, out += item)
-            std::memcpy(out, row + Py_ssize_t(c) * buffer_.strides[1], item);
-    }
-    dense_ = copy_.data();
-}
-
-BufferImage::~BufferImage() {
-    if (acquired_) PyBuffer_Release(&buffer_);
-}
-
-TreeImage::TreeImage(py::handle object)
-    : buffer_(object, "B", "Image must be 2D (height x width).", "Image must be of type uint8_t.") {
-    view_.data = static_cast<const uint8_t*>(buffer_.data());
-    view_.numRows = uint32_t(buffer_.rows());
-    view_.numCols = uint32_t(buffer_.cols());
-}
-
-}  // namespace vexa::python
-
-namespace vexa::python {
-
 BufferView::BufferView(py::handle object) {
     if (PyObject_GetBuffer(object.ptr(), &buffer_, PyBUF_STRIDES | PyBUF_FORMAT) != 0)
         throw py::error_already_set();
@@ -82,6 +36,15 @@ const void* BufferView::dense2D(bool swapBytes) {
         }
     }
     return copy_.data();
+}
+
+TreeImage::TreeImage(py::handle object) : buffer_(object) {
+    if (buffer_.ndim() != 2) throw std::runtime_error("Image must be 2D (height x width).");
+    if (std::strcmp(buffer_.format(), "B") != 0) throw std::runtime_error("Image must be of type uint8_t.");
+    checkImageSize(buffer_.dim(0), buffer_.dim(1));
+    view_.data = static_cast<const uint8_t*>(buffer_.dense2D());
+    view_.numRows = uint32_t(buffer_.dim(0));
+    view_.numCols = uint32_t(buffer_.dim(1));
 }
 
 bool isInt32Format(const char* format, Py_ssize_t itemSize, bool& swapBytes) {

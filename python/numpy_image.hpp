@@ -7,44 +7,6 @@
 
 namespace vexa::python {
 
-// A Python buffer accepted as a 2-D image of one-byte elements, viewed as a
-// dense row-major block. Strided arrays are copied; dense ones are borrowed
-// for the lifetime of this object.
-class BufferImage {
-public:
-    // Requests the buffer (its error propagates), then checks in order: two
-    // dimensions (dimensionMessage), element format exactly `format`
-    // (formatMessage), a size that 32-bit pixel indices can address.
-    BufferImage(pybind11::handle object, const char* format, const char* dimensionMessage,
-                const char* formatMessage);
-    ~BufferImage();
-    BufferImage(const BufferImage&) = delete;
-    BufferImage& operator=(const BufferImage&) = delete;
-
-    uint64_t rows() const { return rows_; }
-    uint64_t cols() const { return cols_; }
-    // Dense row-major elements, rows() * cols() * itemSize bytes.
-    const void* data() const { return dense_; }
-
-private:
-    Py_buffer buffer_{};
-    bool acquired_ = false;
-    uint64_t rows_ = 0, cols_ = 0;
-    std::vector<unsigned char> copy_;
-    const void* dense_ = nullptr;
-};
-
-// The grey-level image of a component tree: 2-D, uint8.
-class TreeImage {
-public:
-    explicit TreeImage(pybind11::handle object);
-    ImageView view() const { return view_; }
-
-private:
-    BufferImage buffer_;
-    ImageView view_;
-};
-
 // A Python buffer acquired with strides and format, left for the caller to
 // check; released with this object.
 class BufferView {
@@ -69,6 +31,20 @@ private:
     Py_buffer buffer_{};
     bool acquired_ = false;
     std::vector<unsigned char> copy_;
+};
+
+// The grey-level image of a component tree. Checks, in order: two
+// dimensions, element format exactly "B", a size that 32-bit pixel indices
+// can address. Strided arrays are copied; dense ones are borrowed for the
+// lifetime of this object.
+class TreeImage {
+public:
+    explicit TreeImage(pybind11::handle object);
+    ImageView view() const { return view_; }
+
+private:
+    BufferView buffer_;
+    ImageView view_;
 };
 
 // Whether a buffer format names a 4-byte integer (int32 or uint32, in any

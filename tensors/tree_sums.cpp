@@ -92,12 +92,6 @@ at::Tensor ancestorSum(const at::Tensor& parents, const at::Tensor& values) {
     const int64_t width = c.values.size(1);
     AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, c.values.scalar_type(), "ancestorSum", [&] {
         scalar_t* out = c.values.data_ptr<scalar_t>();
-        if (width == 1) {
-            c.order.forEach([&](int64_t i) {
-                if (parent[i] >= 0) out[i] += out[parent[i]];
-            });
-            return;
-        }
         c.order.forEach([&](int64_t i) {
             if (parent[i] < 0) return;
             scalar_t* row = out + i * width;
@@ -114,12 +108,6 @@ at::Tensor subtreeSum(const at::Tensor& parents, const at::Tensor& values) {
     const int64_t width = c.values.size(1);
     AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, c.values.scalar_type(), "subtreeSum", [&] {
         scalar_t* out = c.values.data_ptr<scalar_t>();
-        if (width == 1) {
-            c.order.forEachReversed([&](int64_t i) {
-                if (parent[i] >= 0) out[parent[i]] += out[i];
-            });
-            return;
-        }
         c.order.forEachReversed([&](int64_t i) {
             if (parent[i] < 0) return;
             scalar_t* above = out + parent[i] * width;
