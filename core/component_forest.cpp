@@ -216,7 +216,7 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
     int32_t reachY = 0;
     for (const Offset& o : offsets) reachY = std::max(reachY, std::abs(o.dy));
 
-    const bool twoBands = image.numPixels() >= parallelThreshold && std::thread::hardware_concurrency() > 1 &&
+    const bool twoBands = image.numPixels() >= parallelThreshold && threadBudget() > 1 &&
                           image.numRows >= 4 * uint32_t(reachY) + 4;
     if (!twoBands) {
         floodBand(image, rank, offsets, forest.componentOf.data(), forest.components, forest.ranks);

@@ -12,6 +12,7 @@ PYBIND11_MODULE(_vexa, m) {
     m.doc() =
         "Biblioteca para geração de árvores morfológicas, extração de atributos e aplicação de "
         "filtros em imagens.";
+    vexa::python::installInterruptCheck(m);
     vexa::python::bindNode(m);
     vexa::python::bindTrees(m);
     vexa::python::bindAttributes(m);
