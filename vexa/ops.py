@@ -14,32 +14,23 @@ import _vexa
 __all__ = ["levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct"]
 
 
-class _AncestorSum(torch.autograd.Function):
-    """``J.t() @ values``; its adjoint is :class:`_SubtreeSum`."""
+class _TreeSum(torch.autograd.Function):
+    """A linear pass over the forest: ``J.t() @ values`` (sums over each node
+    and its ancestors) or ``J @ values`` (sums over each subtree). Its
+    backward is the other pass, itself a ``_TreeSum``, so gradients of every
+    order are exact."""
 
     @staticmethod
-    def forward(ctx, parents, values):
+    def forward(ctx, parents, values, over_subtrees):
         ctx.save_for_backward(parents)
-        return _vexa._ancestor_sum(parents, values)
+        ctx.over_subtrees = over_subtrees
+        kernel = _vexa._subtree_sum if over_subtrees else _vexa._ancestor_sum
+        return kernel(parents, values)
 
     @staticmethod
     def backward(ctx, grad):
         (parents,) = ctx.saved_tensors
-        return None, _SubtreeSum.apply(parents, grad)
-
-
-class _SubtreeSum(torch.autograd.Function):
-    """``J @ values``; its adjoint is :class:`_AncestorSum`."""
-
-    @staticmethod
-    def forward(ctx, parents, values):
-        ctx.save_for_backward(parents)
-        return _vexa._subtree_sum(parents, values)
-
-    @staticmethod
-    def backward(ctx, grad):
-        (parents,) = ctx.saved_tensors
-        return None, _AncestorSum.apply(parents, grad)
+        return None, _TreeSum.apply(parents, grad, not ctx.over_subtrees), None
 
 
 def check_parents(parents: torch.Tensor) -> None:
@@ -83,7 +74,7 @@ def levels_from_residues(parents: torch.Tensor, residues: torch.Tensor) -> torch
     """
     check_parents(parents)
     check_values("residues", residues, parents.shape[0])
-    return _AncestorSum.apply(parents, residues)
+    return _TreeSum.apply(parents, residues, False)
 
 
 def subtree_sums(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
@@ -91,7 +82,7 @@ def subtree_sums(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
     adjoint of :func:`levels_from_residues`. Same shapes and dtypes."""
     check_parents(parents)
     check_values("values", values, parents.shape[0])
-    return _SubtreeSum.apply(parents, values)
+    return _TreeSum.apply(parents, values, True)
 
 
 def residues_from_levels(parents: torch.Tensor, levels: torch.Tensor) -> torch.Tensor:
