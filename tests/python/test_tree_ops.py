@@ -176,3 +176,12 @@ def test_partition_tree_arrays_give_region_areas(rng):
     leaf_areas = torch.bincount(pixel_to_node.flatten(), minlength=len(nodes)).double()
     areas = vexa.subtree_sums(parents, leaf_areas)
     assert areas.tolist() == [len(n.ccps) for n in nodes]
+
+
+def test_vexa_lists_its_exports_and_keeps_the_kernels_private():
+    documented = {"Node", "MorphologicalTree", "MaxTree", "MinTree", "AttributesPack", "Attributes",
+                  "DissimilarityType", "Mean", "BPT", "NodeBPT"}
+    assert documented <= set(vexa.__all__)
+    assert all(hasattr(vexa, name) for name in vexa.__all__)
+    assert not hasattr(vexa, "ancestor_sum") and not hasattr(vexa, "subtree_sum")
+    assert not hasattr(_vexa, "ancestor_sum") and not hasattr(_vexa, "subtree_sum")
