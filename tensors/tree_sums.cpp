@@ -3,6 +3,7 @@
 #include <ATen/ATen.h>
 #include <ATen/Dispatch.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,9 +40,9 @@ Forest forestOf(const at::Tensor& parents) {
 // passes write it in place.
 at::Tensor workingCopy(const at::Tensor& values, int64_t n) {
     if (!values.defined() || !at::isFloatingType(values.scalar_type()) || !values.device().is_cpu())
-        throw InvalidParents("values must be a floating-point CPU tensor, got " + describe(values) + ".");
+        throw std::invalid_argument("values must be a floating-point CPU tensor, got " + describe(values) + ".");
     if ((values.dim() != 1 && values.dim() != 2) || values.size(0) != n)
-        throw InvalidParents("values must have shape (N) or (N, C) with N = " + std::to_string(n) +
+        throw std::invalid_argument("values must have shape (N) or (N, C) with N = " + std::to_string(n) +
                              " nodes, got " + describe(values) + ".");
     const int64_t width = values.dim() == 2 ? values.size(1) : 1;
     return values.detach().reshape({n, width}).clone(at::MemoryFormat::Contiguous);
@@ -85,7 +86,7 @@ at::Tensor nearestKept(const at::Tensor& parents, const at::Tensor& keep) {
     const int64_t n = int64_t(f.parent.size());
     if (!keep.defined() || keep.scalar_type() != at::kBool || keep.dim() != 1 || keep.size(0) != n ||
         !keep.device().is_cpu())
-        throw InvalidParents("keep must be a bool CPU tensor of shape (" + std::to_string(n) + "), got " +
+        throw std::invalid_argument("keep must be a bool CPU tensor of shape (" + std::to_string(n) + "), got " +
                              describe(keep) + ".");
     const at::Tensor kept = keep.contiguous();
     const bool* isKept = kept.data_ptr<bool>();

@@ -7,8 +7,8 @@ namespace vexa::tensors {
 // int64 CPU tensor with parents[i] the parent of node i, or -1 for a node
 // without parent. Ids may put parents before their children, after them, or
 // neither. parents is read once, into memory the call owns; a parent array
-// that is not a forest throws InvalidParents (std::invalid_argument), and so
-// do values of the wrong kind.
+// that is not a forest throws InvalidParents, other arguments of the wrong
+// kind std::invalid_argument (its base).
 //
 // Results never record autograd history: differentiable versions are built
 // on these in Python. None touches a Python object, so callers may release

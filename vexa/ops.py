@@ -90,8 +90,10 @@ def residues_from_levels(parents: torch.Tensor, levels: torch.Tensor) -> torch.T
     parent's, the level itself for a node without parent."""
     check_parents(parents)
     check_values("levels", levels, parents.shape[0])
-    if parents.numel() and (parents.min() < -1 or parents.max() >= parents.shape[0]):
-        raise ValueError("parents holds an id outside -1..N-1")
+    outside = (parents < -1) | (parents >= parents.shape[0])
+    if outside.any():
+        node = int(outside.nonzero()[0, 0])
+        raise ValueError(f"parents[{node}] is {int(parents[node])}, outside -1..{parents.shape[0] - 1}")
     has_parent = parents >= 0
     parent_levels = levels.index_select(0, parents.clamp(min=0))
     mask = has_parent.reshape((-1,) + (1,) * (levels.dim() - 1)).to(levels.dtype)

@@ -39,6 +39,16 @@ def test_subtractive_is_differentiable_in_scores_and_residues(small_tree):
     assert torch.autograd.gradgradcheck(squared, (score, residues))
 
 
+@pytest.mark.parametrize("rule", [vexa.direct, vexa.minimum, vexa.maximum])
+def test_hard_rules_are_differentiable_in_the_levels(small_tree, rule):
+    def filtered(levels):
+        arrays = vexa.TreeArrays(small_tree.parents, levels, small_tree.pixel_to_node)
+        return rule(arrays, [True, False, True, False]).square()
+    levels = small_tree.levels.double().requires_grad_()
+    assert torch.autograd.gradcheck(filtered, (levels,))
+    assert torch.autograd.gradgradcheck(filtered, (levels,))
+
+
 def test_a_chain_of_removed_nodes():
     # chain 0 - 1 - 2 - 3 - 4, one pixel per node, levels 10, 20, ..., 50
     chain = vexa.TreeArrays(parents=torch.tensor([-1, 0, 1, 2, 3]),
