@@ -3,6 +3,7 @@
 #include <ATen/ATen.h>
 #include <ATen/Dispatch.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,7 +44,7 @@ at::Tensor workingCopy(const at::Tensor& values, int64_t n) {
         throw std::invalid_argument("values must be a floating-point CPU tensor, got " + describe(values) + ".");
     if ((values.dim() != 1 && values.dim() != 2) || values.size(0) != n)
         throw std::invalid_argument("values must have shape (N) or (N, C) with N = " + std::to_string(n) +
-                             " nodes, got " + describe(values) + ".");
+                                    " nodes, got " + describe(values) + ".");
     const int64_t width = values.dim() == 2 ? values.size(1) : 1;
     return values.detach().reshape({n, width}).clone(at::MemoryFormat::Contiguous);
 }
@@ -54,6 +55,7 @@ at::Tensor accumulate(const at::Tensor& parents, const at::Tensor& values, bool 
     const Forest f = forestOf(parents);
     at::Tensor out = workingCopy(values, int64_t(f.parent.size()));
     const int64_t width = out.size(1);
+    const uint32_t workPerNode = uint32_t(std::min<int64_t>(width, int64_t(1) << 20));
     InterruptPoll poll;
     AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, out.scalar_type(), "treeSum", [&] {
         scalar_t* rows = out.data_ptr<scalar_t>();
@@ -63,7 +65,7 @@ at::Tensor accumulate(const at::Tensor& parents, const at::Tensor& values, bool 
             scalar_t* to = rows + (towardsRoot ? p : i) * width;
             const scalar_t* from = rows + (towardsRoot ? i : p) * width;
             for (int64_t k = 0; k < width; ++k) to[k] += from[k];
-            poll.step(uint32_t(width));
+            poll.step(workPerNode);
         };
         if (towardsRoot) f.order.forEachReversed(step);
         else f.order.forEach(step);

@@ -10,7 +10,7 @@ The parent array is checked on every call (ids in range, a root, no cycle):
 a ValueError names the offending node.
 """
 from dataclasses import dataclass
-from typing import Union
+from typing import Optional, Union
 
 import torch
 
@@ -46,6 +46,7 @@ Tree = Union[TreeArrays, "_vexa.MaxTree", "_vexa.MinTree"]
 def _arrays(tree) -> TreeArrays:
     arrays = TreeArrays.of(tree)
     ops.check_parents(arrays.parents)
+    ops.check_values("levels", arrays.levels, arrays.parents.shape[0])
     return arrays
 
 
@@ -74,7 +75,7 @@ def _hard(arrays, keep, rule):
     return keep | (arrays.parents < 0)
 
 
-def subtractive(tree: Tree, keep, residues: torch.Tensor = None) -> torch.Tensor:
+def subtractive(tree: Tree, keep, residues: Optional[torch.Tensor] = None) -> torch.Tensor:
     """Subtractive rule: removed nodes drop their residue, and every node
     above them shifts by it.
 
