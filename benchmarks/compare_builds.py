@@ -6,8 +6,9 @@ A ROOT holds the `vexa` package, a LIB the built `_vexa` module (for a
 checkout: ROOT=. and LIB=build/lib). Each round runs one fresh process per
 build, in turn, and each process times tree building, attributes and the
 filters (best of a few runs). The figure kept per task is the best over all
-rounds, and the table gives new / base: on a loaded machine the best of many
-alternating runs is what stays comparable.
+rounds, and the table gives new / base. Times are CPU time of the process
+(all its threads): on a machine shared with other work, CPU time of the best
+of many alternating runs is what stays comparable.
 """
 import argparse
 import json
@@ -24,9 +25,9 @@ from vexa import images
 def best(run, repeats):
     times = []
     for _ in range(repeats):
-        start = time.perf_counter()
+        start = time.process_time()
         run()
-        times.append(time.perf_counter() - start)
+        times.append(time.process_time() - start)
     return min(times)
 
 size = int(sys.argv[1])
