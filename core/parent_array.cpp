@@ -26,22 +26,25 @@ NodeId nodeOnCycle(Span<NodeId> parents, NodeId start) {
                          ": following parent links from it comes back to it.");
 }
 
-void checkRoots(Span<NodeId> parents, Roots roots) {
-    const size_t n = parents.size();
+// The nodes without parent: how many, and the first two.
+struct RootCount {
     size_t count = 0;
     NodeId first = kNoNode, second = kNoNode;
-    for (size_t i = 0; i < n; ++i) {
-        if (parents[i] != kNoNode) continue;
-        if (count == 0) first = NodeId(i);
-        else if (count == 1) second = NodeId(i);
+    void add(NodeId id) {
+        if (count == 0) first = id;
+        else if (count == 1) second = id;
         ++count;
     }
-    if (n > 0 && count == 0)
+};
+
+void checkRoots(Span<NodeId> parents, const RootCount& roots, Roots expected) {
+    if (!parents.empty() && roots.count == 0)
         throw InvalidParents("parents has no root (no node without parent), so its links form a cycle through " +
                              nodeName(nodeOnCycle(parents, 0)) + ".");
-    if (roots == Roots::ExactlyOne && count > 1)
-        throw InvalidParents("parents has " + std::to_string(count) + " roots (" + nodeName(first) + ", " +
-                             nodeName(second) + (count > 2 ? ", ..." : "") + "); expected a single root.");
+    if (expected == Roots::ExactlyOne && roots.count > 1)
+        throw InvalidParents("parents has " + std::to_string(roots.count) + " roots (" + nodeName(roots.first) +
+                             ", " + nodeName(roots.second) + (roots.count > 2 ? ", ..." : "") +
+                             "); expected a single root.");
 }
 
 }  // namespace
@@ -64,16 +67,20 @@ std::vector<NodeId> nodeIdsOf(const int64_t* parents, size_t n) {
 ParentsFirst checkForest(Span<NodeId> parents, Roots roots) {
     const size_t n = parents.size();
     bool ascending = true, descending = true;
+    RootCount rootCount;
     for (size_t i = 0; i < n; ++i) {
         const NodeId p = parents[i];
-        if (p == kNoNode) continue;
+        if (p == kNoNode) {
+            rootCount.add(NodeId(i));
+            continue;
+        }
         if (p >= n)
             throw InvalidParents("the parent of " + nodeName(i) + " is " + std::to_string(p) + ", outside 0.." +
                                  std::to_string(n - 1) + ".");
         ascending = ascending && p < i;
         descending = descending && p > i;
     }
-    checkRoots(parents, roots);
+    checkRoots(parents, rootCount, roots);
     if (ascending) return ParentsFirst::ascending(n);
     if (descending) return ParentsFirst::descending(n);
 

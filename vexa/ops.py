@@ -14,23 +14,30 @@ import _vexa
 __all__ = ["levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct"]
 
 
+def _tree_sum(parents, values, over_subtrees):
+    kernel = _vexa._subtree_sum if over_subtrees else _vexa._ancestor_sum
+    return kernel(parents, values)
+
+
 class _TreeSum(torch.autograd.Function):
     """A linear pass over the forest: ``J.t() @ values`` (sums over each node
     and its ancestors) or ``J @ values`` (sums over each subtree). Its
-    backward is the other pass, itself a ``_TreeSum``, so gradients of every
-    order are exact."""
+    backward is the other pass, itself a ``_TreeSum`` when a graph of the
+    backward is being built, so gradients of every order are exact."""
 
     @staticmethod
     def forward(ctx, parents, values, over_subtrees):
         ctx.save_for_backward(parents)
         ctx.over_subtrees = over_subtrees
-        kernel = _vexa._subtree_sum if over_subtrees else _vexa._ancestor_sum
-        return kernel(parents, values)
+        return _tree_sum(parents, values, over_subtrees)
 
     @staticmethod
     def backward(ctx, grad):
         (parents,) = ctx.saved_tensors
-        return None, _TreeSum.apply(parents, grad, not ctx.over_subtrees), None
+        adjoint = not ctx.over_subtrees
+        if torch.is_grad_enabled():  # create_graph: this backward must be differentiable too
+            return None, _TreeSum.apply(parents, grad, adjoint), None
+        return None, _tree_sum(parents, grad, adjoint), None
 
 
 def check_parents(parents: torch.Tensor) -> None:
