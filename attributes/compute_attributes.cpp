@@ -56,18 +56,14 @@ void computeAttributes(MorphologicalTree& tree, NodeId start, AttributeMatrix& m
 
 void computeAttributesBySweep(MorphologicalTree& tree, AttributeMatrix& m) {
     const NodeId n = NodeId(tree.numNodes());
-    // The four processors' arithmetic, fused: with links as built, every
-    // parent has a smaller id, so a backward sweep finishes each node after
-    // all its children. Areas and volumes are whole numbers well below 2^53,
-    // so merging children in another order gives the same doubles.
-    if (n > 0) m.at(n - 1, RECTANGULARITY);  // the whole table is in range
+    // The processors' arithmetic, fused: with links as built, every parent
+    // has a smaller id, so a backward sweep finishes each node after all its
+    // children. Areas and volumes are whole numbers well below 2^53, so
+    // merging children in another order gives the same doubles.
+    if (n > 0) m.at(n - 1, NUM_ATTRIBUTES - 1);  // every row the sweep writes is in range
     double* rows = m.data();
     const uint64_t cols = m.numCols();
-    for (NodeId id = 0; id < n; ++id) {
-        double* row = rows + id * cols;
-        row[AREA] = double(uint64_t(tree.cnps(id).size()));
-        row[VOLUME] = double(tree.level(id)) * row[AREA];
-    }
+    for (NodeId id = 0; id < n; ++id) AllAttributes::enter(tree, id, PlainRow{rows + id * cols});
     // Parents lie anywhere in the table: ask for their row and box a few
     // nodes ahead, so that the merges do not wait on memory one at a time.
     constexpr NodeId kAhead = 16;
@@ -79,17 +75,13 @@ void computeAttributesBySweep(MorphologicalTree& tree, AttributeMatrix& m) {
                 __builtin_prefetch(rows + ahead * cols, 1);
             }
         }
-        double* row = rows + id * cols;
+        const PlainRow row{rows + id * cols};
         const Box& box = tree.box(id);
-        row[HEIGHT] = double(uint32_t(box.bottom + 1 - box.top));
-        row[WIDTH] = double(uint32_t(box.right + 1 - box.left));
-        row[RECTANGULARITY] = row[AREA] / (row[HEIGHT] * row[WIDTH]);
+        AllAttributes::finish(box, row);
         const NodeId parent = tree.parent(id);
         if (parent == kNoNode) continue;
         widen(tree.box(parent), box);
-        double* above = rows + parent * cols;
-        above[AREA] = row[AREA] + above[AREA];
-        above[VOLUME] = row[VOLUME] + above[VOLUME];
+        AllAttributes::merge(row, PlainRow{rows + parent * cols});
     }
 }
 

@@ -3,92 +3,41 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/parent_array.hpp"
+
 namespace vexa {
 
 namespace {
 
 // The forest of the current parent links, checked once so that the fills
 // below can follow links without bounds or cycle tests. While the links are
-// the ones construction made, the tree's own children lists and id order
-// serve as they are.
+// the ones construction made, the tree's own children lists serve as they are.
 struct Forest {
     const MorphologicalTree* asBuilt = nullptr;  // set when links were never rewritten
-    std::vector<uint32_t> depth;                 // proper ancestors of each node
-    std::vector<NodeId> topDown;                 // every node after its parent (ids when as built)
-    std::vector<uint32_t> childOffsets;          // N + 1 entries
-    std::vector<NodeId> childIds;                // ascending under each parent
-    uint64_t entries = 0;                        // N + sum of depths
+    ParentsFirst order = ParentsFirst::ascending(0);
+    ChildLists lists;      // only for rewritten links, when asked for
+    uint64_t entries = 0;  // N + sum of depths
 
-    Span<NodeId> children(NodeId id) const {
-        if (asBuilt) return asBuilt->children(id);
-        return {childIds.data() + childOffsets[id], size_t(childOffsets[id + 1] - childOffsets[id])};
-    }
-    NodeId topDownAt(size_t k) const { return asBuilt ? NodeId(k) : topDown[k]; }
+    Span<NodeId> children(NodeId id) const { return asBuilt ? asBuilt->children(id) : lists.of(id); }
 };
 
-constexpr uint32_t kUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kOnPath = 0xFFFFFFFEu;
-
-// Depths by walking up from each node until a root or a node already done.
-// Each node is walked over once, so this is linear even for long chains.
-void computeDepths(const std::vector<NodeId>& parent, Forest& forest) {
-    const size_t n = parent.size();
-    for (size_t i = 0; i < n; ++i)
-        if (parent[i] != kNoNode && parent[i] >= n)
-            throw std::runtime_error("Parent link of node " + std::to_string(i) +
-                                     " points outside the tree.");
-    forest.depth.assign(n, kUnknown);
-    forest.topDown.reserve(n);
-    std::vector<NodeId> path;
-    for (NodeId i = 0; i < n; ++i) {
-        if (forest.depth[i] != kUnknown) continue;
-        NodeId p = i;
-        while (p != kNoNode && forest.depth[p] == kUnknown) {
-            forest.depth[p] = kOnPath;
-            path.push_back(p);
-            p = parent[p];
-        }
-        if (p != kNoNode && forest.depth[p] == kOnPath)
-            throw std::runtime_error("Parent links form a cycle through node " + std::to_string(p) +
-                                     "; the Jacobian needs a forest.");
-        uint32_t d = p == kNoNode ? 0 : forest.depth[p] + 1;
-        for (; !path.empty(); path.pop_back(), ++d) {
-            forest.depth[path.back()] = d;
-            forest.topDown.push_back(path.back());
-            forest.entries += uint64_t(d) + 1;
-        }
-    }
-}
-
-// Children by a counting pass over ascending ids: lists come out ascending,
-// as construction makes them.
-void computeChildren(const std::vector<NodeId>& parent, Forest& forest) {
-    const size_t n = parent.size();
-    forest.childOffsets.assign(n + 1, 0);
-    for (NodeId p : parent)
-        if (p != kNoNode) ++forest.childOffsets[p + 1];
-    for (size_t i = 0; i < n; ++i) forest.childOffsets[i + 1] += forest.childOffsets[i];
-    forest.childIds.resize(forest.childOffsets[n]);
-    std::vector<uint32_t> cursor(forest.childOffsets.begin(), forest.childOffsets.end() - 1);
-    for (NodeId c = 0; c < n; ++c)
-        if (parent[c] != kNoNode) forest.childIds[cursor[parent[c]]++] = c;
-}
-
 Forest currentForest(const MorphologicalTree& tree, bool withChildren) {
+    const std::vector<NodeId>& parents = tree.parents();
     Forest forest;
     if (!tree.parentLinksRewritten()) {
-        // Every parent has a smaller id: depths in one forward pass.
-        const std::vector<NodeId>& parent = tree.parents();
+        // Every parent has a smaller id.
         forest.asBuilt = &tree;
-        forest.depth.resize(parent.size());
-        for (size_t i = 0; i < parent.size(); ++i) {
-            forest.depth[i] = parent[i] == kNoNode ? 0 : forest.depth[parent[i]] + 1;
-            forest.entries += uint64_t(forest.depth[i]) + 1;
+        forest.order = ParentsFirst::ascending(parents.size());
+    } else {
+        try {
+            forest.order = checkForest(parents);
+        } catch (const InvalidParents& e) {
+            throw std::runtime_error(std::string(e.what()) + " The Jacobian needs a forest.");
         }
-        return forest;
+        if (withChildren) forest.lists = childLists(parents);
     }
-    computeDepths(tree.parents(), forest);
-    if (withChildren) computeChildren(tree.parents(), forest);
+    forest.entries = parents.size();
+    for (uint32_t d : depths(parents, forest.order)) forest.entries += d;
     return forest;
 }
 
@@ -145,11 +94,10 @@ void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& off
     // Row lengths are subtree sizes, summed bottom-up, then made offsets.
     offsets.assign(n + 1, 0);
     for (size_t i = 0; i < n; ++i) offsets[i + 1] = 1;
-    for (size_t k = n; k-- > 0;) {
-        const NodeId c = forest.topDownAt(k);
+    forest.order.forEachReversed([&](NodeId c) {
         if (parent[c] != kNoNode) offsets[parent[c] + 1] += offsets[c + 1];
-    }
-    for (size_t i = 0; i < n; ++i) offsets[i + 1] += offsets[i];
+    });
+    countsToOffsets(offsets);
 
     // Each node, in ascending id, is appended to its own row and to the row of
     // every ancestor, so every row comes out sorted without a sort.

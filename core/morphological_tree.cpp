@@ -9,19 +9,9 @@
 #include "core/component_forest.hpp"
 #include "core/parallel.hpp"
 #include "core/node.hpp"
+#include "core/parent_array.hpp"
 
 namespace vexa {
-
-namespace {
-
-// Exclusive prefix sums in place: counts[i + 1] holds the count of i on entry,
-// counts[i] the start of i on return.
-void countsToOffsets(std::vector<uint32_t>& offsets) {
-    offsets[0] = 0;
-    std::partial_sum(offsets.begin(), offsets.end(), offsets.begin());
-}
-
-}  // namespace
 
 MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator)
     : numRows_(image.numRows), numCols_(image.numCols), adjacencyRadius_(radius) {
@@ -153,7 +143,6 @@ void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode
 void MorphologicalTree::fillResiduesAndChildren() {
     const NodeId numNodes = NodeId(levels_.size());
     nodeResidues_.resize(numNodes);
-    childOffsets_.assign(numNodes + 1, 0);
     for (NodeId id = 0; id < numNodes; ++id) {
         const NodeId parent = parents_[id];
         if (parent == kNoNode) {
@@ -161,15 +150,11 @@ void MorphologicalTree::fillResiduesAndChildren() {
             rootId_ = id;  // the last one when the adjacency is empty
         } else {
             nodeResidues_[id] = float(int32_t(levels_[id]) - int32_t(levels_[parent]));
-            ++childOffsets_[parent + 1];
         }
     }
-    // Children in ascending id.
-    countsToOffsets(childOffsets_);
-    childIds_.resize(childOffsets_.back());
-    std::vector<uint32_t> cursor(childOffsets_.begin(), childOffsets_.end() - 1);
-    for (NodeId c = 0; c < numNodes; ++c)
-        if (parents_[c] != kNoNode) childIds_[cursor[parents_[c]]++] = c;
+    ChildLists lists = childLists(parents_);
+    childOffsets_ = std::move(lists.offsets);
+    childIds_ = std::move(lists.ids);
 }
 
 int32_t MorphologicalTree::residue(NodeId id) const {
@@ -178,12 +163,12 @@ int32_t MorphologicalTree::residue(NodeId id) const {
 }
 
 std::vector<NodeId> MorphologicalTree::parentlessAtConstruction() const {
-    std::vector<bool> isChild(numNodes(), false);
-    for (NodeId c : childIds_) isChild[c] = true;
-    std::vector<NodeId> result;
-    for (NodeId id = 0; id < numNodes(); ++id)
-        if (!isChild[id]) result.push_back(id);
-    return result;
+    // A non-empty adjacency joins the whole image under the root; an empty
+    // one leaves every node without parent and no child lists at all.
+    if (!childIds_.empty()) return {rootId_};
+    std::vector<NodeId> all(numNodes());
+    std::iota(all.begin(), all.end(), NodeId(0));
+    return all;
 }
 
 namespace {

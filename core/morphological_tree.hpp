@@ -5,12 +5,10 @@
 #include <vector>
 
 #include "core/image_view.hpp"
+#include "core/node_id.hpp"
 #include "core/span.hpp"
 
 namespace vexa {
-
-using NodeId = uint32_t;
-constexpr NodeId kNoNode = 0xFFFFFFFFu;  // "no parent", "no root"
 
 // Inclusive bounding box; rows grow downwards.
 struct Box {

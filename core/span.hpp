@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <vector>
 
 namespace vexa {
 
@@ -9,6 +10,7 @@ class Span {
 public:
     Span() = default;
     Span(const T* data, size_t size) : data_(data), size_(size) {}
+    Span(const std::vector<T>& values) : data_(values.data()), size_(values.size()) {}
     const T* begin() const { return data_; }
     const T* end() const { return data_ + size_; }
     const T* data() const { return data_; }

@@ -1,7 +1,9 @@
-#include <torch/csrc/utils/pybind.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include "attributes/attributes_pack.hpp"
 #include "python/bindings.hpp"
+#include "python/torch_casters.hpp"
 
 namespace py = pybind11;
 
@@ -10,12 +12,12 @@ namespace vexa::python {
 void bindAttributes(py::module_& m) {
     // Packs are made by Attributes only: no constructor is exposed.
     py::class_<AttributesPack>(m, "AttributesPack")
-        .def_property_readonly("AREA", &AttributesPack::area)
-        .def_property_readonly("VOLUME", &AttributesPack::volume)
-        .def_property_readonly("HEIGHT", &AttributesPack::height)
-        .def_property_readonly("WIDTH", &AttributesPack::width)
-        .def_property_readonly("RECTANGULARITY", &AttributesPack::rectangularity)
-        .def_property_readonly("data", &AttributesPack::data)
+        .def_property_readonly("AREA", [](const AttributesPack& p) { return TorchTensor{p.area()}; })
+        .def_property_readonly("VOLUME", [](const AttributesPack& p) { return TorchTensor{p.volume()}; })
+        .def_property_readonly("HEIGHT", [](const AttributesPack& p) { return TorchTensor{p.height()}; })
+        .def_property_readonly("WIDTH", [](const AttributesPack& p) { return TorchTensor{p.width()}; })
+        .def_property_readonly("RECTANGULARITY", [](const AttributesPack& p) { return TorchTensor{p.rectangularity()}; })
+        .def_property_readonly("data", [](const AttributesPack& p) { return TorchTensor{p.data()}; })
         // The same five names for every pack, so readable from the class too.
         .def_property_readonly_static("names", [](py::object) { return AttributesPack::attributeNames(); })
         .def_property_readonly("num_nodes", &AttributesPack::numNodes)

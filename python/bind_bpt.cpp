@@ -11,6 +11,8 @@
 #include "core/image_view.hpp"
 #include "python/bindings.hpp"
 #include "python/numpy_image.hpp"
+#include "python/torch_casters.hpp"
+#include "tensors/tree_arrays.hpp"
 
 namespace py = pybind11;
 
@@ -69,7 +71,15 @@ void bindPartitionTree(py::module_& m) {
     py::class_<BinaryPartitionTree>(m, "BPT")
         .def(py::init(&makeTree))
         .def_property_readonly("root", &BinaryPartitionTree::root, kRef, kNodeListDoc)
-        .def_property_readonly("nodes", &BinaryPartitionTree::nodes, kRef, kNodeListDoc);
+        .def_property_readonly("nodes", &BinaryPartitionTree::nodes, kRef, kNodeListDoc)
+        // Flat arrays for the tree sums of vexa.ops.
+        .def_property_readonly(
+            "parents", [](const BinaryPartitionTree& tree) { return TorchTensor{tensors::parentIndices(tree)}; },
+            "Posição do pai de cada nó na lista nodes (int64, -1 para a raiz), na ordem de nodes.")
+        .def_property_readonly(
+            "pixel_to_node",
+            [](const BinaryPartitionTree& tree) { return TorchTensor{tensors::pixelLeafIndices(tree)}; },
+            "Posição na lista nodes da folha que contém cada pixel (int64), com a forma da imagem.");
 }
 
 void bindNodeBpt(py::module_& m) {

@@ -1,7 +1,7 @@
-#include <torch/csrc/utils/pybind.h>
+#include <pybind11/pybind11.h>
 
-#include "bpt/binary_partition_tree.hpp"
 #include "python/bindings.hpp"
+#include "python/torch_casters.hpp"
 #include "tensors/tree_arrays.hpp"
 #include "tensors/tree_sums.hpp"
 
@@ -14,11 +14,19 @@ namespace {
 template <typename Tree>
 void defineTreeArrays(py::class_<Tree, MorphologicalTree>& cls) {
     cls.def_property_readonly(
-           "parents", [](const MorphologicalTree& tree) { return tensors::parentIds(tree); },
+           "parents", [](const MorphologicalTree& tree) { return TorchTensor{tensors::parentIds(tree)}; },
            "Ids dos pais dos nós (int64, -1 para um nó sem pai), na ordem dos ids.")
         .def_property_readonly(
-            "pixel_to_node", [](const MorphologicalTree& tree) { return tensors::pixelNodeIds(tree); },
+            "pixel_to_node", [](const MorphologicalTree& tree) { return TorchTensor{tensors::pixelNodeIds(tree)}; },
             "Id do menor nó que contém cada pixel (int64), com a forma da imagem.");
+}
+
+// A pass over a parent array: it touches no Python object, so it runs
+// without the interpreter lock.
+template <at::Tensor (*pass)(const at::Tensor&, const at::Tensor&)>
+TorchTensor withoutLock(const TorchTensor& parents, const TorchTensor& values) {
+    py::gil_scoped_release release;
+    return TorchTensor{pass(parents.tensor, values.tensor)};
 }
 
 }  // namespace
@@ -27,25 +35,16 @@ void bindTreeArrays(MaxTreeClass& cls) { defineTreeArrays(cls); }
 void bindTreeArrays(MinTreeClass& cls) { defineTreeArrays(cls); }
 
 void bindTreeOps(py::module_& m) {
-    // Flat arrays of the partition tree, for the same tree sums.
-    auto bpt = py::reinterpret_borrow<py::class_<BinaryPartitionTree>>(m.attr("BPT"));
-    bpt.def_property_readonly(
-           "parents", [](const BinaryPartitionTree& tree) { return tensors::parentIndices(tree); },
-           "Posição do pai de cada nó na lista nodes (int64, -1 para a raiz), na ordem de nodes.")
-        .def_property_readonly(
-            "pixel_to_node",
-            [](const BinaryPartitionTree& tree) { return tensors::pixelLeafIndices(tree); },
-            "Posição na lista nodes da folha que contém cada pixel (int64), com a forma da imagem.");
-
-    m.def("ancestor_sum", &tensors::ancestorSum, py::arg("parents"), py::arg("values"),
-          "Soma de cada nó com todos os seus ancestrais: out[i] = values[i] + out[parents[i]].\n\n"
-          "parents: tensor int64 (N), -1 para um nó sem pai; values: tensor de ponto flutuante "
-          "(N) ou (N, C). É J^T @ values para a matriz de ancestrais J (níveis a partir dos "
-          "resíduos).");
-    m.def("subtree_sum", &tensors::subtreeSum, py::arg("parents"), py::arg("values"),
-          "Soma de values sobre a subárvore de cada nó (o nó e todos os seus descendentes).\n\n"
-          "parents: tensor int64 (N), -1 para um nó sem pai; values: tensor de ponto flutuante "
-          "(N) ou (N, C). É J @ values, o adjunto de ancestor_sum.");
+    // Private kernels of vexa.ops and vexa.filters: no autograd history.
+    m.def("_ancestor_sum", &withoutLock<&tensors::ancestorSum>, py::arg("parents"), py::arg("values"),
+          "Soma de cada nó com todos os seus ancestrais: out[i] = values[i] + out[parents[i]] (J^T @ values). "
+          "Sem histórico de autograd; use vexa.levels_from_residues.");
+    m.def("_subtree_sum", &withoutLock<&tensors::subtreeSum>, py::arg("parents"), py::arg("values"),
+          "Soma de values sobre a subárvore de cada nó (J @ values). Sem histórico de autograd; use "
+          "vexa.subtree_sums.");
+    m.def("_nearest_kept", &withoutLock<&tensors::nearestKept>, py::arg("parents"), py::arg("keep"),
+          "Para cada nó, o nó mais próximo entre ele e seus ancestrais com keep verdadeiro (int64, -1 se "
+          "nenhum).");
 }
 
 }  // namespace vexa::python

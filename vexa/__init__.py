@@ -1,14 +1,31 @@
 """vexa: morphological trees of grey-level images, with PyTorch tensors.
 
-Everything of the native module ``_vexa`` is available here too, with
-linear-time differentiable tree operators (:mod:`vexa.ops`), connected
-filters (:mod:`vexa.filters`) and a learnable filter module (:mod:`vexa.nn`).
+The classes and the attribute function of the native module ``_vexa`` are
+available here too, with linear-time differentiable tree operators
+(:mod:`vexa.ops`), connected filters (:mod:`vexa.filters`) and a learnable
+filter module (:mod:`vexa.nn`). Only operators whose gradients are exact are
+exported; the native kernels behind them stay private to ``_vexa``.
 """
-from _vexa import *  # noqa: F401,F403
+from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, Mean, MinTree,
+                   MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import filters, nn, ops  # noqa: F401
-from .filters import TreeArrays, direct, maximum, minimum, subtractive  # noqa: F401
-from .images import default_image, read_pgm, write_pgm, write_png  # noqa: F401
-from .nn import ConnectedFilter, PreparedImage  # noqa: F401
-from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums  # noqa: F401
+from . import filters, images, nn, ops
+from .filters import TreeArrays, direct, maximum, minimum, subtractive
+from .images import default_image, read_pgm, write_pgm, write_png
+from .nn import ConnectedFilter, PreparedImage
+from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
+
+__all__ = [
+    # native classes and functions
+    "Attributes", "AttributesPack", "BPT", "DissimilarityType", "MaxTree", "Mean", "MinTree",
+    "MorphologicalTree", "Node", "NodeBPT",
+    # differentiable operators
+    "levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct",
+    # connected filters and learning them
+    "TreeArrays", "subtractive", "direct", "minimum", "maximum", "ConnectedFilter", "PreparedImage",
+    # images
+    "default_image", "read_pgm", "write_pgm", "write_png",
+    # submodules
+    "filters", "images", "nn", "ops",
+]

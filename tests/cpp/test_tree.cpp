@@ -148,7 +148,9 @@ TEST_P(RandomTrees, InvariantsHold) {
                 ++seen[cnps[i]];
                 EXPECT_EQ(img[cnps[i]], tree->level(id));
                 EXPECT_EQ(tree->pixelToNodeId()[cnps[i]], id);
-                if (i) EXPECT_GT(cnps[i - 1], cnps[i]);
+                if (i) {
+                    EXPECT_GT(cnps[i - 1], cnps[i]);
+                }
             }
             // pixelsOfCC: the flood from the representant, in reverse processing order.
             const std::vector<uint32_t> cc = tree->pixelsOfCC(id);

@@ -34,7 +34,82 @@ def test_keeping_everything_or_nothing(small_tree):
 def test_subtractive_is_differentiable_in_scores_and_residues(small_tree):
     score = torch.tensor([0.3, 0.6, 0.2, 0.9], dtype=torch.float64, requires_grad=True)
     residues = small_tree.residues.double().requires_grad_()
-    assert torch.autograd.gradcheck(lambda s, r: vexa.subtractive(small_tree, s, r), (score, residues))
+    squared = lambda s, r: vexa.subtractive(small_tree, s, r).square()  # noqa: E731
+    assert torch.autograd.gradcheck(squared, (score, residues))
+    assert torch.autograd.gradgradcheck(squared, (score, residues))
+
+
+@pytest.mark.parametrize("rule", [vexa.direct, vexa.minimum, vexa.maximum])
+def test_hard_rules_are_differentiable_in_the_levels(small_tree, rule):
+    def filtered(levels):
+        arrays = vexa.TreeArrays(small_tree.parents, levels, small_tree.pixel_to_node)
+        return rule(arrays, [True, False, True, False]).square()
+    levels = small_tree.levels.double().requires_grad_()
+    assert torch.autograd.gradcheck(filtered, (levels,))
+    assert torch.autograd.gradgradcheck(filtered, (levels,))
+
+
+def test_a_chain_of_removed_nodes():
+    # chain 0 - 1 - 2 - 3 - 4, one pixel per node, levels 10, 20, ..., 50
+    chain = vexa.TreeArrays(parents=torch.tensor([-1, 0, 1, 2, 3]),
+                            levels=torch.tensor([10.0, 20.0, 30.0, 40.0, 50.0]),
+                            pixel_to_node=torch.tensor([[0, 1, 2, 3, 4]]))
+    keep = [1, 0, 0, 0, 1]
+    assert vexa.direct(chain, keep).tolist() == [[10, 10, 10, 10, 50]]
+    assert vexa.minimum(chain, keep).tolist() == [[10, 10, 10, 10, 10]]
+    assert vexa.maximum(chain, keep).tolist() == [[10, 20, 30, 40, 50]]
+    assert vexa.subtractive(chain, keep).tolist() == [[10, 10, 10, 10, 20]]
+
+
+@pytest.mark.parametrize("rule", [vexa.subtractive, vexa.direct, vexa.minimum, vexa.maximum])
+@pytest.mark.parametrize("parents, message", [
+    ([-1, 3, 1, 2], "cycle through node 1"),
+    ([1, 0, 0, 1], "no root"),
+    ([-1, 0, 7, 1], "outside"),
+])
+def test_broken_parent_arrays_are_refused(rule, parents, message):
+    broken = vexa.TreeArrays(parents=torch.tensor(parents), levels=torch.arange(4.0),
+                             pixel_to_node=torch.tensor([[0, 1, 2, 3]]))
+    with pytest.raises(ValueError, match=message):
+        rule(broken, [True] * 4)
+
+
+@pytest.mark.parametrize("rule", [vexa.direct, vexa.minimum, vexa.maximum])
+def test_hard_rules_refuse_soft_scores(small_tree, rule):
+    for scores in ([1.0, 0.5, 1.0, 0.0], [1.0, float("nan"), 1.0, 1.0]):
+        with pytest.raises(ValueError, match="node 1 .*vexa.subtractive"):
+            rule(small_tree, scores)
+    assert torch.equal(rule(small_tree, [1.0, 0.0, 1.0, 1.0]), rule(small_tree, [True, False, True, True]))
+
+
+def test_hard_rules_agree_with_a_slow_model_on_shuffled_forests(rng):
+    n = 30
+    for _ in range(10):
+        order = rng.permutation(n)  # order[k]: the id of the k-th node created
+        parents = np.full(n, -1)
+        for k in range(1, n):
+            if rng.random() < 0.9:
+                parents[order[k]] = order[rng.integers(0, k)]
+        arrays = vexa.TreeArrays(torch.from_numpy(parents), torch.from_numpy(rng.standard_normal(n)),
+                                 torch.from_numpy(rng.integers(0, n, size=(4, 9))))
+        keep = rng.random(n) < 0.4
+
+        def kept_above(i, wanted):
+            while not wanted(i):
+                i = parents[i]
+            return i
+
+        def chain(i):  # i and its ancestors
+            return [i] + chain(parents[i]) if i >= 0 else []
+
+        mask = keep | (parents < 0)
+        in_min = [all(mask[a] for a in chain(i)) for i in range(n)]
+        below = [[j for j in range(n) if i in chain(j)] for i in range(n)]
+        in_max = [any(mask[j] for j in below[i]) for i in range(n)]
+        for rule, wanted in ((vexa.direct, lambda i: mask[i]), (vexa.minimum, lambda i: in_min[i]),
+                             (vexa.maximum, lambda i: in_max[i])):
+            target = torch.tensor([kept_above(i, wanted) for i in range(n)])
+            assert torch.equal(rule(arrays, keep), arrays.levels[target][arrays.pixel_to_node])
 
 
 def test_filters_on_real_trees_agree_with_the_ancestor_matrix(rng):
