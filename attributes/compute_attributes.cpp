@@ -1,8 +1,10 @@
 #include "attributes/compute_attributes.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "attributes/attribute_processors.hpp"
+#include "core/interrupt.hpp"
 
 namespace vexa {
 
@@ -38,8 +40,10 @@ void computeAttributes(MorphologicalTree& tree, NodeId start, AttributeMatrix& m
         for (const auto& p : processors) p->preProcessing(tree, node, m);
         stack.push_back({node, 0});
     };
+    InterruptPoll poll;
     enter(start);
     while (!stack.empty()) {
+        poll.step();
         const NodeId node = stack.back().node;
         const Span<NodeId> children = tree.children(node);
         const size_t next = stack.back().nextChild;
@@ -60,36 +64,52 @@ void computeAttributesBySweep(MorphologicalTree& tree, AttributeMatrix& m) {
     // parent has a smaller id, so a backward sweep finishes each node after
     // all its children. Areas and volumes are whole numbers well below 2^53,
     // so merging children in another order gives the same doubles.
+    //
+    // The sweep can be interrupted, and must then leave the tree as it was:
+    // the boxes are widened in the HEIGHT and WIDTH cells of each row (16
+    // bytes, one Box) and written back to the tree only once every node is
+    // done, by a short pass that is not interrupted.
+    static_assert(sizeof(Box) == 2 * sizeof(double) && WIDTH == HEIGHT + 1, "a Box fills two cells");
     if (n > 0) m.at(n - 1, RECTANGULARITY);  // the whole table is in range
     double* rows = m.data();
     const uint64_t cols = m.numCols();
+    auto boxIn = [&](NodeId id) { return reinterpret_cast<Box*>(rows + id * cols + HEIGHT); };
+    InterruptPoll poll;
     for (NodeId id = 0; id < n; ++id) {
+        poll.step();
         double* row = rows + id * cols;
         row[AREA] = double(uint64_t(tree.cnps(id).size()));
         row[VOLUME] = double(tree.level(id)) * row[AREA];
+        std::memcpy(boxIn(id), &tree.box(id), sizeof(Box));
     }
-    // Parents lie anywhere in the table: ask for their row and box a few
-    // nodes ahead, so that the merges do not wait on memory one at a time.
+    // Parents lie anywhere in the table: ask for their row a few nodes
+    // ahead, so that the merges do not wait on memory one at a time.
     constexpr NodeId kAhead = 16;
     for (NodeId id = n; id-- > 0;) {
+        poll.step();
         if (id >= kAhead) {
             const NodeId ahead = tree.parent(id - kAhead);
-            if (ahead != kNoNode) {
-                __builtin_prefetch(&tree.box(ahead), 1);
-                __builtin_prefetch(rows + ahead * cols, 1);
-            }
+            if (ahead != kNoNode) __builtin_prefetch(rows + ahead * cols, 1);
         }
+        const NodeId parent = tree.parent(id);
+        if (parent == kNoNode) continue;
+        const double* row = rows + id * cols;
+        double* above = rows + parent * cols;
+        Box box, parentBox;
+        std::memcpy(&box, boxIn(id), sizeof(Box));
+        std::memcpy(&parentBox, boxIn(parent), sizeof(Box));
+        widen(parentBox, box);
+        std::memcpy(boxIn(parent), &parentBox, sizeof(Box));
+        above[AREA] = row[AREA] + above[AREA];
+        above[VOLUME] = row[VOLUME] + above[VOLUME];
+    }
+    for (NodeId id = 0; id < n; ++id) {
         double* row = rows + id * cols;
-        const Box& box = tree.box(id);
+        Box& box = tree.box(id);
+        std::memcpy(&box, boxIn(id), sizeof(Box));
         row[HEIGHT] = double(uint32_t(box.bottom + 1 - box.top));
         row[WIDTH] = double(uint32_t(box.right + 1 - box.left));
         row[RECTANGULARITY] = row[AREA] / (row[HEIGHT] * row[WIDTH]);
-        const NodeId parent = tree.parent(id);
-        if (parent == kNoNode) continue;
-        widen(tree.box(parent), box);
-        double* above = rows + parent * cols;
-        above[AREA] = row[AREA] + above[AREA];
-        above[VOLUME] = row[VOLUME] + above[VOLUME];
     }
 }
 
@@ -98,7 +118,17 @@ void computeTreeAttributes(MorphologicalTree& tree, AttributeMatrix& m) {
         computeAttributesBySweep(tree, m);
         return;
     }
-    for (NodeId start : tree.parentlessAtConstruction()) computeAttributes(tree, start, m);
+    // The descent widens boxes as it goes: on any failure, the tree gets its
+    // boxes back as they were.
+    std::vector<Box> before;
+    before.reserve(tree.numNodes());
+    for (NodeId id = 0; id < tree.numNodes(); ++id) before.push_back(tree.box(id));
+    try {
+        for (NodeId start : tree.parentlessAtConstruction()) computeAttributes(tree, start, m);
+    } catch (...) {
+        for (NodeId id = 0; id < tree.numNodes(); ++id) tree.box(id) = before[id];
+        throw;
+    }
 }
 
 }  // namespace vexa

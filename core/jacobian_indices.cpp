@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/interrupt.hpp"
+
 namespace vexa {
 
 namespace {
@@ -40,10 +42,12 @@ void computeDepths(const std::vector<NodeId>& parent, Forest& forest) {
     forest.depth.assign(n, kUnknown);
     forest.topDown.reserve(n);
     std::vector<NodeId> path;
+    InterruptPoll poll;
     for (NodeId i = 0; i < n; ++i) {
         if (forest.depth[i] != kUnknown) continue;
         NodeId p = i;
         while (p != kNoNode && forest.depth[p] == kUnknown) {
+            poll.step();
             forest.depth[p] = kOnPath;
             path.push_back(p);
             p = parent[p];
@@ -120,7 +124,9 @@ void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& row
     cols.reserve(forest.entries);
     // Every child of a has the same proper ancestors: a's own path to its root.
     std::vector<int64_t> path;
+    InterruptPoll poll;
     for (NodeId a = 0; a < parent.size(); ++a) {
+        poll.step();
         rows.push_back(a);
         cols.push_back(a);
         const Span<NodeId> kids = forest.children(a);
@@ -128,6 +134,7 @@ void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& row
         path.clear();
         for (NodeId p = a; p != kNoNode; p = parent[p]) path.push_back(p);
         for (NodeId c : kids) {
+            poll.step(uint32_t(path.size()));
             rows.insert(rows.end(), path.begin(), path.end());
             cols.insert(cols.end(), path.size(), int64_t(c));
         }
@@ -155,8 +162,11 @@ void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& off
     // every ancestor, so every row comes out sorted without a sort.
     cols.resize(forest.entries);
     std::vector<int64_t> cursor(offsets.begin(), offsets.end() - 1);
-    for (NodeId c = 0; c < n; ++c)
+    InterruptPoll poll;
+    for (NodeId c = 0; c < n; ++c) {
+        poll.step(forest.depth[c] + 1);
         for (NodeId p = c; p != kNoNode; p = parent[p]) cols[cursor[p]++] = c;
+    }
 }
 
 void generateSparseCooIndices(MorphologicalTree& tree) {

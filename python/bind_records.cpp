@@ -3,6 +3,7 @@
 
 #include "attributes/node_info.hpp"
 #include "python/bindings.hpp"
+#include "python/list_results.hpp"
 
 namespace vexa::python {
 
@@ -11,7 +12,7 @@ namespace {
 template <typename Tree>
 void defineTreeRecords(pybind11::class_<Tree, MorphologicalTree>& cls) {
     cls.def(
-        "getInfoToDataFrame", [](const Tree& tree) { return treeInfo(tree); }, kNodeListDoc);
+        "getInfoToDataFrame", [](const Tree& tree) { return asList(treeInfo(tree)); }, kNodeListDoc);
 }
 
 }  // namespace

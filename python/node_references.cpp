@@ -1,0 +1,53 @@
+#include "python/node_references.hpp"
+
+#include <typeinfo>
+
+#include "bpt/binary_partition_tree.hpp"
+#include "core/max_tree.hpp"
+#include "core/min_tree.hpp"
+
+namespace py = pybind11;
+
+namespace vexa::python {
+
+namespace {
+
+// The Python object registered for a native object of the given class, or a
+// null handle.
+py::handle registeredObject(const void* object, const std::type_info& cls) {
+    const py::detail::type_info* info = py::detail::get_type_info(cls);
+    return info ? py::detail::get_object_handle(object, info) : py::handle();
+}
+
+// Trees exist only as Python objects of one of the three tree classes, which
+// add no data to their base: the base's address is the object's.
+py::handle treeObject(const MorphologicalTree* tree) {
+    for (const std::type_info* cls : {&typeid(MaxTree), &typeid(MinTree), &typeid(MorphologicalTree)})
+        if (py::handle object = registeredObject(tree, *cls)) return object;
+    return py::handle();
+}
+
+template <typename NodeT>
+py::handle referenceTo(NodeT* node, py::handle owner) {
+    if (node == nullptr) return py::none().release();
+    // A node already handed out is handed out again as the same object,
+    // which keeps its owner alive already.
+    if (py::handle existing = registeredObject(node, typeid(NodeT))) return existing.inc_ref();
+    py::object ref = py::reinterpret_steal<py::object>(
+        py::detail::make_caster<NodeT*>::cast(node, py::return_value_policy::reference, py::handle()));
+    if (!ref) throw py::error_already_set();
+    if (owner) py::detail::keep_alive_impl(ref, owner);
+    return ref.release();
+}
+
+}  // namespace
+
+py::handle castNodeRef(Node* node) { return referenceTo(node, node ? treeObject(&node->tree()) : py::handle()); }
+
+py::handle castNodeRef(NodeBPT* node) {
+    // A node made from Python has no tree: it is its own object, found above.
+    const BinaryPartitionTree* tree = node ? node->tree() : nullptr;
+    return referenceTo(node, tree ? registeredObject(tree, typeid(BinaryPartitionTree)) : py::handle());
+}
+
+}  // namespace vexa::python
