@@ -3,7 +3,7 @@
 #include "attributes/attributes_pack.hpp"
 #include "python/bindings.hpp"
 #include "python/list_results.hpp"
-#include "python/uninitialised.hpp"
+#include "python/instances.hpp"
 
 namespace py = pybind11;
 
@@ -23,7 +23,7 @@ void bindAttributes(py::module_& m) {
         .def_property_readonly("num_nodes", &AttributesPack::numNodes)
         .def_property_readonly("num_attrs", &AttributesPack::numAttrs);
 
-    refuseUninitialisedInstances<AttributesPack>();
+    guardInstances<AttributesPack>();
 
     m.def("Attributes", &extractAttributes, py::arg("tree").none(false),
           "Extrai os atributos da árvore morfológica e retorna um pacote com acesso por nome");

@@ -13,7 +13,7 @@
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
-#include "python/uninitialised.hpp"
+#include "python/instances.hpp"
 
 namespace vexa::python {
 // Marks the merged-node constructor: the new node keeps its two children
@@ -98,8 +98,8 @@ void bindPartitionTree(py::module_& m) {
             "root", [](BinaryPartitionTree& tree) { return NodeRef<NodeBPT>{tree.root()}; }, kNodeListDoc)
         .def_property_readonly(
             "nodes", [](BinaryPartitionTree& tree) { return asNodeList(tree.nodes()); }, kNodeListDoc);
-    refuseUninitialisedInstances<DissimilarityType>();
-    refuseUninitialisedInstances<BinaryPartitionTree>();
+    guardInstances<DissimilarityType>();
+    guardInstances<BinaryPartitionTree>();
 }
 
 void bindNodeBpt(py::module_& m) {
@@ -122,7 +122,7 @@ void bindNodeBpt(py::module_& m) {
         .def_property_readonly("left", &NodeBPT::left, "Retorna a coordenada horizontal mínima.")
         .def_property_readonly("bottom", &NodeBPT::bottom, "Retorna a coordenada vertical mínima.")
         .def_property_readonly("right", &NodeBPT::right, "Retorna a coordenada horizontal máxima.");
-    refuseUninitialisedInstances<NodeBPT>();
+    guardInstances<NodeBPT>();
 }
 
 }  // namespace vexa::python

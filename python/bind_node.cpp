@@ -5,7 +5,7 @@
 #include "python/bindings.hpp"
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
-#include "python/uninitialised.hpp"
+#include "python/instances.hpp"
 
 namespace py = pybind11;
 
@@ -53,7 +53,7 @@ void bindNode(py::module_& m) {
         .def_property_readonly("bottom", &Node::bottom, kPixelsDoc)
         .def_property_readonly("right", &Node::right, kPixelsDoc);
     bindNodeRecords(cls);
-    refuseUninitialisedInstances<Node>();
+    guardInstances<Node>();
 }
 
 }  // namespace vexa::python

@@ -8,7 +8,7 @@
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
-#include "python/uninitialised.hpp"
+#include "python/instances.hpp"
 
 namespace py = pybind11;
 
@@ -57,7 +57,7 @@ void defineTreeClass(py::class_<Tree, MorphologicalTree>& cls, const char* pixel
         .def("getNodesById", &nodesById, kNodeListDoc);
     bindTreeRecords(cls);
     bindTreeArrays(cls);
-    refuseUninitialisedInstances<Tree>();
+    guardInstances<Tree>();
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ void bindTrees(py::module_& m) {
             TreeImage pixels(image);
             return new MorphologicalTree(pixels.view(), radius, comparator);
         }));
-    refuseUninitialisedInstances<MorphologicalTree>();
+    guardInstances<MorphologicalTree>();
     MaxTreeClass maxTree(m, "MaxTree");
     defineTreeClass(maxTree, "small_components");
     MinTreeClass minTree(m, "MinTree");

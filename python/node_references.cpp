@@ -5,6 +5,7 @@
 #include "bpt/binary_partition_tree.hpp"
 #include "core/max_tree.hpp"
 #include "core/min_tree.hpp"
+#include "python/instances.hpp"
 
 namespace py = pybind11;
 
@@ -33,9 +34,14 @@ py::handle referenceTo(NodeT* node, py::handle owner) {
     // A node already handed out is handed out again as the same object,
     // which keeps its owner alive already.
     if (py::handle existing = registeredObject(node, typeid(NodeT))) return existing.inc_ref();
-    py::object ref = py::reinterpret_steal<py::object>(
-        py::detail::make_caster<NodeT*>::cast(node, py::return_value_policy::reference, py::handle()));
-    if (!ref) throw py::error_already_set();
+    // What pybind11 does for a plain reference, with a check that Python
+    // could allocate the object.
+    const py::detail::type_info* info = py::detail::get_type_info(typeid(NodeT));
+    py::object ref = newInstance(info->type);
+    auto* instance = reinterpret_cast<py::detail::instance*>(ref.ptr());
+    instance->owned = false;
+    py::detail::values_and_holders(instance).begin()->value_ptr() = node;
+    info->init_instance(instance, nullptr);
     if (owner) py::detail::keep_alive_impl(ref, owner);
     return ref.release();
 }
