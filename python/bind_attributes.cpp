@@ -2,8 +2,8 @@
 
 #include "attributes/attributes_pack.hpp"
 #include "python/bindings.hpp"
-#include "python/list_results.hpp"
 #include "python/instances.hpp"
+#include "python/list_results.hpp"
 
 namespace py = pybind11;
 

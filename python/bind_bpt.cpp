@@ -10,10 +10,10 @@
 #include "bpt/node_bpt.hpp"
 #include "core/image_view.hpp"
 #include "python/bindings.hpp"
+#include "python/instances.hpp"
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
-#include "python/instances.hpp"
 
 namespace vexa::python {
 // Marks the merged-node constructor: the new node keeps its two children

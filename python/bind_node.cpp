@@ -3,9 +3,9 @@
 
 #include "core/pixel.hpp"
 #include "python/bindings.hpp"
+#include "python/instances.hpp"
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
-#include "python/instances.hpp"
 
 namespace py = pybind11;
 

@@ -5,10 +5,10 @@
 #include <stdexcept>
 
 #include "python/bindings.hpp"
+#include "python/instances.hpp"
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
-#include "python/instances.hpp"
 
 namespace py = pybind11;
 
@@ -53,7 +53,8 @@ void defineTreeClass(py::class_<Tree, MorphologicalTree>& cls, const char* pixel
         .def_property_readonly("nodes", &allNodes, kNodeListDoc)
         .def_property_readonly("adjacency_radius", &MorphologicalTree::adjacencyRadius, kRadiusDoc);
     bindTreeTensors(cls);
-    cls.def_property_readonly(pixelMapName, &pixelMap, kRadiusDoc)
+    cls.def_property_readonly(
+           pixelMapName, [](const Tree& tree) { return pixelMap(tree); }, kRadiusDoc)
         .def("getNodesById", &nodesById, kNodeListDoc);
     bindTreeRecords(cls);
     bindTreeArrays(cls);
