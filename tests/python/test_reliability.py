@@ -249,6 +249,7 @@ def test_constructors_refuse_bad_input_cleanly(image, labels, radius, kind):
         return
     if kind is not _vexa.BPT:
         assert _vexa.Attributes(tree).num_nodes == len(tree.nodes)
-        assert sorted(tree.root.pixelsOfCC) == list(range(image.size))
+        pixels = [p for node in tree.nodes for p in node.cnps]
     else:
-        assert sorted(tree.root.ccps) == list(range(labels.size))
+        pixels = [p for node in tree.nodes if node.children[0] is None for p in node.ccps]
+    assert sorted(pixels) == list(range(image.size))
