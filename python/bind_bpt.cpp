@@ -81,8 +81,8 @@ NodeBPT* makeMergedNode(int32_t id, NodeBPT* first, NodeBPT* second, uint8_t, fl
     return new NodeBPT(id, *first, *second, metric);
 }
 
-std::pair<NodeRef<NodeBPT>, NodeRef<NodeBPT>> childrenOf(const NodeBPT& node) {
-    return {{node.first()}, {node.second()}};
+Checked<std::pair<NodeRef<NodeBPT>, NodeRef<NodeBPT>>> childrenOf(const NodeBPT& node) {
+    return {{{node.first()}, {node.second()}}};
 }
 
 }  // namespace

@@ -31,6 +31,13 @@ ListResult<Span<T>> asList(Span<T> items) {
     return {items};
 }
 
+// Any other result whose conversion may fail for want of memory (a record
+// as a dict, a pair as a tuple): the same MemoryError.
+template <typename T>
+struct Checked {
+    T value;
+};
+
 }  // namespace vexa::python
 
 namespace pybind11::detail {
@@ -61,6 +68,24 @@ struct type_caster<vexa::python::ListResult<Range>> {
             PyList_SET_ITEM(list.ptr(), index++, item.ptr());
         }
         return list.release();
+    }
+};
+
+template <typename T>
+struct type_caster<vexa::python::Checked<T>> {
+    PYBIND11_TYPE_CASTER(vexa::python::Checked<T>, make_caster<T>::name);
+    bool load(handle, bool) { return false; }
+
+    static handle cast(const vexa::python::Checked<T>& src, return_value_policy policy, handle parent) {
+        handle result;
+        try {
+            result = make_caster<T>::cast(src.value, policy, parent);
+        } catch (const std::runtime_error&) {
+            if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw error_already_set();
+            throw;
+        }
+        if (!result && PyErr_Occurred()) throw error_already_set();
+        return result;
     }
 };
 

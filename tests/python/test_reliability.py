@@ -186,7 +186,8 @@ def test_ctrl_c_stops_long_work_soon(setup, work):
 # ---- lists that cannot be allocated ------------------------------------------
 
 LISTS = ["root.pixelsOfCC", "root.cnps", "root.children", "small_components", "nodes", "getNodesById([1, 2])",
-         "getInfoToDataFrame()", "bpt.nodes", "bpt.root.ccps", "bpt.root.neighbors"]
+         "getInfoToDataFrame()", "root.getInfoToDataFrame()", "bpt.nodes", "bpt.root.ccps",
+         "bpt.root.neighbors", "bpt.root.children"]
 
 
 @pytest.mark.parametrize("member", LISTS)
