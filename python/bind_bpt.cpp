@@ -39,10 +39,13 @@ namespace vexa::python {
 
 namespace {
 
+// Nodes of one tree (a node and its neighbours are).
 ListResult<std::vector<NodeRef<NodeBPT>>> asNodeList(const std::vector<NodeBPT*>& nodes) {
     std::vector<NodeRef<NodeBPT>> refs;
     refs.reserve(nodes.size());
-    for (NodeBPT* node : nodes) refs.push_back({node});
+    const BinaryPartitionTree* tree = nodes.empty() ? nullptr : nodes[0]->tree();
+    const py::handle owner = tree ? treeObject(*tree) : py::handle();
+    for (NodeBPT* node : nodes) refs.push_back({node, owner});
     return asList(std::move(refs));
 }
 

@@ -37,7 +37,8 @@ void bindNode(py::module_& m) {
             "children",
             [](const Node& node) {
                 std::vector<NodeRef<Node>> refs;
-                for (Node* child : node.children()) refs.push_back({child});
+                const py::handle owner = treeObject(node.tree());
+                for (Node* child : node.children()) refs.push_back({child, owner});
                 return asList(std::move(refs));
             },
             "Retorna a lista de ponteiros para os filhos.")

@@ -23,16 +23,18 @@ NodeRef<Node> rootOf(MorphologicalTree& tree) {
 ListResult<std::vector<NodeRef<Node>>> allNodes(MorphologicalTree& tree) {
     std::vector<NodeRef<Node>> nodes;
     nodes.reserve(tree.numNodes());
-    for (NodeId id = 0; id < tree.numNodes(); ++id) nodes.push_back({&tree.node(id)});
+    const py::handle owner = treeObject(tree);
+    for (NodeId id = 0; id < tree.numNodes(); ++id) nodes.push_back({&tree.node(id), owner});
     return asList(std::move(nodes));
 }
 
 ListResult<std::vector<NodeRef<Node>>> nodesById(MorphologicalTree& tree, const std::vector<int32_t>& ids) {
     std::vector<NodeRef<Node>> nodes;
     nodes.reserve(ids.size());
+    const py::handle owner = treeObject(tree);
     for (int32_t id : ids) {
         if (uint32_t(id) >= tree.numNodes()) throw std::out_of_range("map::at");
-        nodes.push_back({&tree.node(uint32_t(id))});
+        nodes.push_back({&tree.node(uint32_t(id)), owner});
     }
     return asList(std::move(nodes));
 }

@@ -20,23 +20,16 @@ py::handle registeredObject(const void* object, const std::type_info& cls) {
     return info ? py::detail::get_object_handle(object, info) : py::handle();
 }
 
-// Trees exist only as Python objects of one of the three tree classes, which
-// add no data to their base: the base's address is the object's.
-py::handle treeObject(const MorphologicalTree* tree) {
-    for (const std::type_info* cls : {&typeid(MaxTree), &typeid(MinTree), &typeid(MorphologicalTree)})
-        if (py::handle object = registeredObject(tree, *cls)) return object;
-    return py::handle();
-}
-
 template <typename NodeT>
 py::handle referenceTo(NodeT* node, py::handle owner) {
     if (node == nullptr) return py::none().release();
+    // Registered once, when the module is initialised.
+    static const py::detail::type_info* const info = py::detail::get_type_info(typeid(NodeT));
     // A node already handed out is handed out again as the same object,
     // which keeps its owner alive already.
-    if (py::handle existing = registeredObject(node, typeid(NodeT))) return existing.inc_ref();
+    if (py::handle existing = py::detail::get_object_handle(node, info)) return existing.inc_ref();
     // What pybind11 does for a plain reference, with a check that Python
     // could allocate the object.
-    const py::detail::type_info* info = py::detail::get_type_info(typeid(NodeT));
     py::object ref = newInstance(info->type);
     auto* instance = reinterpret_cast<py::detail::instance*>(ref.ptr());
     instance->owned = false;
@@ -48,12 +41,25 @@ py::handle referenceTo(NodeT* node, py::handle owner) {
 
 }  // namespace
 
-py::handle castNodeRef(Node* node) { return referenceTo(node, node ? treeObject(&node->tree()) : py::handle()); }
+// Trees exist only as Python objects of one of the three tree classes, which
+// add no data to their base: the base's address is the object's.
+py::handle treeObject(const MorphologicalTree& tree) {
+    for (const std::type_info* cls : {&typeid(MaxTree), &typeid(MinTree), &typeid(MorphologicalTree)})
+        if (py::handle object = registeredObject(&tree, *cls)) return object;
+    return py::handle();
+}
 
-py::handle castNodeRef(NodeBPT* node) {
+py::handle treeObject(const BinaryPartitionTree& tree) { return registeredObject(&tree, typeid(BinaryPartitionTree)); }
+
+py::handle castNodeRef(Node* node, py::handle owner) {
+    if (node && !owner) owner = treeObject(node->tree());
+    return referenceTo(node, owner);
+}
+
+py::handle castNodeRef(NodeBPT* node, py::handle owner) {
     // A node made from Python has no tree: it is its own object, found above.
-    const BinaryPartitionTree* tree = node ? node->tree() : nullptr;
-    return referenceTo(node, tree ? registeredObject(tree, typeid(BinaryPartitionTree)) : py::handle());
+    if (node && !owner && node->tree()) owner = treeObject(*node->tree());
+    return referenceTo(node, owner);
 }
 
 }  // namespace vexa::python

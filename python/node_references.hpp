@@ -12,14 +12,21 @@
 // object that owns it.
 namespace vexa::python {
 
-// Return type of members that hand out one node (null becomes None).
+// Return type of members that hand out one node (null becomes None). The
+// owner, the Python object of the node's tree, is looked up when not given:
+// members that hand out many nodes of one tree look it up once.
 template <typename NodeT>
 struct NodeRef {
     NodeT* node = nullptr;
+    pybind11::handle owner = {};
 };
 
-pybind11::handle castNodeRef(Node* node);
-pybind11::handle castNodeRef(NodeBPT* node);
+// The Python object of a tree (null if it has none).
+pybind11::handle treeObject(const MorphologicalTree& tree);
+pybind11::handle treeObject(const BinaryPartitionTree& tree);
+
+pybind11::handle castNodeRef(Node* node, pybind11::handle owner);
+pybind11::handle castNodeRef(NodeBPT* node, pybind11::handle owner);
 
 }  // namespace vexa::python
 
@@ -30,7 +37,7 @@ struct type_caster<vexa::python::NodeRef<NodeT>> {
     PYBIND11_TYPE_CASTER(vexa::python::NodeRef<NodeT>, make_caster<NodeT>::name);
     bool load(handle, bool) { return false; }
     static handle cast(const vexa::python::NodeRef<NodeT>& ref, return_value_policy, handle) {
-        return vexa::python::castNodeRef(ref.node);
+        return vexa::python::castNodeRef(ref.node, ref.owner);
     }
 };
 
