@@ -7,6 +7,7 @@
 
 #include "attributes/attribute_matrix.hpp"
 #include "attributes/compute_attributes.hpp"
+#include "attributes/node_info.hpp"
 #include "bpt/binary_partition_tree.hpp"
 #include "core/interrupt.hpp"
 #include "core/jacobian_indices.hpp"
@@ -90,6 +91,7 @@ TEST(Interrupts, QueriesStopAndLeaveNoHalfFilledCache) {
     MaxTree tree(ImageView{pixels.data(), kSide, kSide}, 1.5f);
     const StopRequested stop;
     EXPECT_THROW(tree.pixelsOfCC(tree.rootId()), Interrupted);
+    EXPECT_THROW(treeInfo(tree), Interrupted);
     EXPECT_THROW(generateSparseCooIndices(tree), Interrupted);
     EXPECT_THROW(generateSparseCsrIndices(tree), Interrupted);
     EXPECT_TRUE(tree.jacobianCache.cooRowIndices.empty() && tree.jacobianCache.cooColIndices.empty());
