@@ -42,6 +42,25 @@ struct Checked {
 
 namespace pybind11::detail {
 
+// make_caster<T>::cast, with a failed allocation raised as the MemoryError
+// Python reported.
+template <typename T>
+handle castOrMemoryError(const T& value, return_value_policy policy, handle parent) {
+    handle result;
+    try {
+        result = make_caster<T>::cast(value, policy, parent);
+    } catch (const std::runtime_error&) {
+        // pybind11 reports a dict or list it could not allocate this way.
+        if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw error_already_set();
+        throw;
+    }
+    if (!result) {
+        if (PyErr_Occurred()) throw error_already_set();
+        throw cast_error("A result has no Python form.");
+    }
+    return result;
+}
+
 template <typename Range>
 struct type_caster<vexa::python::ListResult<Range>> {
     using T = std::decay_t<decltype(*std::begin(std::declval<const Range&>()))>;
@@ -52,21 +71,7 @@ struct type_caster<vexa::python::ListResult<Range>> {
         object list = reinterpret_steal<object>(PyList_New(ssize_t(src.items.size())));
         if (!list) throw error_already_set();
         ssize_t index = 0;
-        for (const T& value : src.items) {
-            handle item;
-            try {
-                item = make_caster<T>::cast(value, policy, parent);
-            } catch (const std::runtime_error&) {
-                // pybind11 reports a dict it could not allocate this way.
-                if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw error_already_set();
-                throw;
-            }
-            if (!item) {
-                if (PyErr_Occurred()) throw error_already_set();
-                throw cast_error("A list element has no Python form.");
-            }
-            PyList_SET_ITEM(list.ptr(), index++, item.ptr());
-        }
+        for (const T& value : src.items) PyList_SET_ITEM(list.ptr(), index++, castOrMemoryError(value, policy, parent).ptr());
         return list.release();
     }
 };
@@ -77,15 +82,7 @@ struct type_caster<vexa::python::Checked<T>> {
     bool load(handle, bool) { return false; }
 
     static handle cast(const vexa::python::Checked<T>& src, return_value_policy policy, handle parent) {
-        handle result;
-        try {
-            result = make_caster<T>::cast(src.value, policy, parent);
-        } catch (const std::runtime_error&) {
-            if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw error_already_set();
-            throw;
-        }
-        if (!result && PyErr_Occurred()) throw error_already_set();
-        return result;
+        return castOrMemoryError(src.value, policy, parent);
     }
 };
 
