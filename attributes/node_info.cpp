@@ -1,5 +1,9 @@
 #include "attributes/node_info.hpp"
 
+#include <algorithm>
+
+#include "core/interrupt.hpp"
+
 namespace vexa {
 
 NodeInfo nodeInfo(const MorphologicalTree& tree, NodeId id) {
@@ -24,7 +28,13 @@ NodeInfo nodeInfo(const MorphologicalTree& tree, NodeId id) {
 std::vector<NodeInfo> treeInfo(const MorphologicalTree& tree) {
     std::vector<NodeInfo> records;
     records.reserve(tree.numNodes());
-    for (NodeId id = 0; id < tree.numNodes(); ++id) records.push_back(nodeInfo(tree, id));
+    // Each record lists its whole component: the work is the sum of their sizes.
+    InterruptPoll poll;
+    for (NodeId id = 0; id < tree.numNodes(); ++id) {
+        records.push_back(nodeInfo(tree, id));
+        const uint64_t area = std::get<uint64_t>(records.back().at("Area"));
+        poll.step(uint32_t(std::min<uint64_t>(area, 1u << 30)) + 1);
+    }
     return records;
 }
 

@@ -6,6 +6,7 @@
 
 #include "bpt/edge_queue.hpp"
 #include "bpt/pair_set.hpp"
+#include "core/interrupt.hpp"
 
 namespace vexa {
 
@@ -184,7 +185,9 @@ void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIn
     // Forward half of the 8-neighbourhood, in this order: (dx, dy) = (1, -1),
     // (1, 0), (0, 1), (1, 1); each pixel pair is met once.
     const uint32_t rows = numRows_, cols = numCols_;
+    InterruptPoll poll;
     for (uint32_t y = 0; y < rows; ++y) {
+        poll.step(cols);
         const uint32_t* cur = labels.data + uint64_t(y) * cols;
         const uint32_t* up = y > 0 ? cur - cols : nullptr;
         const uint32_t* down = y + 1 < rows ? cur + cols : nullptr;
@@ -207,7 +210,9 @@ void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIn
 
 void BinaryPartitionTree::mergeRegions(MergeState& state) {
     uint32_t lastId = nodes_.back().id_;
+    InterruptPoll poll;
     while (!state.queue.empty()) {
+        poll.step();
         const Edge edge = state.queue.pop();
         const uint32_t a = edge.first, b = edge.second;
         // Edges of regions merged since they were queued are dropped here.
@@ -233,6 +238,7 @@ void BinaryPartitionTree::mergeRegions(MergeState& state) {
         size_t bound = 0;
         for (uint32_t r : neighbors_[a]) bound += state.active[r];
         for (uint32_t r : neighbors_[b]) bound += state.active[r];
+        poll.step(uint32_t(std::min<size_t>(neighbors_[a].size() + neighbors_[b].size(), 1u << 20)));
         neighbors_[merged].reserve(bound);
         updateNeighbors(a, b, merged, state);
         updateNeighbors(b, a, merged, state);

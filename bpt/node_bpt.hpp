@@ -48,6 +48,8 @@ public:
     // NaN until computed.
     float metric() const { return metric_; }
     bool isLeaf() const { return first_ == nullptr; }
+    // The tree that built the node; null for a node made on its own.
+    const BinaryPartitionTree* tree() const { return tree_; }
     // Number of pixels of the region, without listing them.
     uint64_t numPixels() const { return numPixels_; }
 

@@ -5,6 +5,7 @@
 #include <numeric>
 #include <thread>
 
+#include "core/interrupt.hpp"
 #include "core/parallel.hpp"
 
 namespace vexa {
@@ -109,6 +110,7 @@ void floodBand(const ImageView& image, const LevelRanks& rank, const std::vector
         }
     };
 
+    InterruptPoll poll;
     uint32_t cur = 0;
     uint8_t curRank = rank[level[0]];
     state[0] |= kReached;
@@ -151,6 +153,7 @@ void floodBand(const ImageView& image, const LevelRanks& rank, const std::vector
         const uint32_t c = stack.back();
         componentOf[cur] = c;
         ++comps[c].size;
+        poll.step(uint32_t(offsets.size()));
 
         const int next = queue.lowest();
         if (next < 0) break;
@@ -243,6 +246,7 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
     // Merge along the seam: every adjacent pair with one pixel on each side.
     forest.alias.resize(forest.components.size());
     std::iota(forest.alias.begin(), forest.alias.end(), 0u);
+    InterruptPoll poll;
     for (const Offset& o : offsets) {
         if (o.dy <= 0) continue;  // each crossing pair once, from its upper pixel
         for (uint32_t y = seam - uint32_t(o.dy); y < seam; ++y) {
@@ -251,6 +255,7 @@ ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
                 if (nx < 0 || nx >= width) continue;
                 const uint64_t p = uint64_t(y) * width + x, q = uint64_t(y + o.dy) * width + nx;
                 mergeTrees(forest, forest.componentOf[p], forest.componentOf[q]);
+                poll.step();
             }
         }
     }

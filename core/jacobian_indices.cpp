@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/interrupt.hpp"
 #include "core/parent_array.hpp"
 
 namespace vexa {
@@ -69,7 +70,9 @@ void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& row
     cols.reserve(forest.entries);
     // Every child of a has the same proper ancestors: a's own path to its root.
     std::vector<int64_t> path;
+    InterruptPoll poll;
     for (NodeId a = 0; a < parent.size(); ++a) {
+        poll.step();
         rows.push_back(a);
         cols.push_back(a);
         const Span<NodeId> kids = forest.children(a);
@@ -77,6 +80,7 @@ void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& row
         path.clear();
         for (NodeId p = a; p != kNoNode; p = parent[p]) path.push_back(p);
         for (NodeId c : kids) {
+            poll.step(uint32_t(path.size()));
             rows.insert(rows.end(), path.begin(), path.end());
             cols.insert(cols.end(), path.size(), int64_t(c));
         }
@@ -103,8 +107,14 @@ void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& off
     // every ancestor, so every row comes out sorted without a sort.
     cols.resize(forest.entries);
     std::vector<int64_t> cursor(offsets.begin(), offsets.end() - 1);
-    for (NodeId c = 0; c < n; ++c)
-        for (NodeId p = c; p != kNoNode; p = parent[p]) cols[cursor[p]++] = c;
+    InterruptPoll poll;
+    for (NodeId c = 0; c < n; ++c) {
+        poll.step();
+        for (NodeId p = c; p != kNoNode; p = parent[p]) {
+            poll.step();
+            cols[cursor[p]++] = c;
+        }
+    }
 }
 
 void generateSparseCooIndices(MorphologicalTree& tree) {

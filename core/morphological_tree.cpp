@@ -7,6 +7,7 @@
 
 #include "core/adjacency.hpp"
 #include "core/component_forest.hpp"
+#include "core/interrupt.hpp"
 #include "core/parallel.hpp"
 #include "core/node.hpp"
 #include "core/parent_array.hpp"
@@ -83,7 +84,9 @@ void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& fores
     }
     levels_.resize(numNodes);
     std::vector<NodeId> idOf(numComponents, kNoNode);
+    InterruptPoll poll;
     for (uint32_t p = n; p-- > 0;) {
+        poll.step();
         NodeId& id = idOf[pixelNode[p]];
         if (id == kNoNode) {
             // A fused component takes the id of the one it was fused into.
@@ -177,7 +180,9 @@ namespace {
 template <typename Visit>
 void forEachInSubtree(const MorphologicalTree& tree, NodeId id, Visit&& visit) {
     std::vector<NodeId> stack{id};
+    InterruptPoll poll;
     while (!stack.empty()) {
+        poll.step();
         const NodeId n = stack.back();
         stack.pop_back();
         visit(n);
@@ -204,12 +209,14 @@ std::vector<uint32_t> MorphologicalTree::pixelsOfCC(NodeId id) const {
     });
     std::vector<uint32_t> pixels;
     pixels.reserve(total);
+    InterruptPoll poll;
     for (int r = 255; r >= 0; --r) {
         const std::vector<NodeId>& group = byRank[r];
         const size_t begin = pixels.size();
         for (NodeId n : group) {
             const Span<uint32_t> c = cnps(n);
             pixels.insert(pixels.end(), c.begin(), c.end());
+            poll.step(uint32_t(c.size()) + 1);
         }
         if (group.size() > 1) std::sort(pixels.begin() + begin, pixels.end(), std::greater<uint32_t>());
     }

@@ -27,9 +27,4 @@ std::vector<Node*> Node::children() const {
     return result;
 }
 
-std::vector<uint32_t> Node::cnps() const {
-    const Span<uint32_t> pixels = tree_->cnps(id_);
-    return {pixels.begin(), pixels.end()};
-}
-
 }  // namespace vexa

@@ -25,7 +25,6 @@ public:
     void setParent(Node* parent);
     std::vector<Node*> children() const;
 
-    std::vector<uint32_t> cnps() const;
     std::vector<uint32_t> pixelsOfCC() const { return tree_->pixelsOfCC(id_); }
 
     uint32_t top() const { return tree_->box(id_).top; }

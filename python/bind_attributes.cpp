@@ -4,6 +4,8 @@
 #include "attributes/attributes_pack.hpp"
 #include "python/bindings.hpp"
 #include "python/torch_casters.hpp"
+#include "python/instances.hpp"
+#include "python/list_results.hpp"
 
 namespace py = pybind11;
 
@@ -19,9 +21,11 @@ void bindAttributes(py::module_& m) {
         .def_property_readonly("RECTANGULARITY", [](const AttributesPack& p) { return TorchTensor{p.rectangularity()}; })
         .def_property_readonly("data", [](const AttributesPack& p) { return TorchTensor{p.data()}; })
         // The same five names for every pack, so readable from the class too.
-        .def_property_readonly_static("names", [](py::object) { return AttributesPack::attributeNames(); })
+        .def_property_readonly_static("names", [](py::object) { return asList(AttributesPack::attributeNames()); })
         .def_property_readonly("num_nodes", &AttributesPack::numNodes)
         .def_property_readonly("num_attrs", &AttributesPack::numAttrs);
+
+    guardInstances<AttributesPack>();
 
     m.def("Attributes", &extractAttributes, py::arg("tree").none(false),
           "Extrai os atributos da árvore morfológica e retorna um pacote com acesso por nome");

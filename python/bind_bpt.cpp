@@ -10,9 +10,30 @@
 #include "bpt/node_bpt.hpp"
 #include "core/image_view.hpp"
 #include "python/bindings.hpp"
+#include "python/instances.hpp"
+#include "python/list_results.hpp"
+#include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
 #include "python/torch_casters.hpp"
 #include "tensors/tree_arrays.hpp"
+
+namespace vexa::python {
+// Marks the merged-node constructor: the new node keeps its two children
+// alive through one tuple. Releasing a long chain of such nodes then goes
+// through tuples, which Python releases without deep recursion.
+struct KeepChildrenAlive {};
+}  // namespace vexa::python
+
+namespace pybind11::detail {
+template <>
+struct process_attribute<vexa::python::KeepChildrenAlive>
+    : process_attribute_default<vexa::python::KeepChildrenAlive> {
+    // Arguments of a constructor: the instance slot, the id, the two children, ...
+    static void postcall(function_call& call, handle) {
+        keep_alive_impl(call.init_self, make_tuple(call.args[2], call.args[3]));
+    }
+};
+}  // namespace pybind11::detail
 
 namespace py = pybind11;
 
@@ -20,9 +41,15 @@ namespace vexa::python {
 
 namespace {
 
-// Node references keep the object they were read from alive, and through it
-// the tree, so a node never outlives the tree that owns it.
-constexpr auto kRef = py::return_value_policy::reference_internal;
+// Nodes of one tree (a node and its neighbours are).
+ListResult<std::vector<NodeRef<NodeBPT>>> asNodeList(const std::vector<NodeBPT*>& nodes) {
+    std::vector<NodeRef<NodeBPT>> refs;
+    refs.reserve(nodes.size());
+    const BinaryPartitionTree* tree = nodes.empty() ? nullptr : nodes[0]->tree();
+    const py::handle owner = tree ? treeObject(*tree) : py::handle();
+    for (NodeBPT* node : nodes) refs.push_back({node, owner});
+    return asList(std::move(refs));
+}
 
 // Checks in this order: the measure (before either array is read), the label
 // map's buffer, the image's buffer, the image's element type, then the
@@ -45,9 +72,11 @@ BinaryPartitionTree* makeTree(py::array image, py::array labels, DissimilarityTy
     if (rows * cols == 0) throw std::runtime_error(kEmptyImageMessage);
     checkImageSize(rows, cols);
 
+    // The labels are read by several passes, so they are copied first (4
+    // bytes per pixel); the image is read once.
     const ImageView imageView{static_cast<const uint8_t*>(imageBuffer.dense2D()), uint32_t(rows),
                               uint32_t(cols)};
-    const LabelView labelView{static_cast<const uint32_t*>(labelBuffer.dense2D(swapLabelBytes)),
+    const LabelView labelView{static_cast<const uint32_t*>(labelBuffer.copy2D(swapLabelBytes)),
                               uint32_t(rows), uint32_t(cols)};
     return new BinaryPartitionTree(imageView, labelView, type);
 }
@@ -57,8 +86,8 @@ NodeBPT* makeMergedNode(int32_t id, NodeBPT* first, NodeBPT* second, uint8_t, fl
     return new NodeBPT(id, *first, *second, metric);
 }
 
-std::pair<NodeBPT*, NodeBPT*> childrenOf(const NodeBPT& node) {
-    return {node.first(), node.second()};
+Checked<std::pair<NodeRef<NodeBPT>, NodeRef<NodeBPT>>> childrenOf(const NodeBPT& node) {
+    return {{{node.first()}, {node.second()}}};
 }
 
 }  // namespace
@@ -70,8 +99,10 @@ void bindPartitionTree(py::module_& m) {
 
     py::class_<BinaryPartitionTree>(m, "BPT")
         .def(py::init(&makeTree))
-        .def_property_readonly("root", &BinaryPartitionTree::root, kRef, kNodeListDoc)
-        .def_property_readonly("nodes", &BinaryPartitionTree::nodes, kRef, kNodeListDoc)
+        .def_property_readonly(
+            "root", [](BinaryPartitionTree& tree) { return NodeRef<NodeBPT>{tree.root()}; }, kNodeListDoc)
+        .def_property_readonly(
+            "nodes", [](BinaryPartitionTree& tree) { return asNodeList(tree.nodes()); }, kNodeListDoc)
         // Flat arrays for the tree sums of vexa.ops.
         .def_property_readonly(
             "parents", [](const BinaryPartitionTree& tree) { return TorchTensor{tensors::parentIndices(tree)}; },
@@ -80,6 +111,8 @@ void bindPartitionTree(py::module_& m) {
             "pixel_to_node",
             [](const BinaryPartitionTree& tree) { return TorchTensor{tensors::pixelLeafIndices(tree)}; },
             "Posição na lista nodes da folha que contém cada pixel (int64), com a forma da imagem.");
+    guardInstances<DissimilarityType>();
+    guardInstances<BinaryPartitionTree>();
 }
 
 void bindNodeBpt(py::module_& m) {
@@ -87,19 +120,22 @@ void bindNodeBpt(py::module_& m) {
 
     py::class_<NodeBPT>(m, "NodeBPT")
         .def(py::init([](int32_t id, Pixel pixel) { return new NodeBPT(id, pixel); }))
-        // The new node points at its children: keep them alive with it.
-        .def(py::init(&makeMergedNode), py::keep_alive<1, 3>(), py::keep_alive<1, 4>())
+        .def(py::init(&makeMergedNode), KeepChildrenAlive())
         .def_property_readonly("id", &NodeBPT::id)
-        .def_property_readonly("neighbors", &NodeBPT::neighbors, kRef,
-                               "Retorna a lista de ponteiros para nós de regiões vizinhas.")
-        .def_property_readonly("ccps", &NodeBPT::ccps, kPixelsDoc)
+        .def_property_readonly(
+            "neighbors", [](const NodeBPT& node) { return asNodeList(node.neighbors()); },
+            "Retorna a lista de ponteiros para nós de regiões vizinhas.")
+        .def_property_readonly(
+            "ccps", [](const NodeBPT& node) { return asList(node.ccps()); }, kPixelsDoc)
         .def_property_readonly("metric", &NodeBPT::metric, kPixelsDoc)
-        .def_property_readonly("parent", &NodeBPT::parent, kRef, kPixelsDoc)
-        .def_property_readonly("children", &childrenOf, kRef, kPixelsDoc)
+        .def_property_readonly(
+            "parent", [](const NodeBPT& node) { return NodeRef<NodeBPT>{node.parent()}; }, kPixelsDoc)
+        .def_property_readonly("children", &childrenOf, kPixelsDoc)
         .def_property_readonly("top", &NodeBPT::top, "Retorna a coordenada vertical máxima.")
         .def_property_readonly("left", &NodeBPT::left, "Retorna a coordenada horizontal mínima.")
         .def_property_readonly("bottom", &NodeBPT::bottom, "Retorna a coordenada vertical mínima.")
         .def_property_readonly("right", &NodeBPT::right, "Retorna a coordenada horizontal máxima.");
+    guardInstances<NodeBPT>();
 }
 
 }  // namespace vexa::python

@@ -3,6 +3,9 @@
 
 #include "core/pixel.hpp"
 #include "python/bindings.hpp"
+#include "python/instances.hpp"
+#include "python/list_results.hpp"
+#include "python/node_references.hpp"
 
 namespace py = pybind11;
 
@@ -23,19 +26,26 @@ Node* childFromPython(int32_t, int32_t, uint8_t, Pixel, Node&) {
 
 void bindNode(py::module_& m) {
     constexpr const char* kPixelsDoc = "Retorna a lista de pixels CNPs do nó.";
-    // Every node handed to Python keeps the object it was read from alive, and
-    // through it the tree, so references never outlive their tree.
-    constexpr auto kRef = py::return_value_policy::reference_internal;
-
+    // Nodes handed to Python keep their tree alive (python/node_references.hpp).
     NodeClass cls(m, "Node");
     cls.def(py::init(&nodeFromPython))
         .def(py::init(&childFromPython))
         .def_property_readonly("id", &Node::id)
-        .def_property("parent", &Node::parent, &Node::setParent, kRef)
-        .def_property_readonly("children", &Node::children, kRef,
-                               "Retorna a lista de ponteiros para os filhos.")
-        .def_property_readonly("cnps", &Node::cnps, kPixelsDoc)
-        .def_property_readonly("pixelsOfCC", &Node::pixelsOfCC, kPixelsDoc)
+        .def_property(
+            "parent", [](const Node& node) { return NodeRef<Node>{node.parent()}; }, &Node::setParent)
+        .def_property_readonly(
+            "children",
+            [](const Node& node) {
+                std::vector<NodeRef<Node>> refs;
+                const py::handle owner = treeObject(node.tree());
+                for (Node* child : node.children()) refs.push_back({child, owner});
+                return asList(std::move(refs));
+            },
+            "Retorna a lista de ponteiros para os filhos.")
+        .def_property_readonly(
+            "cnps", [](const Node& node) { return asList(node.tree().cnps(node.id())); }, kPixelsDoc)
+        .def_property_readonly(
+            "pixelsOfCC", [](const Node& node) { return asList(node.pixelsOfCC()); }, kPixelsDoc)
         .def_property_readonly("level", &Node::level, kPixelsDoc)
         .def_property_readonly("residue", &Node::residue, kPixelsDoc)
         .def_property_readonly("representant", &Node::representant, kPixelsDoc)
@@ -44,6 +54,7 @@ void bindNode(py::module_& m) {
         .def_property_readonly("bottom", &Node::bottom, kPixelsDoc)
         .def_property_readonly("right", &Node::right, kPixelsDoc);
     bindNodeRecords(cls);
+    guardInstances<Node>();
 }
 
 }  // namespace vexa::python

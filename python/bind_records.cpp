@@ -3,6 +3,7 @@
 
 #include "attributes/node_info.hpp"
 #include "python/bindings.hpp"
+#include "python/list_results.hpp"
 
 namespace vexa::python {
 
@@ -11,14 +12,14 @@ namespace {
 template <typename Tree>
 void defineTreeRecords(pybind11::class_<Tree, MorphologicalTree>& cls) {
     cls.def(
-        "getInfoToDataFrame", [](const Tree& tree) { return treeInfo(tree); }, kNodeListDoc);
+        "getInfoToDataFrame", [](const Tree& tree) { return asList(treeInfo(tree)); }, kNodeListDoc);
 }
 
 }  // namespace
 
 void bindNodeRecords(NodeClass& cls) {
     cls.def(
-        "getInfoToDataFrame", [](const Node& node) { return nodeInfo(node.tree(), node.id()); }, kNodeListDoc);
+        "getInfoToDataFrame", [](const Node& node) { return Checked<NodeInfo>{nodeInfo(node.tree(), node.id())}; }, kNodeListDoc);
 }
 
 void bindTreeRecords(MaxTreeClass& cls) { defineTreeRecords(cls); }

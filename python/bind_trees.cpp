@@ -5,6 +5,9 @@
 #include <stdexcept>
 
 #include "python/bindings.hpp"
+#include "python/instances.hpp"
+#include "python/list_results.hpp"
+#include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
 
 namespace py = pybind11;
@@ -13,27 +16,32 @@ namespace vexa::python {
 
 namespace {
 
-constexpr auto kRef = py::return_value_policy::reference_internal;
-
-Node* rootOf(MorphologicalTree& tree) {
-    return tree.rootId() == kNoNode ? nullptr : &tree.node(tree.rootId());
+NodeRef<Node> rootOf(MorphologicalTree& tree) {
+    return {tree.rootId() == kNoNode ? nullptr : &tree.node(tree.rootId())};
 }
 
-std::vector<Node*> allNodes(MorphologicalTree& tree) {
-    std::vector<Node*> nodes;
+ListResult<std::vector<NodeRef<Node>>> allNodes(MorphologicalTree& tree) {
+    std::vector<NodeRef<Node>> nodes;
     nodes.reserve(tree.numNodes());
-    for (NodeId id = 0; id < tree.numNodes(); ++id) nodes.push_back(&tree.node(id));
-    return nodes;
+    const py::handle owner = treeObject(tree);
+    for (NodeId id = 0; id < tree.numNodes(); ++id) nodes.push_back({&tree.node(id), owner});
+    return asList(std::move(nodes));
 }
 
-std::vector<Node*> nodesById(MorphologicalTree& tree, const std::vector<int32_t>& ids) {
-    std::vector<Node*> nodes;
+ListResult<std::vector<NodeRef<Node>>> nodesById(MorphologicalTree& tree, const std::vector<int32_t>& ids) {
+    std::vector<NodeRef<Node>> nodes;
     nodes.reserve(ids.size());
+    const py::handle owner = treeObject(tree);
     for (int32_t id : ids) {
         if (uint32_t(id) >= tree.numNodes()) throw std::out_of_range("map::at");
-        nodes.push_back(&tree.node(uint32_t(id)));
+        nodes.push_back({&tree.node(uint32_t(id)), owner});
     }
-    return nodes;
+    return asList(std::move(nodes));
+}
+
+ListResult<Span<uint32_t>> pixelMap(const MorphologicalTree& tree) {
+    const std::vector<uint32_t>& map = tree.pixelToNodeId();
+    return asList(Span<uint32_t>(map.data(), map.size()));
 }
 
 // Members shared by MaxTree and MinTree; only the per-pixel property's name differs.
@@ -43,14 +51,16 @@ void defineTreeClass(py::class_<Tree, MorphologicalTree>& cls, const char* pixel
            TreeImage pixels(image);
            return new Tree(pixels.view(), radius);
        }))
-        .def_property_readonly("root", &rootOf, kRef, "Ponteiro para o nó raiz da árvore.")
-        .def_property_readonly("nodes", &allNodes, kRef, kNodeListDoc)
+        .def_property_readonly("root", &rootOf, "Ponteiro para o nó raiz da árvore.")
+        .def_property_readonly("nodes", &allNodes, kNodeListDoc)
         .def_property_readonly("adjacency_radius", &MorphologicalTree::adjacencyRadius, kRadiusDoc);
     bindTreeTensors(cls);
-    cls.def_property_readonly(pixelMapName, &MorphologicalTree::pixelToNodeId, kRadiusDoc)
-        .def("getNodesById", &nodesById, kRef, kNodeListDoc);
+    cls.def_property_readonly(
+           pixelMapName, [](const Tree& tree) { return pixelMap(tree); }, kRadiusDoc)
+        .def("getNodesById", &nodesById, kNodeListDoc);
     bindTreeRecords(cls);
     bindTreeArrays(cls);
+    guardInstances<Tree>();
 }
 
 }  // namespace
@@ -61,6 +71,7 @@ void bindTrees(py::module_& m) {
             TreeImage pixels(image);
             return new MorphologicalTree(pixels.view(), radius, comparator);
         }));
+    guardInstances<MorphologicalTree>();
     MaxTreeClass maxTree(m, "MaxTree");
     defineTreeClass(maxTree, "small_components");
     MinTreeClass minTree(m, "MinTree");

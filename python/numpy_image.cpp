@@ -25,14 +25,28 @@ const void* BufferView::dense2D(bool swapBytes) {
                        ((rows == 1 || buffer_.strides[0] == Py_ssize_t(cols) * item) &&
                         (cols == 1 || buffer_.strides[1] == item));
     if (dense && !swapBytes) return buffer_.buf;
+    return copy2D(swapBytes);
+}
+
+const void* BufferView::copy2D(bool swapBytes) {
+    const uint64_t rows = dim(0), cols = dim(1);
+    const Py_ssize_t item = buffer_.itemsize, rowStride = buffer_.strides[0];
+    const Py_ssize_t colStride = cols > 1 ? buffer_.strides[1] : item;
     copy_.resize(rows * cols * item);
     unsigned char* out = copy_.data();
     const char* base = static_cast<const char*>(buffer_.buf);
     for (uint64_t r = 0; r < rows; ++r) {
-        const char* row = base + Py_ssize_t(r) * buffer_.strides[0];
-        for (uint64_t c = 0; c < cols; ++c, out += item) {
-            std::memcpy(out, row + Py_ssize_t(c) * buffer_.strides[1], item);
-            if (swapBytes) std::reverse(out, out + item);
+        const char* row = base + Py_ssize_t(r) * rowStride;
+        if (colStride == item && !swapBytes) {  // a dense row: one block
+            std::memcpy(out, row, cols * item);
+            out += cols * item;
+        } else if (item == 1) {
+            for (uint64_t c = 0; c < cols; ++c) *out++ = row[Py_ssize_t(c) * colStride];
+        } else {
+            for (uint64_t c = 0; c < cols; ++c, out += item) {
+                std::memcpy(out, row + Py_ssize_t(c) * colStride, item);
+                if (swapBytes) std::reverse(out, out + item);
+            }
         }
     }
     return copy_.data();
@@ -42,7 +56,7 @@ TreeImage::TreeImage(py::handle object) : buffer_(object) {
     if (buffer_.ndim() != 2) throw std::runtime_error("Image must be 2D (height x width).");
     if (std::strcmp(buffer_.format(), "B") != 0) throw std::runtime_error("Image must be of type uint8_t.");
     checkImageSize(buffer_.dim(0), buffer_.dim(1));
-    view_.data = static_cast<const uint8_t*>(buffer_.dense2D());
+    view_.data = static_cast<const uint8_t*>(buffer_.copy2D());
     view_.numRows = uint32_t(buffer_.dim(0));
     view_.numCols = uint32_t(buffer_.dim(1));
 }

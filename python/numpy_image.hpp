@@ -26,6 +26,11 @@ public:
     // byte order: the buffer itself when it already is one, else a copy
     // (byte-swapped when `swapBytes`) owned by this object.
     const void* dense2D(bool swapBytes = false);
+    // The same elements always copied into memory this object owns, for
+    // callers that read them more than once: another thread may write to the
+    // buffer meanwhile (numpy and torch copy without the GIL), and a value
+    // read twice must read the same.
+    const void* copy2D(bool swapBytes = false);
 
 private:
     Py_buffer buffer_{};
@@ -35,8 +40,8 @@ private:
 
 // The grey-level image of a component tree. Checks, in order: two
 // dimensions, element format exactly "B", a size that 32-bit pixel indices
-// can address. Strided arrays are copied; dense ones are borrowed for the
-// lifetime of this object.
+// can address. The levels are copied (1 byte per pixel): the tree reads
+// each of them several times.
 class TreeImage {
 public:
     explicit TreeImage(pybind11::handle object);

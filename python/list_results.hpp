@@ -1,0 +1,89 @@
+#pragma once
+#include <pybind11/pybind11.h>
+
+#include <iterator>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "core/span.hpp"
+
+// Members that return a list return a ListResult: the same list as a
+// std::vector would give, but a list that cannot be allocated raises the
+// MemoryError that Python reported, where the generic conversion would turn
+// it into a TypeError about the return value. It holds a vector of its own
+// or views one the tree keeps.
+namespace vexa::python {
+
+template <typename Range>
+struct ListResult {
+    Range items;
+};
+
+template <typename T>
+ListResult<std::vector<T>> asList(std::vector<T> items) {
+    return {std::move(items)};
+}
+
+template <typename T>
+ListResult<Span<T>> asList(Span<T> items) {
+    return {items};
+}
+
+// Any other result whose conversion may fail for want of memory (a record
+// as a dict, a pair as a tuple): the same MemoryError.
+template <typename T>
+struct Checked {
+    T value;
+};
+
+}  // namespace vexa::python
+
+namespace pybind11::detail {
+
+// make_caster<T>::cast, with a failed allocation raised as the MemoryError
+// Python reported.
+template <typename T>
+handle castOrMemoryError(const T& value, return_value_policy policy, handle parent) {
+    handle result;
+    try {
+        result = make_caster<T>::cast(value, policy, parent);
+    } catch (const std::runtime_error&) {
+        // pybind11 reports a dict or list it could not allocate this way.
+        if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) throw error_already_set();
+        throw;
+    }
+    if (!result) {
+        if (PyErr_Occurred()) throw error_already_set();
+        throw cast_error("A result has no Python form.");
+    }
+    return result;
+}
+
+template <typename Range>
+struct type_caster<vexa::python::ListResult<Range>> {
+    using T = std::decay_t<decltype(*std::begin(std::declval<const Range&>()))>;
+    PYBIND11_TYPE_CASTER(vexa::python::ListResult<Range>, const_name("List[") + make_caster<T>::name + const_name("]"));
+    bool load(handle, bool) { return false; }
+
+    static handle cast(const vexa::python::ListResult<Range>& src, return_value_policy policy, handle parent) {
+        object list = reinterpret_steal<object>(PyList_New(ssize_t(src.items.size())));
+        if (!list) throw error_already_set();
+        ssize_t index = 0;
+        for (const T& value : src.items) PyList_SET_ITEM(list.ptr(), index++, castOrMemoryError(value, policy, parent).ptr());
+        return list.release();
+    }
+};
+
+template <typename T>
+struct type_caster<vexa::python::Checked<T>> {
+    PYBIND11_TYPE_CASTER(vexa::python::Checked<T>, make_caster<T>::name);
+    bool load(handle, bool) { return false; }
+
+    static handle cast(const vexa::python::Checked<T>& src, return_value_policy policy, handle parent) {
+        return castOrMemoryError(src.value, policy, parent);
+    }
+};
+
+}  // namespace pybind11::detail
