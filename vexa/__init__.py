@@ -12,3 +12,7 @@ from .filters import TreeArrays, direct, maximum, minimum, subtractive  # noqa: 
 from .images import default_image, read_pgm, write_pgm, write_png  # noqa: F401
 from .nn import ConnectedFilter, PreparedImage  # noqa: F401
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums  # noqa: F401
+
+# Binary partition trees by region merging.
+from . import partition  # noqa: F401,E402
+from .partition import PartitionTree, binary_partition_tree  # noqa: F401,E402

@@ -1,0 +1,204 @@
+#include "bpt/fast_partition_tree.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "bpt/label_index.hpp"
+#include "core/interrupt.hpp"
+
+namespace vexa {
+
+namespace {
+
+constexpr uint32_t kNone = RegionGraph::kNone;
+
+// A queued merge of two regions named by node position. Queued merges are
+// never updated: one whose regions have been merged since is dropped when it
+// comes out.
+struct Candidate {
+    double weight;
+    uint32_t low, high;  // low < high
+};
+
+// Heap order: the least weight comes out first, then the least (low, high).
+struct ComesLater {
+    bool operator()(const Candidate& a, const Candidate& b) const {
+        if (a.weight != b.weight) return a.weight > b.weight;
+        return a.low != b.low ? a.low > b.low : a.high > b.high;
+    }
+};
+
+void checkInput(const PartitionInput& in) {
+    if (in.shape.ndim != 2 && in.shape.ndim != 3)
+        throw std::invalid_argument("the grid must have 2 or 3 dimensions, got " + std::to_string(in.shape.ndim));
+    const uint64_t n = in.shape.numPixels();
+    if (n == 0) throw std::invalid_argument("the image has no pixel");
+    if (n >= (uint64_t(1) << 31))
+        throw std::invalid_argument("the image has " + std::to_string(n) + " pixels; at most 2^31 - 1 are supported");
+    if (in.connectivity < 1 || in.connectivity > in.shape.ndim)
+        throw std::invalid_argument("connectivity must be between 1 and " + std::to_string(in.shape.ndim) +
+                                    ", got " + std::to_string(in.connectivity));
+    if (in.channels == 0 || !in.values) throw std::invalid_argument("the image has no channel");
+    InterruptPoll poll;
+    const uint64_t count = n * in.channels;
+    for (uint64_t i = 0; i < count; ++i) {
+        poll.step();
+        if (!std::isfinite(in.values[i]))
+            throw std::invalid_argument("image values must be finite; pixel " + std::to_string(i / in.channels) +
+                                        " holds " + std::to_string(in.values[i]));
+    }
+}
+
+// The regions being merged. A region lives in the slot of one of its
+// leaves (union-find over leaves); its node position, size, sums and
+// adjacency list are kept by slot.
+class Merger {
+public:
+    Merger(const PartitionInput& in, uint32_t numLeaves, const uint32_t* leafOf, PartitionTree& out)
+        : in_(in), channels_(in.channels), out_(out),
+          leafGraph_(buildLeafGraph(in.shape, in.connectivity, leafOf, numLeaves, in.values, in.channels,
+                                    in.linkage)),
+          graph_(leafGraph_.graph), border_(leafGraph_.border),
+          union_(numLeaves), nodeOfSlot_(numLeaves), seenBy_(numLeaves, kNone), edgeTo_(numLeaves),
+          size_(numLeaves, 0.0), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
+        for (uint32_t k = 0; k < numLeaves; ++k) union_[k] = nodeOfSlot_[k] = k;
+        const uint64_t n = in.shape.numPixels();
+        for (uint64_t p = 0; p < n; ++p) {
+            const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
+            size_[leaf] += 1.0;
+            for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(leaf) * channels_ + c] += in.values[p * channels_ + c];
+        }
+        const uint64_t numNodes = 2 * uint64_t(numLeaves) - 1;
+        out_.parents.assign(numNodes, -1);
+        out_.altitudes.assign(numNodes, 0.0);
+        slotOfNode_.resize(numNodes);
+        for (uint32_t k = 0; k < numLeaves; ++k) slotOfNode_[k] = k;
+    }
+
+    void run() {
+        queueLeafAdjacencies();
+        uint32_t nextNode = uint32_t(union_.size());
+        InterruptPoll poll;
+        while (!queue_.empty()) {
+            std::pop_heap(queue_.begin(), queue_.end(), ComesLater());
+            const Candidate best = queue_.back();
+            queue_.pop_back();
+            if (out_.parents[best.low] >= 0 || out_.parents[best.high] >= 0) continue;
+            const uint32_t degree = merge(best, nextNode++);
+            poll.step(degree + 1);
+            if (queue_.size() > 2 * live_ + 4096) dropStaleCandidates();
+        }
+    }
+
+private:
+    uint32_t find(uint32_t slot) {
+        while (union_[slot] != slot) slot = union_[slot] = union_[union_[slot]];
+        return slot;
+    }
+
+    double weight(uint32_t edge, uint32_t a, uint32_t b) const {
+        const double w = usesBorderWeights(in_.linkage)
+                             ? border_[edge].dissimilarity(in_.linkage)
+                             : regionDissimilarity(in_.linkage, size_[a], &sum_[uint64_t(a) * channels_], size_[b],
+                                                   &sum_[uint64_t(b) * channels_], channels_);
+        return std::isnan(w) ? HUGE_VAL : w;  // overflowing sums order last, not at random
+    }
+
+    void queueLeafAdjacencies() {
+        const uint32_t edges = graph_.numEdges();
+        queue_.reserve(edges);
+        for (uint32_t e = 0; e < edges; ++e) {
+            if (!graph_.alive(e)) continue;
+            const uint32_t a = graph_.farOrigin(2 * e + 1), b = graph_.farOrigin(2 * e);
+            queue_.push_back({weight(e, a, b), std::min(a, b), std::max(a, b)});
+        }
+        live_ = queue_.size();
+        std::make_heap(queue_.begin(), queue_.end(), ComesLater());
+    }
+
+    // Makes node `node` of the two regions of `best`; returns the new
+    // region's number of neighbours.
+    uint32_t merge(const Candidate& best, uint32_t node) {
+        out_.parents[best.low] = out_.parents[best.high] = node;
+        out_.altitudes[node] = best.weight;
+        const uint32_t keep = slotOfNode_[best.low], gone = slotOfNode_[best.high];
+        union_[gone] = keep;
+        size_[keep] += size_[gone];
+        for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(keep) * channels_ + c] += sum_[uint64_t(gone) * channels_ + c];
+        slotOfNode_[node] = keep;
+        nodeOfSlot_[keep] = node;
+        graph_.join(keep, gone);
+
+        // One edge per neighbour: the edges between the two children die, a
+        // second edge to the same neighbour is folded into the first.
+        touched_.clear();
+        graph_.walk(keep, [&](uint32_t end) {
+            const uint32_t edge = end >> 1, other = find(graph_.farOrigin(end));
+            if (other != keep && seenBy_[other] != node) {
+                seenBy_[other] = node;
+                edgeTo_[other] = edge;
+                touched_.push_back(other);
+                return true;
+            }
+            if (other != keep && !border_.empty()) border_[edgeTo_[other]].absorb(in_.linkage, border_[edge]);
+            graph_.kill(edge);
+            --live_;
+            return false;
+        });
+        for (uint32_t other : touched_)
+            queue_.push_back({weight(edgeTo_[other], keep, other), nodeOfSlot_[other], node}),
+                std::push_heap(queue_.begin(), queue_.end(), ComesLater());
+        return uint32_t(touched_.size());
+    }
+
+    // Keeps one candidate per live adjacency: the one queued when the later
+    // of its two regions was made.
+    void dropStaleCandidates() {
+        const std::vector<int64_t>& parents = out_.parents;
+        queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                                    [&](const Candidate& c) { return parents[c.low] >= 0 || parents[c.high] >= 0; }),
+                     queue_.end());
+        std::make_heap(queue_.begin(), queue_.end(), ComesLater());
+    }
+
+    const PartitionInput& in_;
+    const uint32_t channels_;
+    PartitionTree& out_;
+    LeafGraph leafGraph_;
+    RegionGraph& graph_;
+    std::vector<BorderData>& border_;
+    std::vector<uint32_t> union_;       // by slot: union-find parent
+    std::vector<uint32_t> nodeOfSlot_;  // by slot: node position of its region
+    std::vector<uint32_t> seenBy_;      // by slot: the merge that last met it
+    std::vector<uint32_t> edgeTo_;      // by slot: the edge that merge keeps to it
+    std::vector<double> size_;          // by slot
+    std::vector<double> sum_;           // by slot and channel
+    std::vector<uint32_t> slotOfNode_;  // by node
+    std::vector<uint32_t> touched_;
+    std::vector<Candidate> queue_;
+    uint64_t live_ = 0;  // adjacencies alive
+};
+
+}  // namespace
+
+PartitionTree buildPartitionTree(const PartitionInput& input) {
+    checkInput(input);
+    PartitionTree out;
+    const uint64_t n = input.shape.numPixels();
+    uint32_t numLeaves = uint32_t(n);
+    if (input.labels) {
+        const LabelView view{input.labels, uint32_t(uint64_t(input.shape.sizes[0]) * input.shape.sizes[1]),
+                             input.shape.sizes[2]};
+        const LabelIndex index(view);
+        numLeaves = index.size();
+        out.leafOf.resize(n);
+        for (uint64_t p = 0; p < n; ++p) out.leafOf[p] = index(input.labels[p]);
+    }
+    out.numLeaves = numLeaves;
+    Merger(input, numLeaves, input.labels ? out.leafOf.data() : nullptr, out).run();
+    return out;
+}
+
+}  // namespace vexa
