@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bpt/candidate_queue.hpp"
 #include "bpt/label_index.hpp"
 #include "core/interrupt.hpp"
 
@@ -13,22 +14,6 @@ namespace vexa {
 namespace {
 
 constexpr uint32_t kNone = RegionGraph::kNone;
-
-// A queued merge of two regions named by node position. Queued merges are
-// never updated: one whose regions have been merged since is dropped when it
-// comes out.
-struct Candidate {
-    double weight;
-    uint32_t low, high;  // low < high
-};
-
-// Heap order: the least weight comes out first, then the least (low, high).
-struct ComesLater {
-    bool operator()(const Candidate& a, const Candidate& b) const {
-        if (a.weight != b.weight) return a.weight > b.weight;
-        return a.low != b.low ? a.low > b.low : a.high > b.high;
-    }
-};
 
 void checkInput(const PartitionInput& in) {
     if (in.shape.ndim != 2 && in.shape.ndim != 3)
@@ -61,13 +46,12 @@ public:
           leafGraph_(buildLeafGraph(in.shape, in.connectivity, leafOf, numLeaves, in.values, in.channels,
                                     in.linkage)),
           graph_(leafGraph_.graph), border_(leafGraph_.border),
-          union_(numLeaves), nodeOfSlot_(numLeaves), seenBy_(numLeaves, kNone), edgeTo_(numLeaves),
-          size_(numLeaves, 0.0), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
-        for (uint32_t k = 0; k < numLeaves; ++k) union_[k] = nodeOfSlot_[k] = k;
+          slots_(numLeaves), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
+        for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, 0, 0.0};
         const uint64_t n = in.shape.numPixels();
         for (uint64_t p = 0; p < n; ++p) {
             const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
-            size_[leaf] += 1.0;
+            slots_[leaf].size += 1.0;
             for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(leaf) * channels_ + c] += in.values[p * channels_ + c];
         }
         const uint64_t numNodes = 2 * uint64_t(numLeaves) - 1;
@@ -79,12 +63,10 @@ public:
 
     void run() {
         queueLeafAdjacencies();
-        uint32_t nextNode = uint32_t(union_.size());
+        uint32_t nextNode = uint32_t(slots_.size());
         InterruptPoll poll;
         while (!queue_.empty()) {
-            std::pop_heap(queue_.begin(), queue_.end(), ComesLater());
-            const Candidate best = queue_.back();
-            queue_.pop_back();
+            const Candidate best = queue_.pop();
             if (out_.parents[best.low] >= 0 || out_.parents[best.high] >= 0) continue;
             const uint32_t degree = merge(best, nextNode++);
             poll.step(degree + 1);
@@ -94,15 +76,15 @@ public:
 
 private:
     uint32_t find(uint32_t slot) {
-        while (union_[slot] != slot) slot = union_[slot] = union_[union_[slot]];
+        while (slots_[slot].parent != slot) slot = slots_[slot].parent = slots_[slots_[slot].parent].parent;
         return slot;
     }
 
     double weight(uint32_t edge, uint32_t a, uint32_t b) const {
         const double w = usesBorderWeights(in_.linkage)
                              ? border_[edge].dissimilarity(in_.linkage)
-                             : regionDissimilarity(in_.linkage, size_[a], &sum_[uint64_t(a) * channels_], size_[b],
-                                                   &sum_[uint64_t(b) * channels_], channels_);
+                             : regionDissimilarity(in_.linkage, slots_[a].size, &sum_[uint64_t(a) * channels_],
+                                                   slots_[b].size, &sum_[uint64_t(b) * channels_], channels_);
         return std::isnan(w) ? HUGE_VAL : w;  // overflowing sums order last, not at random
     }
 
@@ -112,10 +94,9 @@ private:
         for (uint32_t e = 0; e < edges; ++e) {
             if (!graph_.alive(e)) continue;
             const uint32_t a = graph_.farOrigin(2 * e + 1), b = graph_.farOrigin(2 * e);
-            queue_.push_back({weight(e, a, b), std::min(a, b), std::max(a, b)});
+            queue_.push({weight(e, a, b), std::min(a, b), std::max(a, b)});
         }
         live_ = queue_.size();
-        std::make_heap(queue_.begin(), queue_.end(), ComesLater());
     }
 
     // Makes node `node` of the two regions of `best`; returns the new
@@ -123,12 +104,14 @@ private:
     uint32_t merge(const Candidate& best, uint32_t node) {
         out_.parents[best.low] = out_.parents[best.high] = node;
         out_.altitudes[node] = best.weight;
-        const uint32_t keep = slotOfNode_[best.low], gone = slotOfNode_[best.high];
-        union_[gone] = keep;
-        size_[keep] += size_[gone];
+        // The larger region keeps its slot: union by size keeps finds short.
+        uint32_t keep = slotOfNode_[best.low], gone = slotOfNode_[best.high];
+        if (slots_[keep].size < slots_[gone].size) std::swap(keep, gone);
+        slots_[gone].parent = keep;
+        slots_[keep].size += slots_[gone].size;
         for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(keep) * channels_ + c] += sum_[uint64_t(gone) * channels_ + c];
         slotOfNode_[node] = keep;
-        nodeOfSlot_[keep] = node;
+        slots_[keep].node = node;
         graph_.join(keep, gone);
 
         // One edge per neighbour: the edges between the two children die, a
@@ -136,20 +119,19 @@ private:
         touched_.clear();
         graph_.walk(keep, [&](uint32_t end) {
             const uint32_t edge = end >> 1, other = find(graph_.farOrigin(end));
-            if (other != keep && seenBy_[other] != node) {
-                seenBy_[other] = node;
-                edgeTo_[other] = edge;
+            Slot& region = slots_[other];
+            if (other != keep && region.seenBy != node) {
+                region.seenBy = node;
+                region.edgeTo = edge;
                 touched_.push_back(other);
                 return true;
             }
-            if (other != keep && !border_.empty()) border_[edgeTo_[other]].absorb(in_.linkage, border_[edge]);
+            if (other != keep && !border_.empty()) border_[region.edgeTo].absorb(in_.linkage, border_[edge]);
             graph_.kill(edge);
             --live_;
             return false;
         });
-        for (uint32_t other : touched_)
-            queue_.push_back({weight(edgeTo_[other], keep, other), nodeOfSlot_[other], node}),
-                std::push_heap(queue_.begin(), queue_.end(), ComesLater());
+        for (uint32_t other : touched_) queue_.push({weight(slots_[other].edgeTo, keep, other), slots_[other].node, node});
         return uint32_t(touched_.size());
     }
 
@@ -157,10 +139,7 @@ private:
     // of its two regions was made.
     void dropStaleCandidates() {
         const std::vector<int64_t>& parents = out_.parents;
-        queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                    [&](const Candidate& c) { return parents[c.low] >= 0 || parents[c.high] >= 0; }),
-                     queue_.end());
-        std::make_heap(queue_.begin(), queue_.end(), ComesLater());
+        queue_.dropIf([&](const Candidate& c) { return parents[c.low] >= 0 || parents[c.high] >= 0; });
     }
 
     const PartitionInput& in_;
@@ -169,15 +148,19 @@ private:
     LeafGraph leafGraph_;
     RegionGraph& graph_;
     std::vector<BorderData>& border_;
-    std::vector<uint32_t> union_;       // by slot: union-find parent
-    std::vector<uint32_t> nodeOfSlot_;  // by slot: node position of its region
-    std::vector<uint32_t> seenBy_;      // by slot: the merge that last met it
-    std::vector<uint32_t> edgeTo_;      // by slot: the edge that merge keeps to it
-    std::vector<double> size_;          // by slot
+    // What a merge reads of each neighbour, in one place.
+    struct Slot {
+        uint32_t parent;  // union-find
+        uint32_t node;    // node position of the region
+        uint32_t seenBy;  // the merge that last met it
+        uint32_t edgeTo;  // the edge that merge keeps to it
+        double size;      // pixels
+    };
+    std::vector<Slot> slots_;
     std::vector<double> sum_;           // by slot and channel
     std::vector<uint32_t> slotOfNode_;  // by node
     std::vector<uint32_t> touched_;
-    std::vector<Candidate> queue_;
+    CandidateQueue queue_;
     uint64_t live_ = 0;  // adjacencies alive
 };
 

@@ -8,10 +8,8 @@ namespace vexa {
 
 uint32_t RegionGraph::addEdge(uint32_t a, uint32_t b) {
     const uint32_t edge = numEdges();
-    origin_.push_back(a);
-    origin_.push_back(b);
-    next_.push_back(kNone);
-    next_.push_back(kNone);
+    ends_.push_back({a, kNone});
+    ends_.push_back({b, kNone});
     append(a, 2 * edge);
     append(b, 2 * edge + 1);
     return edge;
@@ -19,20 +17,16 @@ uint32_t RegionGraph::addEdge(uint32_t a, uint32_t b) {
 
 void RegionGraph::append(uint32_t region, uint32_t end) {
     if (tail_[region] == kNone) head_[region] = end;
-    else next_[tail_[region]] = end;
+    else ends_[tail_[region]].next = end;
     tail_[region] = end;
 }
 
 void RegionGraph::join(uint32_t into, uint32_t from) {
     if (head_[from] == kNone) return;
     if (tail_[into] == kNone) head_[into] = head_[from];
-    else next_[tail_[into]] = head_[from];
+    else ends_[tail_[into]].next = head_[from];
     tail_[into] = tail_[from];
     head_[from] = tail_[from] = kNone;
-}
-
-uint64_t RegionGraph::bytes() const {
-    return 4 * (origin_.capacity() + next_.capacity() + head_.capacity() + tail_.capacity());
 }
 
 namespace {

@@ -27,16 +27,13 @@ public:
 
     explicit RegionGraph(uint32_t numRegions) : head_(numRegions, kNone), tail_(numRegions, kNone) {}
 
-    uint32_t numEdges() const { return uint32_t(origin_.size() / 2); }
+    uint32_t numEdges() const { return uint32_t(ends_.size() / 2); }
     uint32_t addEdge(uint32_t a, uint32_t b);
-    void reserve(uint64_t edges) {
-        origin_.reserve(2 * edges);
-        next_.reserve(2 * edges);
-    }
-    void kill(uint32_t edge) { origin_[2 * edge] = kNone; }
-    bool alive(uint32_t edge) const { return origin_[2 * edge] != kNone; }
+    void reserve(uint64_t edges) { ends_.reserve(2 * edges); }
+    void kill(uint32_t edge) { ends_[2 * edge].origin = kNone; }
+    bool alive(uint32_t edge) const { return ends_[2 * edge].origin != kNone; }
     // The region the far end of `end` started from.
-    uint32_t farOrigin(uint32_t end) const { return origin_[end ^ 1u]; }
+    uint32_t farOrigin(uint32_t end) const { return ends_[end ^ 1u].origin; }
 
     // Appends the list of `from` to the list of `into`; `from` is left empty.
     void join(uint32_t into, uint32_t from);
@@ -47,27 +44,29 @@ public:
     void walk(uint32_t region, Visit&& visit) {
         uint32_t previous = kNone;
         for (uint32_t end = head_[region]; end != kNone;) {
-            const uint32_t following = next_[end];
+            const uint32_t following = ends_[end].next;
             if (alive(end >> 1) && visit(end)) {
                 previous = end;
             } else if (previous == kNone) {
                 head_[region] = following;
             } else {
-                next_[previous] = following;
+                ends_[previous].next = following;
             }
             end = following;
         }
         tail_[region] = previous;
     }
 
-    // Bytes held by the graph's arrays.
-    uint64_t bytes() const;
-
 private:
     void append(uint32_t region, uint32_t end);
 
-    std::vector<uint32_t> origin_;  // by end: region it started from; kNone at 2e: edge killed
-    std::vector<uint32_t> next_;    // by end: next end in the same list
+    // The two ends of an edge side by side: a walk reads an end's successor,
+    // its edge's life and its far region from one cache line.
+    struct End {
+        uint32_t origin;  // region it started from; kNone at 2e: edge killed
+        uint32_t next;    // next end in the same list
+    };
+    std::vector<End> ends_;
     std::vector<uint32_t> head_;    // by region
     std::vector<uint32_t> tail_;    // by region
 };
