@@ -70,7 +70,7 @@ public:
             if (out_.parents[best.low] >= 0 || out_.parents[best.high] >= 0) continue;
             const uint32_t degree = merge(best, nextNode++);
             poll.step(degree + 1);
-            if (queue_.size() > 2 * live_ + 4096) dropStaleCandidates();
+            if (queue_.size() > 3 * live_ + 4096) dropStaleCandidates();
         }
     }
 
@@ -119,6 +119,7 @@ private:
         touched_.clear();
         graph_.walk(keep, [&](uint32_t end) {
             const uint32_t edge = end >> 1, other = find(graph_.farOrigin(end));
+            graph_.renameFar(end, other);
             Slot& region = slots_[other];
             if (other != keep && region.seenBy != node) {
                 region.seenBy = node;

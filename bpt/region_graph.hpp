@@ -34,6 +34,8 @@ public:
     bool alive(uint32_t edge) const { return ends_[2 * edge].origin != kNone; }
     // The region the far end of `end` started from.
     uint32_t farOrigin(uint32_t end) const { return ends_[end ^ 1u].origin; }
+    // Names the far end's current region, so later walks resolve it at once.
+    void renameFar(uint32_t end, uint32_t region) { ends_[end ^ 1u].origin = region; }
 
     // Appends the list of `from` to the list of `into`; `from` is left empty.
     void join(uint32_t into, uint32_t from);
