@@ -175,3 +175,15 @@ def test_fuzzed_input_builds_a_tree_or_raises_a_clear_error(image, labels, linka
     except (ValueError, TypeError):
         return
     assert tree.parents[-1] == -1 and tree.leaf_labels.shape == tree.cut(1).shape
+
+
+def test_ctrl_c_stops_a_long_build():
+    import os
+    import signal
+    import threading
+    image = np.random.default_rng(0).integers(0, 256, (1024, 1024), dtype=np.uint8)
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        binary_partition_tree(image, linkage="min")
+    timer.join()
