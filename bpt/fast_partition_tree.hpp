@@ -31,9 +31,12 @@ struct PartitionTree {
 
 // Merges adjacent regions two at a time, least dissimilar first, until one
 // region is left. Ties go to the pair of smallest (smaller node position,
-// larger node position), so the result is deterministic. Runs in
-// O(E log E) for the E adjacencies, plus, for Mean and Ward, the re-weighing
-// of the merged region's adjacencies at each merge. Throws
+// larger node position), so the result is deterministic. Each merge walks
+// the new region's adjacencies once (their weights and tie keys change) and
+// queues one candidate per neighbour, so the work is O(D log D) for D the
+// sum of the merged regions' degrees: close to E log E for the E leaf
+// adjacencies when regions stay compact, more when one region grows by
+// absorbing its neighbours one at a time (noise, single linkage). Throws
 // std::invalid_argument for bad input; polls for interruption.
 PartitionTree buildPartitionTree(const PartitionInput& input);
 
