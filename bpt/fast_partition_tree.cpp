@@ -41,11 +41,9 @@ void checkInput(const PartitionInput& in) {
 // adjacency list are kept by slot.
 class Merger {
 public:
-    Merger(const PartitionInput& in, uint32_t numLeaves, const uint32_t* leafOf, PartitionTree& out)
-        : in_(in), channels_(in.channels), out_(out),
-          leafGraph_(buildLeafGraph(in.shape, in.connectivity, leafOf, numLeaves, in.values, in.channels,
-                                    in.linkage)),
-          graph_(leafGraph_.graph), border_(leafGraph_.border),
+    Merger(const PartitionInput& in, LeafGraph& leafGraph, uint32_t numLeaves, const uint32_t* leafOf,
+           PartitionTree& out)
+        : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), border_(leafGraph.border),
           slots_(numLeaves), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, 0, 0.0};
         const uint64_t n = in.shape.numPixels();
@@ -54,10 +52,7 @@ public:
             slots_[leaf].size += 1.0;
             for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(leaf) * channels_ + c] += in.values[p * channels_ + c];
         }
-        const uint64_t numNodes = 2 * uint64_t(numLeaves) - 1;
-        out_.parents.assign(numNodes, -1);
-        out_.altitudes.assign(numNodes, 0.0);
-        slotOfNode_.resize(numNodes);
+        slotOfNode_.resize(out_.parents.size());
         for (uint32_t k = 0; k < numLeaves; ++k) slotOfNode_[k] = k;
     }
 
@@ -146,7 +141,6 @@ private:
     const PartitionInput& in_;
     const uint32_t channels_;
     PartitionTree& out_;
-    LeafGraph leafGraph_;
     RegionGraph& graph_;
     std::vector<BorderData>& border_;
     // What a merge reads of each neighbour, in one place.
@@ -165,6 +159,43 @@ private:
     uint64_t live_ = 0;  // adjacencies alive
 };
 
+// Single linkage is Kruskal's order: the pixel pairs (or leaf borders, by
+// their least pair) by weight, then by scan index; each pair that joins two
+// regions merges them.
+void mergeBySingleLinkage(const LeafGraph& leafGraph, uint32_t numLeaves, PartitionTree& out) {
+    struct Link {
+        double weight, first;
+        uint32_t a, b;
+    };
+    const RegionGraph& graph = leafGraph.graph;
+    std::vector<Link> links;
+    links.reserve(graph.numEdges());
+    for (uint32_t e = 0; e < graph.numEdges(); ++e)
+        if (graph.alive(e))
+            links.push_back({leafGraph.border[e].weight, leafGraph.border[e].first, graph.farOrigin(2 * e + 1),
+                             graph.farOrigin(2 * e)});
+    std::sort(links.begin(), links.end(), [](const Link& x, const Link& y) {
+        return x.weight != y.weight ? x.weight < y.weight : x.first < y.first;
+    });
+    std::vector<uint32_t> root(numLeaves), nodeOf(numLeaves);
+    for (uint32_t k = 0; k < numLeaves; ++k) root[k] = nodeOf[k] = k;
+    auto find = [&](uint32_t k) {
+        while (root[k] != k) k = root[k] = root[root[k]];
+        return k;
+    };
+    uint32_t next = numLeaves;
+    InterruptPoll poll;
+    for (const Link& link : links) {
+        poll.step();
+        const uint32_t a = find(link.a), b = find(link.b);
+        if (a == b) continue;
+        out.parents[nodeOf[a]] = out.parents[nodeOf[b]] = next;
+        out.altitudes[next] = link.weight;
+        root[b] = a;
+        nodeOf[a] = next++;
+    }
+}
+
 }  // namespace
 
 PartitionTree buildPartitionTree(const PartitionInput& input) {
@@ -181,7 +212,14 @@ PartitionTree buildPartitionTree(const PartitionInput& input) {
         for (uint64_t p = 0; p < n; ++p) out.leafOf[p] = index(input.labels[p]);
     }
     out.numLeaves = numLeaves;
-    Merger(input, numLeaves, input.labels ? out.leafOf.data() : nullptr, out).run();
+    const uint64_t numNodes = 2 * uint64_t(numLeaves) - 1;
+    out.parents.assign(numNodes, -1);
+    out.altitudes.assign(numNodes, 0.0);
+    const uint32_t* leafOf = input.labels ? out.leafOf.data() : nullptr;
+    LeafGraph graph = buildLeafGraph(input.shape, input.connectivity, leafOf, numLeaves, input.values,
+                                     input.channels, input.linkage);
+    if (input.linkage == Linkage::Min) mergeBySingleLinkage(graph, numLeaves, out);
+    else Merger(input, graph, numLeaves, leafOf, out).run();
     return out;
 }
 

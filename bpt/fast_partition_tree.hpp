@@ -31,7 +31,10 @@ struct PartitionTree {
 
 // Merges adjacent regions two at a time, least dissimilar first, until one
 // region is left. Ties go to the pair of smallest (smaller node position,
-// larger node position), so the result is deterministic. Each merge walks
+// larger node position), so the result is deterministic; single linkage
+// (Min) follows Kruskal's order instead, ties going to the border whose
+// least pixel pair comes first in the scan (pixel index, then offset), and
+// takes O(E log E). For the other linkages each merge walks
 // the new region's adjacencies once (their weights and tie keys change) and
 // queues one candidate per neighbour, so the work is O(D log D) for D the
 // sum of the merged regions' degrees: close to E log E for the E leaf

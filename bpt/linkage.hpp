@@ -29,20 +29,27 @@ inline bool usesBorderWeights(Linkage linkage) {
 
 // The border data of one adjacency: `weight` is the least or greatest
 // pixel-pair weight (Min, Max) or their sum (Average), `pairs` the number of
-// pixel pairs it gathers.
+// pixel pairs it gathers. For Min, `first` is the scan index of the first
+// pixel pair of least weight (the tie key of single linkage).
 struct BorderData {
     double weight = 0.0;
     double pairs = 0.0;
+    double first = 0.0;
 
-    void add(Linkage linkage, double pairWeight, double pairCount) {
-        if (pairs == 0.0) weight = pairWeight;
-        else if (linkage == Linkage::Min) weight = std::fmin(weight, pairWeight);
-        else if (linkage == Linkage::Max) weight = std::fmax(weight, pairWeight);
-        else weight += pairWeight;
+    void add(Linkage linkage, double pairWeight, double pairCount, double index) {
+        if (pairs == 0.0 || (linkage == Linkage::Min &&
+                             (pairWeight < weight || (pairWeight == weight && index < first)))) {
+            weight = pairWeight;
+            first = index;
+        } else if (linkage == Linkage::Max) {
+            weight = std::fmax(weight, pairWeight);
+        } else if (linkage == Linkage::Average) {
+            weight += pairWeight;
+        }
         pairs += pairCount;
     }
     // Absorbs the border data of another adjacency of the same two regions.
-    void absorb(Linkage linkage, const BorderData& other) { add(linkage, other.weight, other.pairs); }
+    void absorb(Linkage linkage, const BorderData& other) { add(linkage, other.weight, other.pairs, other.first); }
     double dissimilarity(Linkage linkage) const {
         return linkage == Linkage::Average ? weight / pairs : weight;
     }

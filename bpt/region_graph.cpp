@@ -91,8 +91,9 @@ LeafGraph buildLeafGraph(const GridShape& shape, int connectivity, const uint32_
                         if (weighted) out.border.emplace_back();
                     }
                     if (weighted)
-                        out.border[edge].add(
-                            linkage, pixelDistance(values + p * channels, values + q * channels, channels), 1.0);
+                        out.border[edge].add(linkage,
+                                             pixelDistance(values + p * channels, values + q * channels, channels),
+                                             1.0, double(p) * double(offsets.size()) + double(k));
                 }
             }
         }

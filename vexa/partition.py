@@ -8,12 +8,14 @@ region's list once to re-weigh it, and queued candidates that a merge made
 stale are dropped as they come out of the queue. The work is O(D log D) for
 D the sum of the merged regions' degrees: near E log E for E adjacencies
 when regions stay compact, more when a region grows by absorbing its
-neighbours one by one (noise images, the "min" linkage).
+neighbours one by one (noise images).
 
 Ties are broken deterministically: among equally dissimilar pairs, the pair
 of smallest (smaller node index, larger node index) merges first, nodes
 being indexed as in :attr:`PartitionTree.parents` (leaves first, then merged
-nodes in merge order).
+nodes in merge order). The "min" linkage is Kruskal's algorithm on the
+pixel pairs, O(E log E): ties go to the pixel pair met first in the
+row-major scan.
 """
 from typing import Optional
 

@@ -2,7 +2,8 @@
 
 At every step it recomputes, from the pixels, the dissimilarity of every
 pair of adjacent regions and merges the least dissimilar pair, ties going to
-the pair of smallest (smaller node, larger node). Quadratic or worse: for
+the pair of smallest (smaller node, larger node), or for single linkage to
+the border whose least pixel pair comes first in the scan. Quadratic or worse: for
 small images only. Dissimilarities are computed with the same float64
 expressions as the library, so integer-valued grey images give the same
 numbers exactly.
@@ -28,18 +29,28 @@ def neighbour_pairs(shape, connectivity):
     return pairs
 
 
+def pair_weight(values, p, q):
+    return (math.fabs(values[p][0] - values[q][0]) if values.shape[1] == 1
+            else math.sqrt(sum((values[p] - values[q]) ** 2)))
+
+
 def dissimilarity(linkage, values, members_a, members_b, border):
+    """The weight of merging two regions, as a tuple whose first item is the
+    weight and whose rest breaks ties: single linkage uses the least
+    (weight, scan index) over the border's pixel pairs; the others fall back
+    on the node pair (appended by the caller)."""
     if linkage in ("min", "max", "average"):
-        weights = [math.fabs(values[p][0] - values[q][0]) if values.shape[1] == 1
-                   else math.sqrt(sum((values[p] - values[q]) ** 2)) for p, q in border]
-        return {"min": min, "max": max, "average": lambda w: sum(w) / len(w)}[linkage](weights)
+        weights = [(pair_weight(values, p, q), index) for index, p, q in border]
+        if linkage == "min":
+            return min(weights)
+        return ({"max": max, "average": lambda w: sum(w) / len(w)}[linkage]([w for w, _ in weights]),)
     size_a, size_b = float(len(members_a)), float(len(members_b))
     mean_a = values[members_a].sum(axis=0) / size_a
     mean_b = values[members_b].sum(axis=0) / size_b
     squared = float(((mean_a - mean_b) ** 2).sum())
     if linkage == "ward":
-        return size_a * size_b / (size_a + size_b) * squared
-    return math.fabs(mean_a[0] - mean_b[0]) if values.shape[1] == 1 else math.sqrt(squared)
+        return (size_a * size_b / (size_a + size_b) * squared,)
+    return (math.fabs(mean_a[0] - mean_b[0]) if values.shape[1] == 1 else math.sqrt(squared),)
 
 
 def build(values, labels, linkage, connectivity):
@@ -61,16 +72,16 @@ def build(values, labels, linkage, connectivity):
     nearest_gap = math.inf
     for node in range(num_leaves, 2 * num_leaves - 1):
         borders = {}
-        for p, q in pairs:
+        for index, (p, q) in enumerate(pairs):
             a, b = region_of[p], region_of[q]
             if a != b:
-                borders.setdefault((min(a, b), max(a, b)), []).append((p, q))
-        scored = sorted((dissimilarity(linkage, flat, members[a], members[b], border), a, b)
+                borders.setdefault((min(a, b), max(a, b)), []).append((index, p, q))
+        scored = sorted(dissimilarity(linkage, flat, members[a], members[b], border) + (a, b)
                         for (a, b), border in borders.items())
         if len(scored) > 1:
             gap = (scored[1][0] - scored[0][0]) / max(abs(scored[0][0]), 1e-12)
             nearest_gap = min(nearest_gap, gap)
-        weight, a, b = scored[0]
+        weight, a, b = scored[0][0], scored[0][-2], scored[0][-1]
         parents[a] = parents[b] = node
         altitudes[node] = weight
         members[node] = members.pop(a) + members.pop(b)

@@ -185,5 +185,5 @@ def test_ctrl_c_stops_a_long_build():
     timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
     timer.start()
     with pytest.raises(KeyboardInterrupt):
-        binary_partition_tree(image, linkage="min")
+        binary_partition_tree(image, linkage="mean")
     timer.join()
