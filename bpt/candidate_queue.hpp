@@ -6,15 +6,17 @@
 namespace vexa {
 
 // A queued merge of two regions named by node position, weighed by their
-// dissimilarity. Candidates are never updated in place: one whose regions
-// have been merged since it was queued is dropped when it comes out.
+// dissimilarity, for the adjacency `edge`; `stamp` tells the edge's latest
+// candidate from older ones.
 struct Candidate {
     double weight;
     uint32_t low, high;  // low < high
+    uint32_t edge, stamp;
 };
 
-// Least weight first, then least (low, high): a total order, so the merge
-// order depends on the candidates alone, never on the queue's layout.
+// Least weight first, then least (low, high): a total order on the merges,
+// so the merge order depends on the candidates alone, never on the queue's
+// layout.
 inline bool before(const Candidate& a, const Candidate& b) {
     if (a.weight != b.weight) return a.weight < b.weight;
     return a.low != b.low ? a.low < b.low : a.high < b.high;

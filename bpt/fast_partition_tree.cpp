@@ -61,11 +61,18 @@ public:
         uint32_t nextNode = uint32_t(slots_.size());
         InterruptPoll poll;
         while (!queue_.empty()) {
-            const Candidate best = queue_.pop();
-            if (out_.parents[best.low] >= 0 || out_.parents[best.high] >= 0) continue;
+            const Candidate queued = queue_.pop();
+            if (!graph_.alive(queued.edge) || queued.stamp != stamp_[queued.edge]) continue;
+            // A queued key is at most the edge's current key: equal, it is the
+            // least merge of all; below, the edge goes back with its key.
+            const Candidate best = current(queued.edge);
+            if (best.weight != queued.weight || best.low != queued.low || best.high != queued.high) {
+                enqueue(best);
+                continue;
+            }
             const uint32_t degree = merge(best, nextNode++);
             poll.step(degree + 1);
-            if (queue_.size() > 3 * live_ + 4096) dropStaleCandidates();
+            if (queue_.size() > 2 * live_ + 4096) dropStaleCandidates();
         }
     }
 
@@ -83,14 +90,27 @@ private:
         return std::isnan(w) ? HUGE_VAL : w;  // overflowing sums order last, not at random
     }
 
+    // The merge of the edge's two regions as it stands.
+    Candidate current(uint32_t edge) {
+        const uint32_t a = find(graph_.farOrigin(2 * edge + 1)), b = find(graph_.farOrigin(2 * edge));
+        const uint32_t na = slots_[a].node, nb = slots_[b].node;
+        return {weight(edge, a, b), std::min(na, nb), std::max(na, nb), edge, 0};
+    }
+
+    // Queues the edge's latest candidate; earlier ones go stale.
+    void enqueue(Candidate c) {
+        c.stamp = ++stamp_[c.edge];
+        queued_[c.edge] = c.weight;
+        queue_.push(c);
+    }
+
     void queueLeafAdjacencies() {
         const uint32_t edges = graph_.numEdges();
         queue_.reserve(edges);
-        for (uint32_t e = 0; e < edges; ++e) {
-            if (!graph_.alive(e)) continue;
-            const uint32_t a = graph_.farOrigin(2 * e + 1), b = graph_.farOrigin(2 * e);
-            queue_.push({weight(e, a, b), std::min(a, b), std::max(a, b)});
-        }
+        stamp_.assign(edges, 0);
+        queued_.assign(edges, 0.0);
+        for (uint32_t e = 0; e < edges; ++e)
+            if (graph_.alive(e)) enqueue(current(e));
         live_ = queue_.size();
     }
 
@@ -127,15 +147,21 @@ private:
             --live_;
             return false;
         });
-        for (uint32_t other : touched_) queue_.push({weight(slots_[other].edgeTo, keep, other), slots_[other].node, node});
+        // Queued keys stay lower bounds of the current ones where the weight
+        // did not drop: the queued node pair is never above the current one,
+        // as node positions only grow. Only drops are queued now; rises are
+        // found when the old key comes out.
+        for (uint32_t other : touched_) {
+            const uint32_t edge = slots_[other].edgeTo;
+            const double w = weight(edge, keep, other);
+            if (w < queued_[edge]) enqueue({w, slots_[other].node, node, edge, 0});
+        }
         return uint32_t(touched_.size());
     }
 
-    // Keeps one candidate per live adjacency: the one queued when the later
-    // of its two regions was made.
+    // Keeps one candidate per live adjacency: its latest.
     void dropStaleCandidates() {
-        const std::vector<int64_t>& parents = out_.parents;
-        queue_.dropIf([&](const Candidate& c) { return parents[c.low] >= 0 || parents[c.high] >= 0; });
+        queue_.dropIf([&](const Candidate& c) { return !graph_.alive(c.edge) || c.stamp != stamp_[c.edge]; });
     }
 
     const PartitionInput& in_;
@@ -156,6 +182,8 @@ private:
     std::vector<uint32_t> slotOfNode_;  // by node
     std::vector<uint32_t> touched_;
     CandidateQueue queue_;
+    std::vector<uint32_t> stamp_;  // by edge: stamp of its latest candidate
+    std::vector<double> queued_;   // by edge: weight of its latest candidate
     uint64_t live_ = 0;  // adjacencies alive
 };
 
