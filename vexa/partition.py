@@ -4,8 +4,9 @@ Adjacent regions are merged two at a time, least dissimilar first, until one
 region is left (Salembier and Garrido's binary partition tree). The merging
 runs on the region adjacency graph: each region keeps its adjacencies in a
 list that is joined in constant time on a merge, a merge walks the new
-region's list once to re-weigh it, and queued candidates that a merge made
-stale are dropped as they come out of the queue. The work is O(D log D) for
+region's list once to re-weigh it, and the queue holds lower bounds of the
+current weights, checked as they come out, so only weights that dropped
+are queued again at once. The work is O(D log D) for
 D the sum of the merged regions' degrees: near E log E for E adjacencies
 when regions stay compact, more when a region grows by absorbing its
 neighbours one by one (noise images).
