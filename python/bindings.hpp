@@ -19,6 +19,7 @@ void bindAttributes(pybind11::module_& m);
 void bindPartitionTree(pybind11::module_& m);  // DissimilarityType, then BPT
 void bindNodeBpt(pybind11::module_& m);
 void bindTreeOps(pybind11::module_& m);  // tree sums over parent arrays
+void bindFastPartitionTree(pybind11::module_& m);  // private: region merging and cuts
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

@@ -19,4 +19,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindPartitionTree(m);
     vexa::python::bindNodeBpt(m);
     vexa::python::bindTreeOps(m);
+    vexa::python::bindFastPartitionTree(m);
 }

@@ -10,11 +10,12 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import filters, images, nn, ops
+from . import filters, images, nn, ops, partition
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
 from .images import default_image, read_pgm, write_pgm, write_png
 from .nn import ConnectedFilter, PreparedImage
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
+from .partition import PartitionTree, binary_partition_tree
 
 __all__ = [
     # native classes and functions
@@ -24,8 +25,10 @@ __all__ = [
     "levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct",
     # connected filters and learning them
     "TreeArrays", "subtractive", "direct", "minimum", "maximum", "ConnectedFilter", "PreparedImage",
+    # partition trees by region merging
+    "PartitionTree", "binary_partition_tree",
     # images
     "default_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "filters", "images", "nn", "ops",
+    "filters", "images", "nn", "ops", "partition",
 ]
