@@ -13,7 +13,10 @@ from .images import default_image, read_pgm, write_pgm, write_png  # noqa: F401
 from .nn import ConnectedFilter, PreparedImage  # noqa: F401
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums  # noqa: F401
 
-# Attribute openings and closings with scikit-image's names, and beyond.
+# Version, image files, and attribute openings and closings with
+# scikit-image's names (and beyond).
+from ._version import __version__  # noqa: F401
+from .images import read_image, write_image  # noqa: F401
 from . import morphology  # noqa: F401
 from .morphology import (area_closing, area_opening, attribute_filter, contrast_closing,  # noqa: F401
                          contrast_opening, diameter_closing, diameter_opening,
