@@ -270,11 +270,17 @@ def max_tree_local_maxima(image: ImageLike, connectivity: int = 1) -> ImageLike:
         Labels 1, 2, ... of the maxima and 0 elsewhere, as uint64 (int64 for
         a tensor, which has no uint64). A constant image is one maximum.
     """
-    array, back = _as_array(image)
-    connectivity = _check_connectivity(connectivity)
+    array, _ = _as_array(image)
+    labels = _maxima_labels(array, _check_connectivity(connectivity))
+    if torch.is_tensor(image):
+        return labels.to(image.device)
+    return labels.numpy().astype(np.uint64)
+
+
+def _maxima_labels(array: np.ndarray, connectivity: int) -> torch.Tensor:
+    """int64 labels of the leaves of the max-tree, in scikit-image's order."""
     if array.size == 0:
-        return back(np.zeros(array.shape, np.uint64)) if not torch.is_tensor(image) \
-            else torch.zeros(array.shape, dtype=torch.int64, device=image.device)
+        return torch.zeros(array.shape, dtype=torch.int64)
     tree = _component_tree(array, connectivity, "max")
     parents, pixel_to_node = tree.parents, tree.pixel_to_node.reshape(-1)
     leaf = torch.ones(parents.shape[0], dtype=torch.bool)
@@ -288,10 +294,7 @@ def max_tree_local_maxima(image: ImageLike, connectivity: int = 1) -> ImageLike:
     numbered = leaves[torch.argsort(first[leaves], descending=True)]
     labels = torch.zeros_like(parents)
     labels[numbered] = torch.arange(1, numbered.shape[0] + 1)
-    out = labels.index_select(0, pixel_to_node).reshape(array.shape)
-    if torch.is_tensor(image):
-        return out.to(image.device)
-    return out.numpy().astype(np.uint64)
+    return labels.index_select(0, pixel_to_node).reshape(array.shape)
 
 
 # ---- beyond scikit-image ----------------------------------------------------
