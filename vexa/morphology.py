@@ -157,8 +157,6 @@ def _filtered(array: np.ndarray, kind: str, attribute: Attribute, threshold: flo
     With ``root_may_fail``, a removed root takes the level 0 as scikit-image
     does (the whole image, for an increasing attribute); otherwise the root
     is always kept."""
-    if array.size == 0:
-        return array.copy()
     tree = _component_tree(array, connectivity, kind)
     keep = _keep_mask(tree, attribute, threshold, kind)
     roots = tree.parents < 0
@@ -279,8 +277,6 @@ def max_tree_local_maxima(image: ImageLike, connectivity: int = 1) -> ImageLike:
 
 def _maxima_labels(array: np.ndarray, connectivity: int) -> torch.Tensor:
     """int64 labels of the leaves of the max-tree, in scikit-image's order."""
-    if array.size == 0:
-        return torch.zeros(array.shape, dtype=torch.int64)
     tree = _component_tree(array, connectivity, "max")
     parents, pixel_to_node = tree.parents, tree.pixel_to_node.reshape(-1)
     leaf = torch.ones(parents.shape[0], dtype=torch.bool)

@@ -95,6 +95,8 @@ def test_tensors_in_tensors_out_and_input_untouched():
     assert vexa.max_tree_local_maxima(tensor).dtype == torch.int64
     empty = np.zeros((0, 5), np.uint8)
     assert vexa.area_opening(empty).shape == vexa.max_tree_local_maxima(empty).shape == (0, 5)
+    with pytest.raises(TypeError, match="float64"):
+        vexa.area_closing(np.zeros((0, 5)))
 
 
 @pytest.mark.parametrize("call,error,words", [
