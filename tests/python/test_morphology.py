@@ -27,6 +27,25 @@ def test_same_pixels_as_scikit_image(photo, connectivity):
     assert got.dtype == np.uint64 and np.array_equal(got, want)
 
 
+_camera = data.camera()[::8, ::8]
+BEYOND_8BIT_2D = {"uint16": _camera.astype(np.uint16) * 257, "int16": _camera.astype(np.int16) - 128,
+                  "float32": _camera.astype(np.float32) / 255,
+                  "3-D": np.stack([_camera[:32, :32], data.coins()[::8, ::8][:32, :32], data.moon()[::8, ::8][:32, :32]])}
+
+
+@pytest.mark.xfail(raises=(TypeError, ValueError), reason="trees of 8-bit 2-D images only, for now")
+@pytest.mark.parametrize("kind", BEYOND_8BIT_2D)
+@pytest.mark.parametrize("connectivity", [1, 2, 3])
+def test_other_dtypes_and_volumes_like_scikit_image(kind, connectivity):
+    image = BEYOND_8BIT_2D[kind]
+    for name, threshold in SKIMAGE_FILTERS:
+        want = getattr(morphology, name)(image, threshold, connectivity=connectivity)
+        got = getattr(vexa, name)(image, threshold, connectivity=connectivity)
+        assert got.dtype == image.dtype and np.array_equal(got, want), name
+    want = morphology.max_tree_local_maxima(image, connectivity=connectivity)
+    assert np.array_equal(vexa.max_tree_local_maxima(image, connectivity=connectivity), want)
+
+
 @pytest.mark.parametrize("image", [np.full((3, 4), 7, np.uint8), np.arange(12, dtype=np.uint8).reshape(3, 4)])
 def test_when_no_component_passes_like_scikit_image(image):
     # 12 pixels in all: even the root fails a threshold of 13.
