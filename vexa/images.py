@@ -64,7 +64,8 @@ def write_png(path: PathLike, image: np.ndarray) -> None:
 
 
 def default_image() -> np.ndarray:
-    """The bundled 512 x 512 grey-level photograph of a landscape, uint8."""
+    """The bundled 512 x 512 grey-level test image (shaded discs over a cloudy
+    texture), uint8."""
     return read_pgm(DEFAULT_IMAGE)
 
 

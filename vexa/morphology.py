@@ -283,7 +283,7 @@ def _maxima_labels(array: np.ndarray, connectivity: int) -> torch.Tensor:
     leaf[parents[parents >= 0]] = False
     # scikit-image numbers the maxima backwards through its argsort of the
     # pixels, each maximum at its first pixel in that order.
-    order = torch.from_numpy(np.argsort(array.ravel()).astype(np.int64))
+    order = torch.from_numpy(np.argsort(array.ravel()).astype(np.int64, copy=False))
     first = _scatter(torch.full_like(parents, order.shape[0]), pixel_to_node.index_select(0, order),
                      torch.arange(order.shape[0]), "amin")
     leaves = torch.nonzero(leaf)[:, 0]
