@@ -1,6 +1,6 @@
 """Builds the max-tree and the min-tree of an image and summarises them.
 
-Usage: demo.py [image.pgm]   (default: the bundled landscape image)
+Usage: demo.py [image file]   (default: the bundled landscape image)
 """
 import sys
 import time
@@ -34,7 +34,7 @@ def summarise(name, tree):
 
 def main():
     path = sys.argv[1] if len(sys.argv) > 1 else images.DEFAULT_IMAGE
-    image = images.read_pgm(path)
+    image = images.read_image(path, as_gray=True)
     print(f"image {path}: {image.shape[0]} x {image.shape[1]}, "
           f"grey levels {image.min()}..{image.max()}")
     for name, kind in (("MaxTree", vexa.MaxTree), ("MinTree", vexa.MinTree)):

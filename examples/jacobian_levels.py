@@ -6,7 +6,7 @@ Here the residues are learned so that the rebuilt image approaches a blurred
 copy of the original: a loss on the pixels flows back through the Jacobian to
 the residues, with backward() doing the work.
 
-Usage: jacobian_levels.py [image.pgm]   (default: the bundled landscape image)
+Usage: jacobian_levels.py [image file]   (default: the bundled landscape image)
 """
 import sys
 
@@ -19,7 +19,7 @@ from vexa import images
 
 
 def main():
-    image = images.read_pgm(sys.argv[1]) if len(sys.argv) > 1 else images.default_image()
+    image = images.read_image(sys.argv[1], as_gray=True) if len(sys.argv) > 1 else images.default_image()
     tree = vexa.MaxTree(image, 1.5)
     node_of_pixel = torch.as_tensor(np.asarray(tree.small_components, dtype=np.int64))
 

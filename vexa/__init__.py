@@ -10,9 +10,13 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import filters, images, nn, ops, partition
+from . import filters, images, morphology, nn, ops, partition
+from ._version import __version__
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
-from .images import default_image, read_pgm, write_pgm, write_png
+from .images import default_image, read_image, read_pgm, write_image, write_pgm, write_png
+from .morphology import (area_closing, area_opening, attribute_filter, contrast_closing,
+                         contrast_opening, diameter_closing, diameter_opening,
+                         max_tree_local_maxima, volume_closing, volume_opening)
 from .nn import ConnectedFilter, PreparedImage
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
 from .partition import PartitionTree, binary_partition_tree
@@ -25,10 +29,15 @@ __all__ = [
     "levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct",
     # connected filters and learning them
     "TreeArrays", "subtractive", "direct", "minimum", "maximum", "ConnectedFilter", "PreparedImage",
+    # attribute openings and closings with scikit-image's names, and beyond
+    "area_opening", "area_closing", "diameter_opening", "diameter_closing",
+    "volume_opening", "volume_closing", "contrast_opening", "contrast_closing",
+    "attribute_filter", "max_tree_local_maxima",
     # partition trees by region merging
     "PartitionTree", "binary_partition_tree",
     # images
-    "default_image", "read_pgm", "write_pgm", "write_png",
+    "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "filters", "images", "nn", "ops", "partition",
+    "filters", "images", "morphology", "nn", "ops", "partition",
+    "__version__",
 ]

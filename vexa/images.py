@@ -1,65 +1,71 @@
-"""Reading and writing 8-bit images, the bundled default image, and synthetic
-test images (photo-like, smooth, noise)."""
+"""Reading and writing images (through Pillow), the bundled default image,
+and synthetic test images (photo-like, smooth, noise)."""
 import os
-import zlib
-import struct
+from typing import Union
 
 import numpy as np
+from PIL import Image
 
-DEFAULT_IMAGE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                             "examples", "data", "landscape.pgm")
+PathLike = Union[str, "os.PathLike[str]"]
 
-
-def read_pgm(path):
-    """Reads a binary (P5) 8-bit PGM file into a 2-D uint8 array."""
-    with open(path, "rb") as f:
-        data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos) + 1
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    if fields[0] != b"P5" or int(fields[3]) > 255:
-        raise ValueError(f"{path}: not an 8-bit binary PGM file")
-    width, height = int(fields[1]), int(fields[2])
-    pos += 1  # the single whitespace after maxval
-    return np.frombuffer(data, np.uint8, width * height, pos).reshape(height, width).copy()
+DEFAULT_IMAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "landscape.png")
 
 
-def write_pgm(path, image):
-    """Writes a 2-D uint8 array as a binary PGM file."""
-    image = np.ascontiguousarray(image, dtype=np.uint8)
-    with open(path, "wb") as f:
-        f.write(b"P5\n%d %d\n255\n" % (image.shape[1], image.shape[0]))
-        f.write(image.tobytes())
+def read_image(path: PathLike, as_gray: bool = False) -> np.ndarray:
+    """Read an image file in any format Pillow knows (PNG, PGM, TIFF, JPEG...).
+
+    Parameters
+    ----------
+    path : str or path-like
+        The file to read.
+    as_gray : bool, optional
+        Convert a colour image to 8-bit grey levels (ITU-R 601-2 luma).
+
+    Returns
+    -------
+    ndarray
+        Grey-level files give a 2-D array of their own depth (uint8, uint16,
+        int32 or float32); colour files an (H, W, 3) or (H, W, 4) uint8 array
+        unless ``as_gray``.
+    """
+    with Image.open(path) as picture:
+        if as_gray and picture.mode not in ("L", "I;16", "I", "F"):
+            picture = picture.convert("L")
+        return np.array(picture)
 
 
-def write_png(path, image):
-    """Writes a 2-D uint8 array as a greyscale PNG file."""
-    image = np.ascontiguousarray(image, dtype=np.uint8)
-    height, width = image.shape
-    raw = b"".join(b"\x00" + image[r].tobytes() for r in range(height))
-
-    def chunk(kind, payload):
-        body = kind + payload
-        return struct.pack(">I", len(payload)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
-
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)))
-        f.write(chunk(b"IDAT", zlib.compress(raw, 6)))
-        f.write(chunk(b"IEND", b""))
+def write_image(path: PathLike, image: np.ndarray) -> None:
+    """Write a 2-D grey-level (or (H, W, 3) colour) array to an image file
+    whose format is chosen by the file name's extension."""
+    Image.fromarray(np.ascontiguousarray(image)).save(path)
 
 
-def default_image():
-    """The bundled 512 x 512 grey-level image."""
+def _grey8(image, path) -> np.ndarray:
+    image = np.asarray(image)
+    if image.ndim != 2 or image.dtype != np.uint8:
+        raise ValueError(f"{path}: expected a 2-D uint8 image, got shape {image.shape} and dtype {image.dtype}")
+    return image
+
+
+def read_pgm(path: PathLike) -> np.ndarray:
+    """Read an 8-bit grey-level PGM file (or any 8-bit grey file) into a 2-D
+    uint8 array."""
+    return _grey8(read_image(path), path)
+
+
+def write_pgm(path: PathLike, image: np.ndarray) -> None:
+    """Write a 2-D uint8 array as a binary PGM file."""
+    Image.fromarray(np.ascontiguousarray(_grey8(image, path))).save(path, format="PPM")
+
+
+def write_png(path: PathLike, image: np.ndarray) -> None:
+    """Write a 2-D uint8 array as a grey-level PNG file."""
+    Image.fromarray(np.ascontiguousarray(_grey8(image, path))).save(path, format="PNG")
+
+
+def default_image() -> np.ndarray:
+    """The bundled 512 x 512 grey-level test image (shaded discs over a cloudy
+    texture), uint8."""
     return read_pgm(DEFAULT_IMAGE)
 
 

@@ -1,0 +1,247 @@
+"""Type stub of the extension module ``_vexa``, for editors and type checkers.
+
+The module builds max-trees and min-trees of 8-bit 2-D images, node
+attributes and binary partition trees, and exports tree quantities and the
+sparse ancestor matrix as PyTorch tensors. Parameters after ``/`` are
+positional only; the others may be passed by keyword.
+"""
+from typing import ClassVar, Dict, List, Optional, Sequence, SupportsFloat, SupportsIndex, Tuple, Union, overload
+
+import numpy as np
+import torch
+
+_Record = Dict[str, Union[int, List[int], str]]
+
+
+class _Pixel:
+    """A row and column in native code; no Python object converts to it."""
+
+
+class Node:
+    """A node of a component tree: a connected component of a level set.
+    Nodes are views into their tree and keep it alive."""
+
+    @overload
+    def __init__(self, id: SupportsIndex, representant: SupportsIndex, level: SupportsIndex,
+                 pixel: _Pixel, /) -> None: ...
+    @overload
+    def __init__(self, id: SupportsIndex, representant: SupportsIndex, level: SupportsIndex,
+                 pixel: _Pixel, parent: "Node", /) -> None: ...
+    @property
+    def id(self) -> int:
+        """Node id: 0 for the root, parents before children."""
+    @property
+    def parent(self) -> Optional["Node"]:
+        """The parent node (read-write); None for the root."""
+    @parent.setter
+    def parent(self, node: "Node", /) -> None: ...
+    @property
+    def children(self) -> List["Node"]:
+        """The child nodes."""
+    @property
+    def cnps(self) -> List[int]:
+        """Compact pixels: linear indices of the pixels in this node and in no child."""
+    @property
+    def pixelsOfCC(self) -> List[int]:
+        """Linear indices of every pixel of the node's connected component."""
+    @property
+    def level(self) -> int:
+        """Grey level of the node."""
+    @property
+    def residue(self) -> int:
+        """Level minus the parent's level (the level itself for the root)."""
+    @property
+    def representant(self) -> int:
+        """Linear index of the pixel that represents the node."""
+    @property
+    def top(self) -> int:
+        """First row of the node's bounding box."""
+    @property
+    def left(self) -> int:
+        """First column of the node's bounding box."""
+    @property
+    def bottom(self) -> int:
+        """Last row of the node's bounding box."""
+    @property
+    def right(self) -> int:
+        """Last column of the node's bounding box."""
+    def getInfoToDataFrame(self) -> _Record:
+        """The node as one record (a dict), ready for ``pandas.DataFrame``."""
+
+
+class MorphologicalTree:
+    """Base class of :class:`MaxTree` and :class:`MinTree`; not built directly."""
+
+    def __init__(self, image: object, adjacency_radius: SupportsFloat, comparator: object, /) -> None: ...
+    def getNodesById(self, ids: Sequence[SupportsIndex], /) -> List[Node]:
+        """The nodes with the given ids; IndexError for an unknown id."""
+
+
+class _ComponentTree(MorphologicalTree):
+    """What :class:`MaxTree` and :class:`MinTree` share."""
+
+    def __init__(self, image: np.ndarray, adjacency_radius: SupportsFloat, /) -> None:
+        """Build the tree of a 2-D uint8 image. ``adjacency_radius`` 1 gives
+        4-adjacency, 1.5 gives 8-adjacency."""
+    @property
+    def root(self) -> Node:
+        """The root node: the whole image at its lowest (max-tree) or highest
+        (min-tree) level."""
+    @property
+    def nodes(self) -> List[Node]:
+        """Every node, in id order."""
+    @property
+    def adjacency_radius(self) -> float:
+        """The adjacency radius the tree was built with."""
+    @property
+    def levels(self) -> torch.Tensor:
+        """Grey level of every node, in id order."""
+    @property
+    def parents(self) -> torch.Tensor:
+        """Parent id of every node (int64, -1 for a node without parent)."""
+    @property
+    def pixel_to_node(self) -> torch.Tensor:
+        """Id of the smallest node holding each pixel (int64, the image's shape)."""
+    def residues(self, deviceStr: str = "cpu", dtype: torch.dtype = torch.float32) -> torch.Tensor:
+        """Level minus parent level of every node, as an (N, 1) tensor."""
+    def getInfoToDataFrame(self) -> List[_Record]:
+        """One record (a dict) per node, ready for ``pandas.DataFrame``."""
+    def generate_sparse_coo_indices(self) -> None:
+        """Fill the cached row and column indices of the ancestor matrix (COO)."""
+    def generate_sparse_csr_indices(self) -> None:
+        """Fill the cached compressed-row and column indices of the ancestor matrix (CSR)."""
+    def jacobian_coo(self, deviceStr: str = "cpu", dtype: torch.dtype = torch.float32) -> torch.Tensor:
+        """The N x N ancestor matrix J (levels = J.t() @ residues), sparse COO."""
+    def jacobian_csr(self, deviceStr: str = "cpu", dtype: torch.dtype = torch.float32) -> torch.Tensor:
+        """The N x N ancestor matrix J, sparse CSR."""
+    def jacobian(self, deviceStr: str = "cpu", sparseFormat: str = "coo",
+                 dtype: torch.dtype = torch.float32) -> torch.Tensor:
+        """The ancestor matrix in the layout ``sparseFormat`` ("coo" or "csr")."""
+
+
+class MaxTree(_ComponentTree):
+    """The max-tree of an image: connected components of its upper level sets."""
+
+    @property
+    def small_components(self) -> List[int]:
+        """Id of the smallest node holding each pixel, in pixel order."""
+
+
+class MinTree(_ComponentTree):
+    """The min-tree of an image: connected components of its lower level sets."""
+
+    @property
+    def small_component(self) -> List[int]:
+        """Id of the smallest node holding each pixel, in pixel order."""
+
+
+class AttributesPack:
+    """Node attributes of a component tree, one row per node in id order."""
+
+    names: ClassVar[List[str]]
+    @property
+    def data(self) -> torch.Tensor:
+        """float64 table (N, 5): AREA, VOLUME, HEIGHT, WIDTH, RECTANGULARITY."""
+    @property
+    def AREA(self) -> torch.Tensor:
+        """Pixels in each node's component."""
+    @property
+    def VOLUME(self) -> torch.Tensor:
+        """Sum of the grey levels of each node's component."""
+    @property
+    def HEIGHT(self) -> torch.Tensor:
+        """Rows spanned by each component's bounding box."""
+    @property
+    def WIDTH(self) -> torch.Tensor:
+        """Columns spanned by each component's bounding box."""
+    @property
+    def RECTANGULARITY(self) -> torch.Tensor:
+        """AREA / (HEIGHT * WIDTH)."""
+    @property
+    def num_nodes(self) -> int: ...
+    @property
+    def num_attrs(self) -> int: ...
+
+
+def Attributes(tree: MorphologicalTree) -> AttributesPack:
+    """Compute the attributes of every node of ``tree``."""
+
+
+def ancestor_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
+    """Each node's value plus its ancestors' (J.t() @ values). ``parents``:
+    int64 (N), -1 for a node without parent; ``values``: floating (N) or (N, C)."""
+
+
+def subtree_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
+    """Sum of ``values`` over each node's subtree (J @ values)."""
+
+
+class DissimilarityType:
+    """How the binary partition tree measures two adjacent regions."""
+
+    Mean: ClassVar["DissimilarityType"]
+    __members__: ClassVar[Dict[str, "DissimilarityType"]]
+    def __init__(self, value: SupportsIndex) -> None: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def value(self) -> int: ...
+    def __int__(self) -> int: ...
+    def __index__(self) -> int: ...
+
+
+Mean: DissimilarityType
+
+
+class NodeBPT:
+    """A region of a binary partition tree."""
+
+    @overload
+    def __init__(self, id: SupportsIndex, pixel: _Pixel, /) -> None: ...
+    @overload
+    def __init__(self, id: SupportsIndex, first: "NodeBPT", second: "NodeBPT", unused: SupportsIndex,
+                 metric: SupportsFloat, /) -> None: ...
+    @property
+    def id(self) -> int: ...
+    @property
+    def neighbors(self) -> List["NodeBPT"]:
+        """Regions adjacent to this one."""
+    @property
+    def ccps(self) -> List[int]:
+        """Linear indices of the region's pixels."""
+    @property
+    def metric(self) -> float:
+        """Dissimilarity at which the region was formed (float32)."""
+    @property
+    def parent(self) -> Optional["NodeBPT"]:
+        """The region this one merged into; None for the root."""
+    @property
+    def children(self) -> Tuple["NodeBPT", "NodeBPT"]:
+        """The two regions merged into this one."""
+    @property
+    def top(self) -> int: ...
+    @property
+    def left(self) -> int: ...
+    @property
+    def bottom(self) -> int: ...
+    @property
+    def right(self) -> int: ...
+
+
+class BPT:
+    """Binary partition tree: adjacent regions of a label map merged, least
+    dissimilar first, until one region is left."""
+
+    def __init__(self, image: np.ndarray, labels: np.ndarray, measure: DissimilarityType, /) -> None:
+        """``image``: 2-D uint8; ``labels``: int32 label map of the initial regions, the image's shape."""
+    @property
+    def root(self) -> NodeBPT: ...
+    @property
+    def nodes(self) -> List[NodeBPT]:
+        """Every node: the initial regions, then the merges in order."""
+    @property
+    def parents(self) -> torch.Tensor:
+        """Position in ``nodes`` of each node's parent (int64, -1 for the root)."""
+    @property
+    def pixel_to_node(self) -> torch.Tensor:
+        """Position in ``nodes`` of the leaf holding each pixel (int64, the image's shape)."""

@@ -1,0 +1,134 @@
+"""Attribute openings and closings: scikit-image's pixels on its own photos,
+a slow model of the general filter, and bad input."""
+import numpy as np
+import pytest
+import torch
+from skimage import data, morphology
+
+import vexa
+from tree_reference import components
+
+PHOTOS = {"camera": data.camera()[::4, ::4], "coins": data.coins()[::3, ::3],
+          "moon": data.moon()[::4, ::4], "page": data.page()[::2, ::2]}
+SKIMAGE_FILTERS = [("area_opening", 40), ("area_closing", 40),
+                   ("diameter_opening", 7), ("diameter_closing", 7)]
+
+
+@pytest.mark.parametrize("photo", PHOTOS)
+@pytest.mark.parametrize("connectivity", [1, 2])
+def test_same_pixels_as_scikit_image(photo, connectivity):
+    image = PHOTOS[photo]
+    for name, threshold in SKIMAGE_FILTERS:
+        want = getattr(morphology, name)(image, threshold, connectivity=connectivity)
+        got = getattr(vexa, name)(image, threshold, connectivity=connectivity)
+        assert got.dtype == image.dtype and np.array_equal(got, want), name
+    want = morphology.max_tree_local_maxima(image, connectivity=connectivity)
+    got = vexa.max_tree_local_maxima(image, connectivity=connectivity)
+    assert got.dtype == np.uint64 and np.array_equal(got, want)
+
+
+_camera = data.camera()[::8, ::8]
+BEYOND_8BIT_2D = {"uint16": _camera.astype(np.uint16) * 257, "int16": _camera.astype(np.int16) - 128,
+                  "float32": _camera.astype(np.float32) / 255,
+                  "3-D": np.stack([_camera[:32, :32], data.coins()[::8, ::8][:32, :32], data.moon()[::8, ::8][:32, :32]])}
+
+
+@pytest.mark.xfail(raises=(TypeError, ValueError), reason="trees of 8-bit 2-D images only, for now")
+@pytest.mark.parametrize("kind", BEYOND_8BIT_2D)
+@pytest.mark.parametrize("connectivity", [1, 2, 3])
+def test_other_dtypes_and_volumes_like_scikit_image(kind, connectivity):
+    image = BEYOND_8BIT_2D[kind]
+    for name, threshold in SKIMAGE_FILTERS:
+        want = getattr(morphology, name)(image, threshold, connectivity=connectivity)
+        got = getattr(vexa, name)(image, threshold, connectivity=connectivity)
+        assert got.dtype == image.dtype and np.array_equal(got, want), name
+    want = morphology.max_tree_local_maxima(image, connectivity=connectivity)
+    assert np.array_equal(vexa.max_tree_local_maxima(image, connectivity=connectivity), want)
+
+
+@pytest.mark.parametrize("image", [np.full((3, 4), 7, np.uint8), np.arange(12, dtype=np.uint8).reshape(3, 4)])
+def test_when_no_component_passes_like_scikit_image(image):
+    # 12 pixels in all: even the root fails a threshold of 13.
+    for name in ("area_opening", "area_closing"):
+        assert np.array_equal(getattr(vexa, name)(image, 13), getattr(morphology, name)(image, 13))
+    assert np.array_equal(vexa.max_tree_local_maxima(image), morphology.max_tree_local_maxima(image))
+    # The general filter keeps the root instead.
+    assert np.array_equal(vexa.attribute_filter(image, "area", 13), np.full_like(image, image.min()))
+
+
+def reference_filter(image, attribute, threshold, is_max, connectivity):
+    """Direct rule on a tree built from explicit components."""
+    comps = components(image, 1.0 if connectivity == 1 else 1.5, is_max)
+    flat = image.ravel().astype(np.int64)
+    w = image.shape[1]
+    by_size = sorted(comps, key=len)
+    parent = {c: next((d for d in by_size if len(d) > len(c) and c < d), None) for c in comps}
+    out = np.empty_like(flat)
+    for p in range(flat.size):
+        node = next(c for c in by_size if p in c)
+        while parent[node] is not None:
+            pixels = np.array(sorted(node))
+            base = comps[parent[node]]
+            rows, cols = pixels // w, pixels % w
+            box = (rows.ptp() + 1, cols.ptp() + 1)
+            value = {"area": len(pixels), "volume": np.abs(flat[pixels] - base).sum(),
+                     "contrast": np.abs(flat[pixels] - base).max(), "diameter": max(box),
+                     "rectangularity": len(pixels) / (box[0] * box[1])}[attribute]
+            if value >= threshold:
+                break
+            node = parent[node]
+        out[p] = comps[node]
+    return out.reshape(image.shape)
+
+
+@pytest.mark.parametrize("attribute,threshold", [("area", 5), ("volume", 300), ("contrast", 100),
+                                                 ("diameter", 3), ("rectangularity", 0.6)])
+@pytest.mark.parametrize("tree", ["max", "min"])
+@pytest.mark.parametrize("connectivity", [1, 2])
+def test_general_filter_agrees_with_a_slow_model(rng, attribute, threshold, tree, connectivity):
+    image = (rng.integers(0, 6, size=(7, 8)) * 40).astype(np.uint8)
+    got = vexa.attribute_filter(image, attribute, threshold, tree=tree, connectivity=connectivity)
+    want = reference_filter(image, attribute, threshold, tree == "max", connectivity)
+    assert np.array_equal(got, want)
+    if attribute != "rectangularity":  # increasing: every rule gives the same image
+        for rule in ("min", "max", "subtractive"):
+            assert np.array_equal(vexa.attribute_filter(image, attribute, threshold, tree=tree, rule=rule,
+                                                        connectivity=connectivity), got)
+
+
+def test_named_openings_and_closings_are_the_general_filter():
+    image = PHOTOS["coins"]
+    assert np.array_equal(vexa.volume_opening(image, 500), vexa.attribute_filter(image, "volume", 500))
+    assert np.array_equal(vexa.contrast_closing(image, 20, 2),
+                          vexa.attribute_filter(image, "contrast", 20, tree="min", connectivity=2))
+    assert np.array_equal(vexa.area_opening(image, 40), vexa.attribute_filter(image, "area", 40))
+
+
+def test_tensors_in_tensors_out_and_input_untouched():
+    image = PHOTOS["camera"].copy()
+    tensor = torch.from_numpy(image.copy())
+    out = vexa.area_closing(tensor, 40)
+    assert torch.is_tensor(out) and out.dtype == torch.uint8
+    assert np.array_equal(out.numpy(), vexa.area_closing(image, 40))
+    assert torch.equal(tensor, torch.from_numpy(image))
+    assert vexa.max_tree_local_maxima(tensor).dtype == torch.int64
+    empty = np.zeros((0, 5), np.uint8)
+    assert vexa.area_opening(empty).shape == vexa.max_tree_local_maxima(empty).shape == (0, 5)
+    with pytest.raises(TypeError, match="float64"):
+        vexa.area_closing(np.zeros((0, 5)))
+
+
+@pytest.mark.parametrize("call,error,words", [
+    (lambda: vexa.area_opening(np.zeros((4, 4), np.float32)), TypeError, "float32"),
+    (lambda: vexa.area_opening(np.zeros((2, 4, 4), np.uint8)), ValueError, "3 dimensions"),
+    (lambda: vexa.area_opening("image"), TypeError, "str"),
+    (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), connectivity=0), ValueError, "at least 1"),
+    (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), connectivity=1.5), TypeError, "1.5"),
+    (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), float("nan")), ValueError, "NaN"),
+    (lambda: vexa.attribute_filter(np.zeros((4, 4), np.uint8), "perimeter", 1), ValueError, "perimeter"),
+    (lambda: vexa.attribute_filter(np.zeros((4, 4), np.uint8), "area", 1, rule="median"), ValueError, "median"),
+    (lambda: vexa.attribute_filter(np.zeros((4, 4), np.uint8), lambda t: [1, 2], 1), ValueError, "(2,)"),
+])
+def test_bad_input(call, error, words):
+    with pytest.raises(error, match=words.replace("(", r"\(").replace(")", r"\)")):
+        call()

@@ -1,0 +1,373 @@
+"""Attribute openings and closings of images, with scikit-image's names.
+
+``area_opening``, ``area_closing``, ``diameter_opening``, ``diameter_closing``
+and ``max_tree_local_maxima`` take the arguments of their namesakes in
+``skimage.morphology`` and give the same pixels. ``volume_opening``,
+``contrast_opening`` (their closings) and :func:`attribute_filter` go
+further: any attribute of the component tree, kept or removed by the direct,
+min, max or subtractive rule.
+
+Every function takes a numpy array or a torch tensor and returns the same
+kind, of the input's dtype and shape (and, for tensors, device). The input is
+never modified.
+"""
+import warnings
+from typing import Callable, Tuple, Union
+
+import numpy as np
+import torch
+
+import _vexa
+from . import filters
+
+ImageLike = Union[np.ndarray, torch.Tensor]
+Attribute = Union[str, Callable[[object], object]]
+
+ATTRIBUTES = ("area", "volume", "contrast", "diameter", "height", "width", "rectangularity")
+RULES = ("direct", "min", "max", "subtractive")
+
+
+# ---- the one place that builds trees --------------------------------------
+
+_RADIUS_2D = {1: 1.0, 2: 1.5}  # 4- and 8-adjacency
+
+
+def _component_tree(image: np.ndarray, connectivity: int, kind: str):
+    """The max-tree (``kind="max"``) or min-tree (``kind="min"``) of a numpy
+    image, with ``connectivity`` already checked. Every function of this
+    module builds its trees here."""
+    if image.ndim != 2:
+        raise ValueError(f"image must be two-dimensional, got {image.ndim} dimensions "
+                         f"(shape {image.shape})")
+    if image.dtype != np.uint8:
+        raise TypeError(f"image must be of dtype uint8, got {image.dtype}")
+    tree_class = _vexa.MaxTree if kind == "max" else _vexa.MinTree
+    return tree_class(np.ascontiguousarray(image), _RADIUS_2D[min(connectivity, 2)])
+
+
+# ---- arguments --------------------------------------------------------------
+
+def _as_array(image) -> Tuple[np.ndarray, Callable[[np.ndarray], ImageLike]]:
+    """The image as a numpy array, and the function that turns a result of the
+    same shape and dtype back into the caller's kind of array."""
+    if torch.is_tensor(image):
+        try:
+            array = image.detach().cpu().numpy()
+        except TypeError as error:
+            raise TypeError(f"unsupported tensor dtype {image.dtype}") from error
+        device = image.device
+        return array, lambda out: torch.from_numpy(out).to(device)
+    if isinstance(image, np.ndarray):
+        return image, lambda out: out
+    if isinstance(image, (list, tuple)):
+        return np.asarray(image), lambda out: out
+    raise TypeError(f"image must be a numpy array or a torch tensor, got {type(image).__name__}")
+
+
+def _check_connectivity(connectivity) -> int:
+    if isinstance(connectivity, (bool, np.bool_)) or not isinstance(connectivity, (int, np.integer)):
+        raise TypeError(f"connectivity must be an integer, got {connectivity!r}")
+    if connectivity < 1:
+        raise ValueError(f"connectivity must be at least 1, got {connectivity}")
+    return int(connectivity)
+
+
+def _check_threshold(threshold, name: str) -> float:
+    try:
+        value = float(threshold)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be a number, got {threshold!r}") from None
+    if np.isnan(value):
+        raise ValueError(f"{name} must not be NaN")
+    return value
+
+
+# ---- node attributes --------------------------------------------------------
+
+def _scatter(target: torch.Tensor, index: torch.Tensor, source: torch.Tensor, reduce: str):
+    """``target.scatter_reduce``, without torch's notice that it is new."""
+    with warnings.catch_warnings():
+        warnings.filterwarnings("ignore", "scatter_reduce", UserWarning)
+        return target.scatter_reduce(0, index, source, reduce=reduce, include_self=True)
+
+
+def _subtree_extreme(parents: torch.Tensor, values: torch.Tensor, reduce: str) -> torch.Tensor:
+    """Maximum (``reduce="amax"``) or minimum of ``values`` over each node's
+    subtree. Pointer doubling: after pass k every node has seen its
+    descendants less than 2**k levels down, so log2(depth) passes."""
+    ancestor = torch.where(parents < 0, torch.arange(parents.shape[0]), parents)
+    result = values.clone()
+    while True:
+        result = _scatter(result, ancestor, result, reduce)
+        jumped = ancestor.index_select(0, ancestor)
+        if torch.equal(jumped, ancestor):
+            return result
+        ancestor = jumped
+
+
+def node_attribute(tree, name: str, kind: str) -> torch.Tensor:
+    """Per-node attribute ``name`` (one of :data:`ATTRIBUTES`) of a max-tree
+    (``kind="max"``) or min-tree, as float64 in node-id order.
+
+    ``volume`` and ``contrast`` are measured from the parent's level, so they
+    say how much a node stands out: the volume is the sum over the node's
+    pixels of their distance to the parent's level, the contrast the largest
+    such distance (the node's dynamics). A node without parent is measured
+    from its own level.
+    """
+    if name not in ATTRIBUTES:
+        raise ValueError(f"unknown attribute {name!r}; expected one of {', '.join(ATTRIBUTES)}")
+    if name in ("contrast", "volume"):
+        parents = tree.parents
+        levels = tree.levels.to(torch.float64)
+        base = levels.index_select(0, torch.where(parents < 0, torch.arange(parents.shape[0]), parents))
+        if name == "contrast":
+            extreme = _subtree_extreme(parents, levels, "amax" if kind == "max" else "amin")
+            return (extreme - base).abs()
+    pack = _vexa.Attributes(tree)
+    if name == "volume":
+        return (pack.VOLUME - pack.AREA * base).abs()
+    if name == "diameter":
+        return torch.maximum(pack.HEIGHT, pack.WIDTH)
+    return getattr(pack, name.upper()).clone()
+
+
+# ---- filtering --------------------------------------------------------------
+
+_RULE_FUNCTIONS = {"direct": filters.direct, "min": filters.minimum,
+                   "max": filters.maximum, "subtractive": filters.subtractive}
+
+
+def _keep_mask(tree, attribute: Attribute, threshold: float, kind: str) -> torch.Tensor:
+    if callable(attribute):
+        values = torch.as_tensor(np.asarray(attribute(tree), dtype=np.float64))
+        if values.shape != tree.parents.shape:
+            raise ValueError(f"the attribute function must return one value per node "
+                             f"({tree.parents.shape[0]}), got shape {tuple(values.shape)}")
+    elif isinstance(attribute, str):
+        values = node_attribute(tree, attribute, kind)
+    else:
+        raise TypeError(f"attribute must be a name or a function of the tree, got {attribute!r}")
+    return values >= threshold
+
+
+def _filtered(array: np.ndarray, kind: str, attribute: Attribute, threshold: float,
+              connectivity: int, rule: str, root_may_fail: bool) -> np.ndarray:
+    """Removes the nodes whose attribute is below ``threshold`` by ``rule``.
+    With ``root_may_fail``, a removed root takes the level 0 as scikit-image
+    does (the whole image, for an increasing attribute); otherwise the root
+    is always kept."""
+    tree = _component_tree(array, connectivity, kind)
+    keep = _keep_mask(tree, attribute, threshold, kind)
+    roots = tree.parents < 0
+    if root_may_fail and not bool(keep[roots].all()):
+        return np.zeros_like(array)
+    out = _RULE_FUNCTIONS[rule](tree, keep)
+    return out.numpy().astype(array.dtype, copy=False).reshape(array.shape)
+
+
+def _invert(array: np.ndarray) -> np.ndarray:
+    """scikit-image's inversion, so that closings match its results."""
+    if np.issubdtype(array.dtype, np.unsignedinteger):
+        return np.subtract(np.iinfo(array.dtype).max, array, dtype=array.dtype)
+    if np.issubdtype(array.dtype, np.signedinteger):
+        return np.subtract(-1, array, dtype=array.dtype)
+    return np.subtract(1, array, dtype=array.dtype)
+
+
+def _skimage_opening(image, attribute: str, threshold, name: str, connectivity, closing: bool):
+    array, back = _as_array(image)
+    threshold = _check_threshold(threshold, name)
+    connectivity = _check_connectivity(connectivity)
+    if closing:
+        inverted = _filtered(_invert(array), "max", attribute, threshold, connectivity, "direct", True)
+        return back(_invert(inverted))
+    return back(_filtered(array, "max", attribute, threshold, connectivity, "direct", True))
+
+
+def area_opening(image: ImageLike, area_threshold: float = 64, connectivity: int = 1) -> ImageLike:
+    """Remove bright structures of fewer than ``area_threshold`` pixels.
+
+    Every connected component of an upper level set with fewer pixels than
+    ``area_threshold`` is lowered to the level of the largest component
+    around it that has enough. Gives the pixels of
+    ``skimage.morphology.area_opening``.
+
+    Parameters
+    ----------
+    image : ndarray or Tensor
+        Two-dimensional image.
+    area_threshold : int, optional
+        Smallest area (in pixels) of a component that stays.
+    connectivity : int, optional
+        Largest number of orthogonal steps to a neighbour: 1 for 4-adjacency,
+        2 (or more) for 8-adjacency.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``.
+
+    Notes
+    -----
+    When the whole image has fewer than ``area_threshold`` pixels no
+    component passes, and, as in scikit-image, the result is all zeros.
+    """
+    return _skimage_opening(image, "area", area_threshold, "area_threshold", connectivity, False)
+
+
+def area_closing(image: ImageLike, area_threshold: float = 64, connectivity: int = 1) -> ImageLike:
+    """Fill dark structures of fewer than ``area_threshold`` pixels.
+
+    The dual of :func:`area_opening` on lower level sets; gives the pixels
+    of ``skimage.morphology.area_closing``. Parameters and result as in
+    :func:`area_opening`.
+
+    Notes
+    -----
+    When no component passes, the result is scikit-image's inversion of 0:
+    the dtype's maximum for unsigned integers, -1 for signed ones, 1.0 for
+    floats.
+    """
+    return _skimage_opening(image, "area", area_threshold, "area_threshold", connectivity, True)
+
+
+def diameter_opening(image: ImageLike, diameter_threshold: float = 8,
+                     connectivity: int = 1) -> ImageLike:
+    """Remove bright structures whose bounding box is shorter than
+    ``diameter_threshold`` along its longest side.
+
+    Long thin structures stay, unlike with an opening by a disc. Gives the
+    pixels of ``skimage.morphology.diameter_opening``; parameters as in
+    :func:`area_opening`. When no component passes, the result is all zeros.
+    """
+    return _skimage_opening(image, "diameter", diameter_threshold, "diameter_threshold",
+                            connectivity, False)
+
+
+def diameter_closing(image: ImageLike, diameter_threshold: float = 8,
+                     connectivity: int = 1) -> ImageLike:
+    """Fill dark structures whose bounding box is shorter than
+    ``diameter_threshold`` along its longest side; the dual of
+    :func:`diameter_opening`, with the pixels of
+    ``skimage.morphology.diameter_closing``."""
+    return _skimage_opening(image, "diameter", diameter_threshold, "diameter_threshold",
+                            connectivity, True)
+
+
+def max_tree_local_maxima(image: ImageLike, connectivity: int = 1) -> ImageLike:
+    """Label the regional maxima of the image.
+
+    A regional maximum is a connected set of pixels of one level whose
+    neighbours are all lower. Gives the labels of
+    ``skimage.morphology.max_tree_local_maxima``, numbered in the same order.
+
+    Returns
+    -------
+    ndarray or Tensor
+        Labels 1, 2, ... of the maxima and 0 elsewhere, as uint64 (int64 for
+        a tensor, which has no uint64). A constant image is one maximum.
+    """
+    array, _ = _as_array(image)
+    labels = _maxima_labels(array, _check_connectivity(connectivity))
+    if torch.is_tensor(image):
+        return labels.to(image.device)
+    return labels.numpy().astype(np.uint64)
+
+
+def _maxima_labels(array: np.ndarray, connectivity: int) -> torch.Tensor:
+    """int64 labels of the leaves of the max-tree, in scikit-image's order."""
+    tree = _component_tree(array, connectivity, "max")
+    parents, pixel_to_node = tree.parents, tree.pixel_to_node.reshape(-1)
+    leaf = torch.ones(parents.shape[0], dtype=torch.bool)
+    leaf[parents[parents >= 0]] = False
+    # scikit-image numbers the maxima backwards through its argsort of the
+    # pixels, each maximum at its first pixel in that order.
+    order = torch.from_numpy(np.argsort(array.ravel()).astype(np.int64, copy=False))
+    first = _scatter(torch.full_like(parents, order.shape[0]), pixel_to_node.index_select(0, order),
+                     torch.arange(order.shape[0]), "amin")
+    leaves = torch.nonzero(leaf)[:, 0]
+    numbered = leaves[torch.argsort(first[leaves], descending=True)]
+    labels = torch.zeros_like(parents)
+    labels[numbered] = torch.arange(1, numbered.shape[0] + 1)
+    return labels.index_select(0, pixel_to_node).reshape(array.shape)
+
+
+# ---- beyond scikit-image ----------------------------------------------------
+
+def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *,
+                     tree: str = "max", rule: str = "direct", connectivity: int = 1) -> ImageLike:
+    """Keep the nodes of the image's component tree whose attribute reaches
+    ``threshold``, and remove the others by ``rule``.
+
+    Parameters
+    ----------
+    image : ndarray or Tensor
+        Two-dimensional image.
+    attribute : str or callable
+        One of ``"area"``, ``"volume"``, ``"contrast"``, ``"diameter"``,
+        ``"height"``, ``"width"``, ``"rectangularity"`` (see
+        :func:`node_attribute`), or a function that takes the tree and
+        returns one value per node in node-id order.
+    threshold : float
+        Nodes with ``attribute >= threshold`` are kept.
+    tree : {"max", "min"}, optional
+        Filter bright structures (max-tree, an opening for an increasing
+        attribute) or dark ones (min-tree, a closing).
+    rule : {"direct", "min", "max", "subtractive"}, optional
+        How removed nodes go: ``direct`` gives a removed node's own pixels
+        the level of its nearest kept ancestor; ``min`` also removes the
+        descendants of removed nodes; ``max`` keeps every ancestor of a kept
+        node; ``subtractive`` lowers the whole subtree of a removed node by
+        its step. For an increasing attribute (area, volume, contrast,
+        diameter) all four give the same result.
+    connectivity : int, optional
+        1 for 4-adjacency, 2 (or more) for 8-adjacency.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``.
+
+    Notes
+    -----
+    The tree's root (the whole image at its lowest, or highest, level) is
+    always kept, so the result never leaves the image's range. This differs
+    from scikit-image's area and diameter filters, which set the image to 0
+    when even the root fails.
+    """
+    if tree not in ("max", "min"):
+        raise ValueError(f"tree must be 'max' or 'min', got {tree!r}")
+    if rule not in RULES:
+        raise ValueError(f"rule must be one of {', '.join(RULES)}, got {rule!r}")
+    array, back = _as_array(image)
+    threshold = _check_threshold(threshold, "threshold")
+    connectivity = _check_connectivity(connectivity)
+    return back(_filtered(array, tree, attribute, threshold, connectivity, rule, False))
+
+
+def volume_opening(image: ImageLike, volume_threshold: float, connectivity: int = 1) -> ImageLike:
+    """Remove bright structures whose volume above their surroundings (the
+    sum over their pixels of the height above the parent level) is below
+    ``volume_threshold``. See :func:`attribute_filter`."""
+    return attribute_filter(image, "volume", volume_threshold, tree="max", connectivity=connectivity)
+
+
+def volume_closing(image: ImageLike, volume_threshold: float, connectivity: int = 1) -> ImageLike:
+    """Fill dark structures whose volume below their surroundings is below
+    ``volume_threshold``; the dual of :func:`volume_opening`."""
+    return attribute_filter(image, "volume", volume_threshold, tree="min", connectivity=connectivity)
+
+
+def contrast_opening(image: ImageLike, contrast_threshold: float, connectivity: int = 1) -> ImageLike:
+    """Remove bright structures that rise less than ``contrast_threshold``
+    above their surroundings (their dynamics): peaks lower than the
+    threshold are flattened, higher ones keep every level. See
+    :func:`attribute_filter`."""
+    return attribute_filter(image, "contrast", contrast_threshold, tree="max", connectivity=connectivity)
+
+
+def contrast_closing(image: ImageLike, contrast_threshold: float, connectivity: int = 1) -> ImageLike:
+    """Fill dark structures that sink less than ``contrast_threshold`` below
+    their surroundings; the dual of :func:`contrast_opening`."""
+    return attribute_filter(image, "contrast", contrast_threshold, tree="min", connectivity=connectivity)
