@@ -4,25 +4,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/parent_array.hpp"
+
 namespace vexa {
 
-void checkChildrenFirst(Span<int64_t> parents) {
-    const int64_t n = int64_t(parents.size());
-    std::vector<uint8_t> children(parents.size(), 0);
-    for (int64_t i = 0; i < n; ++i) {
-        const int64_t p = parents[i];
-        if (p == -1) continue;
-        if (p <= i || p >= n)
-            throw std::invalid_argument("parents[" + std::to_string(i) + "] = " + std::to_string(p) +
-                                        ": a parent must come after its node, before " + std::to_string(n) +
-                                        ", or be -1");
-        if (++children[p] > 2)
-            throw std::invalid_argument("node " + std::to_string(p) + " has more than two children");
-    }
+namespace {
+
+// The parent array as checked node ids, read from the caller's buffer once.
+std::vector<NodeId> binaryMergeHistory(Span<int64_t> parents) {
+    return childrenFirstNodeIdsOf(parents.data(), parents.size(), 2);
 }
 
-std::vector<int32_t> cutJoined(Span<int64_t> parents, Span<int64_t> pixelToLeaf, Span<uint8_t> joined) {
-    checkChildrenFirst(parents);
+std::vector<int32_t> cutJoinedIds(const std::vector<NodeId>& parents, Span<int64_t> pixelToLeaf,
+                                  Span<uint8_t> joined) {
     const int64_t n = int64_t(parents.size());
     if (joined.size() != parents.size())
         throw std::invalid_argument("one joined flag per node is needed: " + std::to_string(n) + " nodes, " +
@@ -32,8 +26,8 @@ std::vector<int32_t> cutJoined(Span<int64_t> parents, Span<int64_t> pixelToLeaf,
     // joined, else its own.
     std::vector<int32_t> region(parents.size());
     for (int64_t i = n; i-- > 0;) {
-        const int64_t p = parents[i];
-        region[i] = p >= 0 && joined[p] ? region[p] : int32_t(i);
+        const NodeId p = parents[i];
+        region[i] = p != kNoNode && joined[p] ? region[p] : int32_t(i);
     }
     // Numbered by first pixel.
     std::vector<int32_t> number(parents.size(), -1);
@@ -51,12 +45,18 @@ std::vector<int32_t> cutJoined(Span<int64_t> parents, Span<int64_t> pixelToLeaf,
     return labels;
 }
 
-std::vector<int32_t> cutRegions(Span<int64_t> parents, Span<int64_t> pixelToLeaf, int64_t regions) {
-    checkChildrenFirst(parents);
+}  // namespace
+
+std::vector<int32_t> cutJoined(Span<int64_t> parents, Span<int64_t> pixelToLeaf, Span<uint8_t> joined) {
+    return cutJoinedIds(binaryMergeHistory(parents), pixelToLeaf, joined);
+}
+
+std::vector<int32_t> cutRegions(Span<int64_t> parentArray, Span<int64_t> pixelToLeaf, int64_t regions) {
+    const std::vector<NodeId> parents = binaryMergeHistory(parentArray);
     const int64_t n = int64_t(parents.size());
     std::vector<uint8_t> hasChildren(parents.size(), 0);
-    for (int64_t p : parents)
-        if (p >= 0) hasChildren[p] = 1;
+    for (NodeId p : parents)
+        if (p != kNoNode) hasChildren[p] = 1;
     int64_t leaves = 0;
     while (leaves < n && !hasChildren[leaves]) ++leaves;
     for (int64_t i = leaves; i < n; ++i)
@@ -69,12 +69,12 @@ std::vector<int32_t> cutRegions(Span<int64_t> parents, Span<int64_t> pixelToLeaf
                                     std::to_string(leaves) + " regions, not " + std::to_string(regions));
     std::vector<uint8_t> joined(parents.size(), 0);
     for (int64_t i = leaves; i < leaves + (leaves - regions); ++i) joined[i] = 1;
-    return cutJoined(parents, pixelToLeaf, Span<uint8_t>(joined.data(), joined.size()));
+    return cutJoinedIds(parents, pixelToLeaf, Span<uint8_t>(joined.data(), joined.size()));
 }
 
-std::vector<int32_t> cutAt(Span<int64_t> parents, Span<int64_t> pixelToLeaf, Span<double> altitudes,
+std::vector<int32_t> cutAt(Span<int64_t> parentArray, Span<int64_t> pixelToLeaf, Span<double> altitudes,
                            double threshold) {
-    checkChildrenFirst(parents);
+    const std::vector<NodeId> parents = binaryMergeHistory(parentArray);
     if (altitudes.size() != parents.size())
         throw std::invalid_argument("one altitude per node is needed: " + std::to_string(parents.size()) +
                                     " nodes, " + std::to_string(altitudes.size()) + " altitudes");
@@ -83,14 +83,14 @@ std::vector<int32_t> cutAt(Span<int64_t> parents, Span<int64_t> pixelToLeaf, Spa
     std::vector<uint8_t> merged(parents.size(), 0);
     for (size_t i = 0; i < parents.size(); ++i) {
         if (merged[i]) highest[i] = std::fmax(highest[i], altitudes[i]);
-        const int64_t p = parents[i];
-        if (p < 0) continue;
+        const NodeId p = parents[i];
+        if (p == kNoNode) continue;
         merged[p] = 1;
         highest[p] = std::fmax(highest[p], highest[i]);
     }
     std::vector<uint8_t> joined(parents.size(), 0);
     for (size_t i = 0; i < parents.size(); ++i) joined[i] = merged[i] && highest[i] <= threshold;
-    return cutJoined(parents, pixelToLeaf, Span<uint8_t>(joined.data(), joined.size()));
+    return cutJoinedIds(parents, pixelToLeaf, Span<uint8_t>(joined.data(), joined.size()));
 }
 
 }  // namespace vexa

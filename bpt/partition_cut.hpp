@@ -10,11 +10,6 @@
 // their leaf by position.
 namespace vexa {
 
-// Throws std::invalid_argument unless every parent lies after its node and
-// before the end (this also rules out cycles), and every node has at most
-// two children.
-void checkChildrenFirst(Span<int64_t> parents);
-
 // The label map where pixels share a label when they are joined by merges
 // whose node has `joined` set (one flag per node; leaves' flags are unused).
 // Labels count from 0 in the order of each region's first pixel.

@@ -64,6 +64,31 @@ std::vector<NodeId> nodeIdsOf(const int64_t* parents, size_t n) {
     return ids;
 }
 
+std::vector<NodeId> childrenFirstNodeIdsOf(const int64_t* parents, size_t n, uint32_t maxChildren) {
+    if (n >= kNoNode)
+        throw InvalidParents("parents has " + std::to_string(n) + " nodes; at most " + std::to_string(kNoNode - 1) +
+                             " are supported.");
+    std::vector<NodeId> ids(n);
+    std::vector<uint32_t> children(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        const int64_t p = parents[i];  // read once: the caller's buffer may change meanwhile
+        if (p == -1) {
+            ids[i] = kNoNode;
+            continue;
+        }
+        if (p <= int64_t(i) || p >= int64_t(n))
+            throw InvalidParents("parents[" + std::to_string(i) + "] = " + std::to_string(p) +
+                                 ": a parent must come after its node, before " + std::to_string(n) +
+                                 ", or be -1.");
+        if (++children[p] > maxChildren)
+            throw InvalidParents(nodeName(size_t(p)) + " has more than " +
+                                 (maxChildren == 2 ? std::string("two") : std::to_string(maxChildren)) +
+                                 " children.");
+        ids[i] = NodeId(p);
+    }
+    return ids;
+}
+
 ParentsFirst checkForest(Span<NodeId> parents, Roots roots) {
     const size_t n = parents.size();
     bool ascending = true, descending = true;

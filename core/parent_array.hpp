@@ -82,6 +82,12 @@ ParentsFirst checkForest(Span<NodeId> parents, Roots roots = Roots::AtLeastOne);
 // an id outside -1..N-1 or more nodes than NodeId can count.
 std::vector<NodeId> nodeIdsOf(const int64_t* parents, size_t n);
 
+// The same for a forest listed children first, as binary partition trees and
+// other merge histories are: every parent id lies after its node and below N
+// (which rules out cycles), and no node has more than `maxChildren` children.
+// Throws InvalidParents naming the offending node.
+std::vector<NodeId> childrenFirstNodeIdsOf(const int64_t* parents, size_t n, uint32_t maxChildren);
+
 // Children of every node in compressed form, ascending ids in each list.
 // The ids of parents must be in range (checkForest or construction).
 struct ChildLists {

@@ -8,6 +8,7 @@
 #include "bpt/fast_partition_tree.hpp"
 #include "bpt/partition_cut.hpp"
 #include "python/bindings.hpp"
+#include "python/owning_array.hpp"
 
 namespace py = pybind11;
 
@@ -16,14 +17,6 @@ namespace vexa::python {
 namespace {
 
 using Int64Array = py::array_t<int64_t, py::array::c_style>;
-
-// A numpy array that owns the vector's memory (no copy).
-template <typename T>
-py::array_t<T> owningArray(std::vector<T>&& values, const std::vector<py::ssize_t>& shape) {
-    auto* owner = new std::vector<T>(std::move(values));
-    py::capsule release(owner, [](void* p) { delete static_cast<std::vector<T>*>(p); });
-    return py::array_t<T>(shape, owner->data(), release);
-}
 
 // values: float64 (spatial..., channels); labels: None or uint32 of the
 // spatial shape. Returns (parents, altitudes, leaf of each pixel or None).

@@ -57,3 +57,20 @@ TEST(ParentArray, ChildListsAscendAndOffsetsArePrefixSums) {
     countsToOffsets(counts);
     EXPECT_EQ(counts, (std::vector<int64_t>{0, 2, 2, 7}));
 }
+
+TEST(ParentArray, ChildrenFirstArraysAreReadOnceAndChecked) {
+    const std::vector<int64_t> binary{2, 2, 4, 4, -1};
+    EXPECT_EQ(childrenFirstNodeIdsOf(binary.data(), binary.size(), 2), (std::vector<NodeId>{2, 2, 4, 4, R}));
+    const auto refused = [](std::vector<int64_t> parents) {
+        try {
+            childrenFirstNodeIdsOf(parents.data(), parents.size(), 2);
+        } catch (const InvalidParents& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_NE(refused({1, 0, -1}).find("parents[1] = 0: a parent must come after its node"), std::string::npos);
+    EXPECT_NE(refused({3, 3, -1}).find("before 3"), std::string::npos);
+    EXPECT_NE(refused({-2}).find("parents[0] = -2"), std::string::npos);
+    EXPECT_EQ(refused({3, 3, 3, -1}), "node 3 has more than two children.");
+}
