@@ -117,6 +117,11 @@ class _ComponentTree(MorphologicalTree):
     def jacobian(self, deviceStr: str = "cpu", sparseFormat: str = "coo",
                  dtype: torch.dtype = torch.float32) -> torch.Tensor:
         """The ancestor matrix in the layout ``sparseFormat`` ("coo" or "csr")."""
+    def __getstate__(self) -> Tuple[int, np.ndarray, float, Optional[np.ndarray], np.ndarray]:
+        """Pickled state: (1, image, adjacency_radius, parents, boxes). The
+        image and radius rebuild the tree; ``parents`` (None unless links were
+        rewritten) and the (N, 4) bounding boxes are then applied."""
+    def __setstate__(self, state: Tuple[int, np.ndarray, float, Optional[np.ndarray], np.ndarray], /) -> None: ...
 
 
 class MaxTree(_ComponentTree):
@@ -161,6 +166,9 @@ class AttributesPack:
     def num_nodes(self) -> int: ...
     @property
     def num_attrs(self) -> int: ...
+    def __getstate__(self) -> torch.Tensor:
+        """Pickled state: the table (:attr:`data`)."""
+    def __setstate__(self, data: torch.Tensor, /) -> None: ...
 
 
 def Attributes(tree: MorphologicalTree) -> AttributesPack:
@@ -245,3 +253,18 @@ class BPT:
     @property
     def pixel_to_node(self) -> torch.Tensor:
         """Position in ``nodes`` of the leaf holding each pixel (int64, the image's shape)."""
+    def cut(self, k: SupportsIndex) -> np.ndarray:
+        """Label map (int32, the image's shape) of the ``k`` regions left
+        after the first ``len(leaves) - k`` merges, numbered 0..k-1 in the order
+        of their first pixel (row-major), as :meth:`vexa.PartitionTree.cut`
+        numbers them. ValueError unless ``k`` lies between the number of
+        regions left at the end and the number of leaves."""
+    @property
+    def merge_levels(self) -> np.ndarray:
+        """Merge level of every merged node, in node order (float32, one per
+        merge): the dissimilarity of its two children when they merged, the
+        key the merge was taken by (``|first.metric - second.metric|`` for
+        ``Mean``). A merge may come at a lower level than an earlier one."""
+    def __getstate__(self) -> Tuple[int, np.ndarray, np.ndarray, DissimilarityType]:
+        """Pickled state: (1, image, label map (uint32), measure), which rebuild the tree."""
+    def __setstate__(self, state: Tuple[int, np.ndarray, np.ndarray, DissimilarityType], /) -> None: ...

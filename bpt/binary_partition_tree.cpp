@@ -57,6 +57,7 @@ BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView
     checkImageSize(labels.numRows, labels.numCols);
     numRows_ = labels.numRows;
     numCols_ = labels.numCols;
+    image_.assign(image.data, image.data + labels.numPixels());
 
     const LabelIndex index(labels);
     const uint64_t numLeaves = index.size();

@@ -49,6 +49,9 @@ public:
     // Position of a node of this tree in the node list (ascending id).
     size_t indexOf(const NodeBPT& node) const { return size_t(&node - nodes_.data()); }
     const DissimilarityProcessor& processor() const { return *processor_; }
+    // The grey levels the tree was built from, row-major: with the leaves'
+    // labels they rebuild the tree (pickling), which its metrics alone cannot.
+    Span<uint8_t> image() const { return {image_.data(), image_.size()}; }
 
     // For the nodes of this tree.
     Span<uint32_t> leafPixels(const NodeBPT& leaf) const;
@@ -65,6 +68,7 @@ private:
     uint32_t numRows_ = 0;
     uint32_t numCols_ = 0;
     std::unique_ptr<DissimilarityProcessor> processor_;
+    std::vector<uint8_t> image_;  // 1 byte per pixel
     // Reserved for every node the tree can make, so nodes never move.
     std::vector<NodeBPT> nodes_;
     // Pixels of the leaves, grouped by leaf in ascending order within each:

@@ -23,7 +23,15 @@ void bindAttributes(py::module_& m) {
         // The same five names for every pack, so readable from the class too.
         .def_property_readonly_static("names", [](py::object) { return asList(AttributesPack::attributeNames()); })
         .def_property_readonly("num_nodes", &AttributesPack::numNodes)
-        .def_property_readonly("num_attrs", &AttributesPack::numAttrs);
+        .def_property_readonly("num_attrs", &AttributesPack::numAttrs)
+        // Pickled as its table.
+        .def(py::pickle([](const AttributesPack& p) { return TorchTensor{p.data()}; },
+                        [](const TorchTensor& data) {
+                            const at::Tensor& t = data.tensor;
+                            if (t.scalar_type() != at::kDouble || !t.device().is_cpu() || t.layout() != at::kStrided)
+                                throw py::value_error("AttributesPack state must be a dense float64 CPU tensor.");
+                            return new AttributesPack(t);
+                        }));
 
     guardInstances<AttributesPack>();
 

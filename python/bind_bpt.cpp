@@ -8,12 +8,14 @@
 #include "bpt/binary_partition_tree.hpp"
 #include "bpt/dissimilarity.hpp"
 #include "bpt/node_bpt.hpp"
+#include "bpt/partition_cut.hpp"
 #include "core/image_view.hpp"
 #include "python/bindings.hpp"
 #include "python/instances.hpp"
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
+#include "python/owning_array.hpp"
 #include "python/torch_casters.hpp"
 #include "tensors/tree_arrays.hpp"
 
@@ -86,6 +88,51 @@ NodeBPT* makeMergedNode(int32_t id, NodeBPT* first, NodeBPT* second, uint8_t, fl
     return new NodeBPT(id, *first, *second, metric);
 }
 
+// Label map of the `regions` regions left after the first merges.
+py::array_t<int32_t> cutAfterMerges(const BinaryPartitionTree& tree, int64_t regions) {
+    std::vector<int32_t> labels;
+    {
+        py::gil_scoped_release unlocked;  // the tree never changes after construction
+        const at::Tensor parents = tensors::parentIndices(tree);
+        const at::Tensor leaves = tensors::pixelLeafIndices(tree);
+        labels = cutRegions({parents.data_ptr<int64_t>(), size_t(parents.numel())},
+                            {leaves.data_ptr<int64_t>(), size_t(leaves.numel())}, regions);
+    }
+    return owningArray(std::move(labels), {py::ssize_t(tree.numRows()), py::ssize_t(tree.numCols())});
+}
+
+// The dissimilarity at which each merged node was made, in node order: the
+// measure of its two children, which is the key it was taken from the queue by.
+py::array_t<float> mergeLevels(const BinaryPartitionTree& tree) {
+    std::vector<float> levels;
+    for (size_t k = 0; k < tree.numNodes(); ++k) {
+        const NodeBPT& node = tree.node(k);
+        if (!node.isLeaf()) levels.push_back(tree.processor().dissimilarity(*node.first(), *node.second()));
+    }
+    const py::ssize_t count = py::ssize_t(levels.size());
+    return owningArray(std::move(levels), {count});
+}
+
+// Pickled as what the constructor takes: the image, the label map (each
+// leaf's id over its pixels) and the measure.
+constexpr int kBptStateVersion = 1;
+
+py::tuple bptState(const BinaryPartitionTree& tree) {
+    const std::vector<py::ssize_t> shape{py::ssize_t(tree.numRows()), py::ssize_t(tree.numCols())};
+    const Span<uint8_t> image = tree.image();
+    std::vector<uint32_t> labels(image.size());
+    for (size_t k = 0; k < tree.numNodes(); ++k)
+        for (uint32_t p : tree.node(k).leafPixels()) labels[p] = tree.node(k).id();
+    return py::make_tuple(kBptStateVersion, py::array_t<uint8_t>(shape, image.data()),
+                          owningArray(std::move(labels), shape), DissimilarityType::Mean);
+}
+
+BinaryPartitionTree* bptFromState(const py::tuple& state) {
+    if (state.size() != 4 || !py::isinstance<py::int_>(state[0]) || state[0].cast<int>() != kBptStateVersion)
+        throw py::value_error("BPT state must be (1, image, labels, DissimilarityType), as __getstate__ gives.");
+    return makeTree(state[1].cast<py::array>(), state[2].cast<py::array>(), state[3].cast<DissimilarityType>());
+}
+
 Checked<std::pair<NodeRef<NodeBPT>, NodeRef<NodeBPT>>> childrenOf(const NodeBPT& node) {
     return {{{node.first()}, {node.second()}}};
 }
@@ -110,7 +157,16 @@ void bindPartitionTree(py::module_& m) {
         .def_property_readonly(
             "pixel_to_node",
             [](const BinaryPartitionTree& tree) { return TorchTensor{tensors::pixelLeafIndices(tree)}; },
-            "Posição na lista nodes da folha que contém cada pixel (int64), com a forma da imagem.");
+            "Posição na lista nodes da folha que contém cada pixel (int64), com a forma da imagem.")
+        .def("cut", &cutAfterMerges, py::arg("k"),
+             "Label map (int32, the image's shape) of the k regions left after the first merges, numbered "
+             "0..k-1 in the order of their first pixel (row-major). k runs from the number of regions left "
+             "at the end (1 when everything merged) to the number of leaves.")
+        .def_property_readonly("merge_levels", &mergeLevels,
+                               "Dissimilarity of the two regions at each merge (float32, one per merged node, in "
+                               "node order): |first.metric - second.metric| for the Mean measure. Not monotonic: "
+                               "a merge may come at a lower level than an earlier one.")
+        .def(py::pickle(&bptState, &bptFromState));
     guardInstances<DissimilarityType>();
     guardInstances<BinaryPartitionTree>();
 }

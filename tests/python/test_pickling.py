@@ -1,0 +1,115 @@
+"""Trees, partition trees and attribute tables survive pickle and deepcopy."""
+import copy
+import math
+import pickle
+
+import numpy as np
+import pytest
+
+import _vexa
+import vexa
+
+ROUND_TRIPS = {
+    "pickle 2": lambda obj: pickle.loads(pickle.dumps(obj, protocol=2)),
+    "pickle latest": lambda obj: pickle.loads(pickle.dumps(obj, protocol=pickle.HIGHEST_PROTOCOL)),
+    "deepcopy": copy.deepcopy,
+}
+round_trips = pytest.mark.parametrize("round_trip", ROUND_TRIPS.values(), ids=ROUND_TRIPS.keys())
+
+
+def component_tree_nodes(tree):
+    return [(n.id, n.level, n.parent and n.parent.id, [c.id for c in n.children], n.cnps,
+             (n.top, n.left, n.bottom, n.right)) for n in tree.nodes]
+
+
+def bpt_nodes(tree):
+    return [(n.id, None if math.isnan(n.metric) else n.metric, n.parent and n.parent.id,
+             [c and c.id for c in n.children], n.ccps, [m.id for m in n.neighbors],
+             (n.top, n.left, n.bottom, n.right)) for n in tree.nodes]
+
+
+@round_trips
+@pytest.mark.parametrize("cls", [_vexa.MaxTree, _vexa.MinTree])
+@pytest.mark.parametrize("shape,radius", [((7, 9), 1.0), ((6, 5), 1.5), ((0, 4), 1.5), ((1, 1), 3.0)])
+def test_component_trees_come_back_equal_with_rewritten_links_and_widened_boxes(rng, round_trip, cls, shape,
+                                                                               radius):
+    tree = cls(rng.integers(0, 6, shape, dtype=np.uint8), radius)
+    if tree.nodes:
+        _vexa.Attributes(tree)  # widens the boxes
+    if len(tree.nodes) > 3:
+        tree.nodes[3].parent = tree.nodes[1]
+        tree.nodes[2].parent = None
+    copied = round_trip(tree)
+    assert type(copied) is cls and copied.adjacency_radius == tree.adjacency_radius
+    assert component_tree_nodes(copied) == component_tree_nodes(tree)
+    assert copied.parents.tolist() == tree.parents.tolist()
+    if tree.nodes:
+        assert _vexa.Attributes(copied).data.equal(_vexa.Attributes(tree).data)
+        root = round_trip(tree).root  # a node keeps its unpickled tree alive
+        assert root.id == tree.root.id and len(root.children) == len(tree.root.children)
+
+
+@round_trips
+def test_partition_trees_and_attribute_tables_come_back_equal(rng, round_trip):
+    labels = rng.integers(0, 12, (7, 8)).astype(np.int32) * 5
+    tree = _vexa.BPT(rng.integers(0, 256, (7, 8), dtype=np.uint8), labels, _vexa.Mean)
+    copied = round_trip(tree)
+    assert bpt_nodes(copied) == bpt_nodes(tree)
+    assert copied.merge_levels.tolist() == tree.merge_levels.tolist()
+    assert copied.cut(4).tolist() == tree.cut(4).tolist()
+
+    pack = _vexa.Attributes(_vexa.MaxTree(rng.integers(0, 256, (5, 6), dtype=np.uint8), 1.5))
+    copied_pack = round_trip(pack)
+    assert copied_pack.data.equal(pack.data) and copied_pack.AREA.equal(pack.AREA)
+
+    fast = vexa.binary_partition_tree(rng.random((6, 7)), linkage="ward")
+    copied_fast = round_trip(fast)
+    for name in ("parents", "altitudes", "leaf_labels"):
+        np.testing.assert_array_equal(getattr(copied_fast, name), getattr(fast, name))
+    np.testing.assert_array_equal(copied_fast.cut(5), fast.cut(5))
+
+
+def good_tree_state():
+    return _vexa.MaxTree(np.array([[0, 1], [2, 3]], np.uint8), 1.0).__getstate__()
+
+
+BAD_STATES = {
+    "tree, wrong version": (_vexa.MaxTree, lambda: (2,) + good_tree_state()[1:], ValueError, "tree state"),
+    "tree, short": (_vexa.MaxTree, lambda: good_tree_state()[:3], ValueError, "tree state"),
+    "tree, float image": (_vexa.MinTree, lambda: (1, np.zeros((2, 2)), 1.0, None, np.zeros((1, 4))),
+                          RuntimeError, "uint8"),
+    "tree, parent out of range": (_vexa.MaxTree, lambda: good_tree_state()[:3] + (np.array([-1, 0, 1, 9]),
+                                                                                 good_tree_state()[4]),
+                                  ValueError, "outside -1..3"),
+    "tree, parents too short": (_vexa.MaxTree, lambda: good_tree_state()[:3] + (np.array([-1]),
+                                                                               good_tree_state()[4]),
+                                ValueError, "one id per node"),
+    "tree, box outside": (_vexa.MaxTree, lambda: good_tree_state()[:4] + (np.full((4, 4), 5),), ValueError,
+                          "not within the image"),
+    "BPT, labels of another shape": (_vexa.BPT, lambda: (1, np.zeros((2, 2), np.uint8), np.zeros((3, 2), np.int32),
+                                                         _vexa.Mean), RuntimeError, "same shape"),
+    "BPT, not a tuple": (_vexa.BPT, lambda: [1, 2, 3, 4], TypeError, "incompatible"),
+    "pack, integer table": (_vexa.AttributesPack, lambda: torch_zeros((3, 5), "int64"), ValueError, "float64"),
+    "pack, too few columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 2), "float64"), RuntimeError,
+                              "insufficient columns"),
+}
+
+
+def torch_zeros(shape, dtype):
+    import torch
+    return torch.zeros(shape, dtype=getattr(torch, dtype))
+
+
+@pytest.mark.parametrize("cls,state,error,match", BAD_STATES.values(), ids=BAD_STATES.keys())
+def test_bad_states_are_refused_and_leave_the_object_uninitialised(cls, state, error, match):
+    obj = cls.__new__(cls)
+    with pytest.raises(error, match=match):
+        obj.__setstate__(state())
+    with pytest.raises(TypeError, match="without its constructor"):
+        obj.__getstate__()
+
+
+@pytest.mark.parametrize("cls", [_vexa.MaxTree, _vexa.MinTree, _vexa.BPT, _vexa.AttributesPack])
+def test_objects_made_without_their_constructor_still_cannot_be_pickled(cls):
+    with pytest.raises(TypeError, match="without its constructor"):
+        pickle.dumps(cls.__new__(cls))
