@@ -50,7 +50,7 @@ struct BinaryPartitionTree::MergeState {
 
 BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView& labels,
                                          DissimilarityType type)
-    : processor_(makeDissimilarityProcessor(type)) {
+    : type_(type), processor_(makeDissimilarityProcessor(type)) {
     if (image.numRows != labels.numRows || image.numCols != labels.numCols)
         throw std::runtime_error(kShapeMismatchMessage);
     if (labels.numPixels() == 0) throw std::runtime_error(kEmptyImageMessage);

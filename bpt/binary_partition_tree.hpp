@@ -49,6 +49,7 @@ public:
     // Position of a node of this tree in the node list (ascending id).
     size_t indexOf(const NodeBPT& node) const { return size_t(&node - nodes_.data()); }
     const DissimilarityProcessor& processor() const { return *processor_; }
+    DissimilarityType type() const { return type_; }
     // The grey levels the tree was built from, row-major: with the leaves'
     // labels they rebuild the tree (pickling), which its metrics alone cannot.
     Span<uint8_t> image() const { return {image_.data(), image_.size()}; }
@@ -67,6 +68,7 @@ private:
 
     uint32_t numRows_ = 0;
     uint32_t numCols_ = 0;
+    DissimilarityType type_;
     std::unique_ptr<DissimilarityProcessor> processor_;
     std::vector<uint8_t> image_;  // 1 byte per pixel
     // Reserved for every node the tree can make, so nodes never move.

@@ -124,7 +124,7 @@ py::tuple bptState(const BinaryPartitionTree& tree) {
     for (size_t k = 0; k < tree.numNodes(); ++k)
         for (uint32_t p : tree.node(k).leafPixels()) labels[p] = tree.node(k).id();
     return py::make_tuple(kBptStateVersion, py::array_t<uint8_t>(shape, image.data()),
-                          owningArray(std::move(labels), shape), DissimilarityType::Mean);
+                          owningArray(std::move(labels), shape), tree.type());
 }
 
 BinaryPartitionTree* bptFromState(const py::tuple& state) {
