@@ -45,6 +45,7 @@ def test_component_trees_come_back_equal_with_rewritten_links_and_widened_boxes(
     assert copied.parents.tolist() == tree.parents.tolist()
     if tree.nodes:
         assert _vexa.Attributes(copied).data.equal(_vexa.Attributes(tree).data)
+        assert copied.jacobian("cpu", "csr").to_dense().equal(tree.jacobian("cpu", "csr").to_dense())
         root = round_trip(tree).root  # a node keeps its unpickled tree alive
         assert root.id == tree.root.id and len(root.children) == len(tree.root.children)
 
