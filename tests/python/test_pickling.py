@@ -76,7 +76,6 @@ def good_tree_state():
 
 BAD_STATES = {
     "tree, wrong version": (_vexa.MaxTree, lambda: (2,) + good_tree_state()[1:], ValueError, "tree state"),
-    "tree, short": (_vexa.MaxTree, lambda: good_tree_state()[:3], ValueError, "tree state"),
     "tree, float image": (_vexa.MinTree, lambda: (1, np.zeros((2, 2)), 1.0, None, np.zeros((1, 4))),
                           RuntimeError, "uint8"),
     "tree, parent out of range": (_vexa.MaxTree, lambda: good_tree_state()[:3] + (np.array([-1, 0, 1, 9]),
@@ -89,7 +88,6 @@ BAD_STATES = {
                           "not within the image"),
     "BPT, labels of another shape": (_vexa.BPT, lambda: (1, np.zeros((2, 2), np.uint8), np.zeros((3, 2), np.int32),
                                                          _vexa.Mean), RuntimeError, "same shape"),
-    "BPT, not a tuple": (_vexa.BPT, lambda: [1, 2, 3, 4], TypeError, "incompatible"),
     "pack, integer table": (_vexa.AttributesPack, lambda: torch_zeros((3, 5), "int64"), ValueError, "float64"),
     "pack, too few columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 2), "float64"), RuntimeError,
                               "insufficient columns"),
