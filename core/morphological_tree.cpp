@@ -7,6 +7,7 @@
 
 #include "core/adjacency.hpp"
 #include "core/component_forest.hpp"
+#include "core/node_numbering.hpp"
 #include "core/parallel.hpp"
 #include "core/node.hpp"
 
@@ -23,10 +24,11 @@ void countsToOffsets(std::vector<uint32_t>& offsets) {
 
 }  // namespace
 
-MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator)
+MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator,
+                                     unsigned bands)
     : numRows_(image.numRows), numCols_(image.numCols), adjacencyRadius_(radius) {
     checkImageSize(image.numRows, image.numCols);
-    build(image, comparator);
+    build(image, comparator, bands);
 }
 
 MorphologicalTree::~MorphologicalTree() {
@@ -45,7 +47,7 @@ MorphologicalTree::~MorphologicalTree() {
     malloc_trim(0);
 }
 
-void MorphologicalTree::build(const ImageView& image, LevelComparator comparator) {
+void MorphologicalTree::build(const ImageView& image, LevelComparator comparator, unsigned bands) {
     const uint32_t width = numCols_, height = numRows_;
     const uint32_t n = uint32_t(image.numPixels());
 
@@ -62,71 +64,42 @@ void MorphologicalTree::build(const ImageView& image, LevelComparator comparator
 
     const std::vector<Offset> offsets = adjacencyOffsets(adjacencyRadius_, width - 1, height - 1);
     const uint64_t fullSquare = (2 * uint64_t(width) - 1) * (2 * uint64_t(height) - 1) - 1;
-    ComponentForest forest = offsets.empty()                  ? isolatedComponents(image, levelRank_)
-                             : offsets.size() == fullSquare   ? levelComponents(image, levelRank_)
-                                                              : floodComponents(image, levelRank_, offsets);
-    assignIds(image, forest);
+    std::vector<GridOffset> gridOffsets;
+    int32_t reach = 0;
+    for (const Offset& o : offsets) {
+        gridOffsets.push_back({0, o.dy, o.dx});
+        reach = std::max(reach, std::abs(o.dy));
+    }
+    const Grid grid{1, height, width};
+    const BuildPlan plan = bands == 0 ? automaticPlan(grid, uint32_t(reach)) : plannedBands(grid, uint32_t(reach), bands);
+    ComponentForest forest = offsets.empty()                ? isolatedComponents(image.data, n, levelRank_)
+                             : offsets.size() == fullSquare ? levelComponents(image.data, n, levelRank_)
+                                                            : floodComponents(image.data, grid, levelRank_, gridOffsets, plan);
+    assignIds(forest, levelAtRank, plan.threads);
 }
 
-void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& forest) {
-    const uint8_t* level = image.data;
-    std::vector<uint32_t>& pixelNode = forest.componentOf;
-    const uint32_t n = uint32_t(pixelNode.size());
-    const size_t numComponents = forest.components.size();
-
-    // Ids follow the reverse processing order of each node's last processed
-    // pixel: ranks from the last processed down, within a rank by descending
-    // largest pixel index. A backward pixel scan meets the nodes of each rank
-    // in exactly that order; the same scan turns each pixel's component into
-    // its node id.
-    std::array<uint32_t, 256> nextIdOfRank{};
-    std::array<uint32_t, 256> liveOfRank{};
-    size_t numNodes = 0;
-    for (size_t c = 0; c < forest.components.size(); ++c) {
-        if (!forest.isLive(uint32_t(c))) continue;
-        ++liveOfRank[forest.ranks[c]];
-        ++numNodes;
-    }
-    for (uint32_t r = 256, start = 0; r-- > 0;) {
-        nextIdOfRank[r] = start;
-        start += liveOfRank[r];
-    }
+void MorphologicalTree::assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank,
+                                  unsigned threads) {
+    const NodeNumbering numbering = numberNodes(forest, 256, threads);
+    const NodeId numNodes = numbering.numNodes;
     levels_.resize(numNodes);
-    std::vector<NodeId> idOf(numComponents, kNoNode);
-    for (uint32_t p = n; p-- > 0;) {
-        NodeId& id = idOf[pixelNode[p]];
-        if (id == kNoNode) {
-            // A fused component takes the id of the one it was fused into.
-            NodeId& liveId = idOf[forest.live(pixelNode[p])];
-            if (liveId == kNoNode) {
-                liveId = nextIdOfRank[levelRank_[level[p]]]++;
-                levels_[liveId] = level[p];
-            }
-            id = liveId;
-        }
-        pixelNode[p] = id;
-    }
+    for (int r = 0; r < 256; ++r)
+        std::fill(levels_.begin() + numbering.firstId[r], levels_.begin() + numbering.endOfRank(r), levelAtRank[r]);
 
-    // The remaining passes split over two threads on large trees: each
-    // writes arrays the other does not touch.
-    const bool parallel = n >= parallelThreshold;
     parents_.resize(numNodes);
     cnpOffsets_.assign(numNodes + 1, 0);
-    auto scatter = [&](size_t begin, size_t end) {
-        for (size_t c = begin; c < end; ++c) {
-            if (!forest.isLive(uint32_t(c))) continue;
-            const ComponentForest::Component& comp = forest.components[c];
-            parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[forest.live(comp.parent)];
-            cnpOffsets_[idOf[c] + 1] = comp.size;
-        }
-    };
-    runBoth(parallel, [&] { scatter(0, numComponents / 2); }, [&] { scatter(numComponents / 2, numComponents); });
-    std::vector<ComponentForest::Component>().swap(forest.components);
-    std::vector<NodeId>().swap(idOf);
+    forEachNode(forest, numbering, threads, [&](uint32_t c, NodeId id, NodeId parent) {
+        parents_[id] = parent;
+        cnpOffsets_[id + 1] = forest.components[c].size;
+    });
+    forest.components.reset();
+    forest.ranks.reset();
+    forest.alias.reset();
     countsToOffsets(cnpOffsets_);
 
-    runBoth(parallel, [&] { fillCompactPixels(pixelNode); }, [&] { fillResiduesAndChildren(); });
-    pixelToNodeId_ = std::move(pixelNode);
+    // Each writes arrays the other does not touch.
+    runBoth(threads > 1, [&] { fillCompactPixels(forest.componentOf); }, [&] { fillResiduesAndChildren(); });
+    pixelToNodeId_ = std::move(forest.componentOf);
 }
 
 void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode) {

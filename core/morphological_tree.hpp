@@ -34,7 +34,9 @@ struct JacobianIndexCache {
 };
 
 class Node;
-struct ComponentForest;
+template <typename Rank>
+struct BasicComponentForest;
+using ComponentForest = BasicComponentForest<uint8_t>;
 
 // Component tree of an 8-bit image, stored as flat arrays indexed by node id.
 //
@@ -44,7 +46,9 @@ struct ComponentForest;
 // linear index.
 class MorphologicalTree {
 public:
-    MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator);
+    // bands: how many slabs of rows the flood is split into (0: one per
+    // thread the budget allows, on large images). The tree never depends on it.
+    MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator, unsigned bands = 0);
     ~MorphologicalTree();
     MorphologicalTree(const MorphologicalTree&) = delete;
     MorphologicalTree& operator=(const MorphologicalTree&) = delete;
@@ -105,8 +109,8 @@ public:
     JacobianIndexCache jacobianCache;
 
 private:
-    void build(const ImageView& image, LevelComparator comparator);
-    void assignIds(const ImageView& image, ComponentForest& forest);
+    void build(const ImageView& image, LevelComparator comparator, unsigned bands);
+    void assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank, unsigned threads);
     void fillCompactPixels(const std::vector<uint32_t>& pixelNode);
     void fillResiduesAndChildren();
 

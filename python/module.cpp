@@ -19,4 +19,6 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindPartitionTree(m);
     vexa::python::bindNodeBpt(m);
     vexa::python::bindTreeOps(m);
+    vexa::python::bindThreads(m);
+    vexa::python::bindAnyTrees(m);
 }

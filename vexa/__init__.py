@@ -12,3 +12,6 @@ from .filters import TreeArrays, direct, maximum, minimum, subtractive  # noqa: 
 from .images import default_image, read_pgm, write_pgm, write_png  # noqa: F401
 from .nn import ConnectedFilter, PreparedImage  # noqa: F401
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums  # noqa: F401
+
+# Thread setting and component trees of any image.
+from .threads import get_num_threads, set_num_threads  # noqa: F401

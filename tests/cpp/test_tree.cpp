@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -215,36 +216,59 @@ TEST(MaxTree, ParentlessAtConstructionSurvivesParentWrites) {
     EXPECT_EQ(tree.parentlessAtConstruction(), (std::vector<NodeId>{0}));
 }
 
-// Large images are built on two threads (two bands merged along a seam, ids
-// assigned in halves); the tree must be exactly the one of a single thread.
-TEST(MaxTree, TwoThreadBuildEqualsSingleThreadBuild) {
+// Large images are flooded as k bands merged along k - 1 seams, with ids
+// assigned per band; the tree must be exactly the one of a single band.
+TEST(MaxTree, BandedBuildEqualsSingleBandBuild) {
     std::mt19937 rng(11);
-    const uint64_t saved = parallelThreshold;
-    for (int round = 0; round < 60; ++round) {
-        const uint32_t rows = 8 + rng() % 20, cols = 1 + rng() % 20;
+    for (int round = 0; round < 90; ++round) {
+        const uint32_t rows = 1 + rng() % 40, cols = 1 + rng() % 20;
         std::vector<uint8_t> img(rows * cols);
         const int levels = 2 + rng() % 8;
         for (auto& v : img) v = uint8_t(rng() % levels * 30);
         const float radius = std::vector<float>{1.0f, 1.5f, 2.0f}[round % 3];
-        parallelThreshold = uint64_t(1) << 40;
-        MaxTree single(view(img, rows, cols), radius);
-        MinTree singleMin(view(img, rows, cols), radius);
-        parallelThreshold = 1;
-        MaxTree banded(view(img, rows, cols), radius);
-        MinTree bandedMin(view(img, rows, cols), radius);
-        parallelThreshold = saved;
-        for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
-                            {&singleMin, &bandedMin}}) {
-            ASSERT_EQ(a->parents(), b->parents()) << round;
-            ASSERT_EQ(a->levels(), b->levels());
-            ASSERT_EQ(a->pixelToNodeId(), b->pixelToNodeId());
-            ASSERT_EQ(a->nodeResidues(), b->nodeResidues());
-            for (NodeId id = 0; id < a->numNodes(); ++id) {
-                ASSERT_EQ(toVector(a->cnps(id)), toVector(b->cnps(id)));
-                const Box &x = a->box(id), &y = b->box(id);
-                ASSERT_EQ(std::vector<uint32_t>({x.top, x.left, x.bottom, x.right}),
-                          std::vector<uint32_t>({y.top, y.left, y.bottom, y.right}));
+        MaxTree single(view(img, rows, cols), radius, 1);
+        MinTree singleMin(view(img, rows, cols), radius, 1);
+        for (unsigned bands = 2; bands <= 16; ++bands) {
+            MaxTree banded(view(img, rows, cols), radius, bands);
+            MinTree bandedMin(view(img, rows, cols), radius, bands);
+            for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
+                                {&singleMin, &bandedMin}}) {
+                ASSERT_EQ(a->parents(), b->parents()) << round << " bands " << bands;
+                ASSERT_EQ(a->levels(), b->levels());
+                ASSERT_EQ(a->pixelToNodeId(), b->pixelToNodeId());
+                ASSERT_EQ(a->nodeResidues(), b->nodeResidues());
+                for (NodeId id = 0; id < a->numNodes(); ++id) {
+                    ASSERT_EQ(toVector(a->cnps(id)), toVector(b->cnps(id)));
+                    const Box &x = a->box(id), &y = b->box(id);
+                    ASSERT_EQ(std::vector<uint32_t>({x.top, x.left, x.bottom, x.right}),
+                              std::vector<uint32_t>({y.top, y.left, y.bottom, y.right}));
+                }
             }
+        }
+    }
+}
+
+// The bundled landscape (a binary PGM): on a real image, with its long
+// seams through large regions, every band count gives the one-band tree.
+TEST(MaxTree, BandedBuildOfTheBundledImage) {
+    std::ifstream file(VEXA_SOURCE_DIR "/examples/data/landscape.pgm", std::ios::binary);
+    std::string magic;
+    uint32_t cols, rows, maxval;
+    file >> magic >> cols >> rows >> maxval;
+    file.get();
+    std::vector<uint8_t> img(size_t(rows) * cols);
+    file.read(reinterpret_cast<char*>(img.data()), std::streamsize(img.size()));
+    ASSERT_TRUE(file && magic == "P5");
+    for (float radius : {1.0f, 1.5f}) {
+        MaxTree single(view(img, rows, cols), radius, 1);
+        MinTree singleMin(view(img, rows, cols), radius, 1);
+        for (unsigned bands : {2u, 3u, 5u, 8u, 16u}) {
+            MaxTree banded(view(img, rows, cols), radius, bands);
+            MinTree bandedMin(view(img, rows, cols), radius, bands);
+            EXPECT_EQ(single.parents(), banded.parents()) << bands;
+            EXPECT_EQ(single.pixelToNodeId(), banded.pixelToNodeId()) << bands;
+            EXPECT_EQ(singleMin.parents(), bandedMin.parents()) << bands;
+            EXPECT_EQ(singleMin.pixelToNodeId(), bandedMin.pixelToNodeId()) << bands;
         }
     }
 }
