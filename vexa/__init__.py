@@ -15,3 +15,4 @@ from .ops import levels_from_residues, reconstruct, residues_from_levels, subtre
 
 # Thread setting and component trees of any image.
 from .threads import get_num_threads, set_num_threads  # noqa: F401
+from .trees import ComponentTree, max_tree, min_tree  # noqa: F401

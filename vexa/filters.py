@@ -25,6 +25,8 @@ class TreeArrays:
     def of(cls, tree, dtype=torch.float32):
         if isinstance(tree, cls):
             return tree
+        if hasattr(tree, "tree_arrays"):  # vexa.max_tree / min_tree of any image
+            return tree.tree_arrays(dtype)
         if not isinstance(tree, (_vexa.MaxTree, _vexa.MinTree)):
             raise TypeError("expected a MaxTree, a MinTree or TreeArrays")
         return cls(tree.parents, tree.levels.to(dtype), tree.pixel_to_node)
