@@ -222,7 +222,8 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
 // rank from the larger of theirs up, their components at that rank become
 // one. The two ancestor chains are merged like sorted lists: same-rank
 // components are fused through aliases, others re-linked so that every
-// parent keeps a strictly larger rank.
+// parent keeps a strictly larger rank. Each component keeps the size of its
+// own band's part.
 template <typename Rank>
 void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
     constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
@@ -249,9 +250,8 @@ void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
         if (ranks[x] > ranks[y]) std::swap(x, y);
         const uint32_t above = parentOf(x);
         if (ranks[x] == ranks[y]) {
-            alias[x] = y;  // x's children now reach y
+            alias[x] = y;  // x's children now reach y; sizes stay per band
             forest.fused.push_back(x);
-            comps[y].size += comps[x].size;
         } else if (above == kNone || ranks[above] > ranks[y]) {
             comps[x].parent = y;  // y fits between x and its old parent
         }

@@ -92,33 +92,83 @@ void MorphologicalTree::assignIds(ComponentForest& forest, const std::array<uint
         parents_[id] = parent;
         cnpOffsets_[id + 1] = forest.components[c].size;
     });
+    // Nodes spread over several bands: their other bands' compact pixels.
+    const SpreadNodes spread = spreadNodes(forest, numbering);
+    for (size_t i = 0; i < spread.ids.size(); ++i) {
+        uint32_t total = 0;
+        for (size_t b = 0; b < forest.bands.size(); ++b) total += spread.counts[i * forest.bands.size() + b];
+        cnpOffsets_[spread.ids[i] + 1] = total;
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> pixelBands;
+    for (const auto& band : forest.bands) pixelBands.push_back({band.firstPixel, band.endPixel});
     forest.components.reset();
     forest.ranks.reset();
     forest.alias.reset();
     countsToOffsets(cnpOffsets_);
 
     // Each writes arrays the other does not touch.
-    runBoth(threads > 1, [&] { fillCompactPixels(forest.componentOf); }, [&] { fillResiduesAndChildren(); });
+    // The pixel pass runs per band, the node pass as one more task beside them.
+    fillCompactPixels(forest.componentOf, pixelBands, spread, threads, [&] { fillResiduesAndChildren(); });
     pixelToNodeId_ = std::move(forest.componentOf);
 }
 
-void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode) {
+void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode,
+                                          const std::vector<std::pair<uint64_t, uint64_t>>& bands,
+                                          const SpreadNodes& spread, unsigned threads,
+                                          const std::function<void()>& alongside) {
     // Compact pixels grouped by node, each group by descending index, and
-    // the box of each node's compact pixels.
+    // the box of each node's compact pixels. Bands of whole rows fill their
+    // own nodes' groups in parallel; a node spread over several bands gets
+    // a cursor and a box per band, its later bands' pixels first.
     const uint32_t n = uint32_t(pixelNode.size());
+    const size_t k = bands.size(), numSpread = spread.ids.size();
     cnpPixels_.resize(n);
-    boxes_.assign(levels_.size(), Box{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0});
+    constexpr Box kEmpty{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0};
+    boxes_.assign(levels_.size(), kEmpty);
     std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
-    uint32_t p = n;
-    for (uint32_t row = numRows_; row-- > 0;) {
-        for (uint32_t col = numCols_; col-- > 0;) {
-            const NodeId id = pixelNode[--p];
-            cnpPixels_[cursor[id]++] = p;
-            Box& b = boxes_[id];
-            b.top = std::min(b.top, row);
-            b.left = std::min(b.left, col);
-            b.bottom = std::max(b.bottom, row);
-            b.right = std::max(b.right, col);
+    std::vector<uint64_t> isSpread((levels_.size() + 63) / 64, 0);
+    std::vector<uint32_t> spreadCursor(numSpread * k);
+    std::vector<Box> spreadBox(numSpread * k, kEmpty);
+    for (size_t i = 0; i < numSpread; ++i) {
+        isSpread[spread.ids[i] >> 6] |= uint64_t(1) << (spread.ids[i] & 63);
+        uint32_t at = cnpOffsets_[spread.ids[i]];
+        for (size_t b = k; b-- > 0;) {
+            spreadCursor[i * k + b] = at;
+            at += spread.counts[i * k + b];
+        }
+    }
+    auto grow = [](Box& b, uint32_t row, uint32_t col) {
+        b.top = std::min(b.top, row);
+        b.left = std::min(b.left, col);
+        b.bottom = std::max(b.bottom, row);
+        b.right = std::max(b.right, col);
+    };
+    parallelFor(k + 1, threads, [&](size_t task) {
+        if (task == 0) return alongside();
+        const size_t band = task - 1;
+        const uint32_t rowBegin = uint32_t(bands[band].first / numCols_), rowEnd = uint32_t(bands[band].second / numCols_);
+        uint32_t p = uint32_t(bands[band].second);
+        for (uint32_t row = rowEnd; row-- > rowBegin;) {
+            for (uint32_t col = numCols_; col-- > 0;) {
+                const NodeId id = pixelNode[--p];
+                if (isSpread[id >> 6] >> (id & 63) & 1) {
+                    const size_t i = size_t(std::lower_bound(spread.ids.begin(), spread.ids.end(), id) - spread.ids.begin());
+                    cnpPixels_[spreadCursor[i * k + band]++] = p;
+                    grow(spreadBox[i * k + band], row, col);
+                } else {
+                    cnpPixels_[cursor[id]++] = p;
+                    grow(boxes_[id], row, col);
+                }
+            }
+        }
+    });
+    for (size_t i = 0; i < numSpread; ++i) {
+        Box& b = boxes_[spread.ids[i]];
+        for (size_t band = 0; band < k; ++band) {
+            const Box& part = spreadBox[i * k + band];
+            if (part.top == kEmpty.top) continue;
+            grow(b, part.top, part.left);
+            grow(b, part.bottom, part.right);
         }
     }
 }

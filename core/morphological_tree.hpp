@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,7 @@ struct JacobianIndexCache {
 };
 
 class Node;
+struct SpreadNodes;
 template <typename Rank>
 struct BasicComponentForest;
 using ComponentForest = BasicComponentForest<uint8_t>;
@@ -111,7 +113,9 @@ public:
 private:
     void build(const ImageView& image, LevelComparator comparator, unsigned bands);
     void assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank, unsigned threads);
-    void fillCompactPixels(const std::vector<uint32_t>& pixelNode);
+    void fillCompactPixels(const std::vector<uint32_t>& pixelNode,
+                           const std::vector<std::pair<uint64_t, uint64_t>>& bands, const SpreadNodes& spread,
+                           unsigned threads, const std::function<void()>& alongside);
     void fillResiduesAndChildren();
 
     uint32_t numRows_ = 0;

@@ -167,6 +167,40 @@ NodeNumbering numberNodes(BasicComponentForest<Rank>& forest, uint64_t numRanks,
     return result;
 }
 
+// Nodes whose compact pixels lie in several bands (those that fused
+// components of several bands), with how many lie in each band.
+struct SpreadNodes {
+    std::vector<uint32_t> ids;     // ascending
+    std::vector<uint32_t> counts;  // ids.size() x bands, row-major
+};
+
+template <typename Rank>
+SpreadNodes spreadNodes(const BasicComponentForest<Rank>& forest, const NodeNumbering& numbering) {
+    const size_t k = forest.bands.size();
+    auto bandOf = [&](uint32_t c) {
+        size_t b = 0;
+        while (b + 1 < k && c >= forest.bands[b + 1].first) ++b;
+        return b;
+    };
+    SpreadNodes spread;
+    std::vector<std::pair<uint32_t, uint32_t>> parts;  // (node id, component)
+    for (uint32_t c : forest.fused) {
+        const uint32_t L = forest.live(c);
+        parts.push_back({numbering.idOf[L], c});
+        parts.push_back({numbering.idOf[L], L});
+    }
+    std::sort(parts.begin(), parts.end());
+    parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
+    for (const auto& [id, c] : parts) {
+        if (spread.ids.empty() || spread.ids.back() != id) {
+            spread.ids.push_back(id);
+            spread.counts.resize(spread.counts.size() + k, 0);
+        }
+        spread.counts[(spread.ids.size() - 1) * k + bandOf(c)] += forest.components[c].size;
+    }
+    return spread;
+}
+
 // For every live component c: visit(c, id, parent id or kNoId), over the
 // bands in parallel.
 template <typename Rank, typename Visit>
