@@ -14,12 +14,17 @@ import _vexa
 from . import ops
 
 
-@dataclass
+@dataclass(frozen=True)
 class TreeArrays:
-    """The flat arrays of a component tree that filters need."""
+    """The flat arrays of a component tree that filters need. The pixel map
+    is checked against the nodes once, here, rather than on every filter."""
     parents: torch.Tensor        # int64 (N), -1 for a node without parent
     levels: torch.Tensor         # floating (N)
     pixel_to_node: torch.Tensor  # int64, the image's shape
+
+    def __post_init__(self):
+        ops._check_parents(self.parents)
+        ops._check_pixel_to_node(self.pixel_to_node, self.parents.shape[0])
 
     @classmethod
     def of(cls, tree, dtype=torch.float32):
@@ -57,7 +62,7 @@ def subtractive(tree, keep, residues=None):
     score = _per_node(arrays, keep, residues.dtype)
     score = torch.where(arrays.parents < 0, torch.ones_like(score), score)
     levels = ops.levels_from_residues(arrays.parents, score * residues)
-    return ops.reconstruct(levels, arrays.pixel_to_node)
+    return ops._reconstruct(levels, arrays.pixel_to_node)
 
 
 def _nearest_kept(parents, kept):
@@ -81,7 +86,7 @@ def direct(tree, keep):
     arrays = TreeArrays.of(tree)
     kept = _hard(arrays, keep)
     levels = arrays.levels.index_select(0, _nearest_kept(arrays.parents, kept))
-    return ops.reconstruct(levels, arrays.pixel_to_node)
+    return ops._reconstruct(levels, arrays.pixel_to_node)
 
 
 def minimum(tree, keep):

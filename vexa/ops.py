@@ -80,11 +80,21 @@ def residues_from_levels(parents, levels):
     return levels - parent_levels * mask
 
 
+def _check_pixel_to_node(pixel_to_node, num_nodes):
+    if not isinstance(pixel_to_node, torch.Tensor) or pixel_to_node.dtype != torch.int64:
+        raise TypeError("pixel_to_node must be a torch.int64 tensor")
+    if pixel_to_node.numel() and (pixel_to_node.min() < 0 or pixel_to_node.max() >= num_nodes):
+        raise IndexError("pixel_to_node holds a node id outside 0..N-1")
+
+
+def _reconstruct(node_values, pixel_to_node):
+    """:func:`reconstruct` for a pixel map already checked against the
+    number of nodes (a tree's arrays are checked once, not per call)."""
+    return _Reconstruct.apply(node_values, pixel_to_node)
+
+
 def reconstruct(node_values, pixel_to_node):
     """Image of per-node values: pixel p gets ``node_values[pixel_to_node[p]]``.
     The gradient sums each pixel's gradient into its node."""
-    if not isinstance(pixel_to_node, torch.Tensor) or pixel_to_node.dtype != torch.int64:
-        raise TypeError("pixel_to_node must be a torch.int64 tensor")
-    if pixel_to_node.numel() and (pixel_to_node.min() < 0 or pixel_to_node.max() >= node_values.shape[0]):
-        raise IndexError("pixel_to_node holds a node id outside 0..N-1")
+    _check_pixel_to_node(pixel_to_node, node_values.shape[0])
     return _Reconstruct.apply(node_values, pixel_to_node)
