@@ -102,6 +102,15 @@ class ComponentTree:
         levels = torch.as_tensor(self._numpy("levels").astype(np.float64)).to(dtype)
         return TreeArrays(parents, levels, torch.as_tensor(self._numpy("pixel_to_node")))
 
+    def node_attributes(self):
+        """float64 tensor (N, 5) of the learnable filter's raw attributes
+        (:data:`vexa.nn.ATTRIBUTE_NAMES`): area, volume, bounding-box height
+        and width (the last two axes), and rectangularity (area over the
+        bounding box's size)."""
+        extent = self.extent.astype(np.float64)
+        columns = [self.area, self.volume, extent[:, -2], extent[:, -1], self.area / extent.prod(axis=1)]
+        return torch.from_numpy(np.stack(columns, axis=1).astype(np.float64))
+
     # Attributes -----------------------------------------------------------
 
     def _cached(self, name, compute):

@@ -227,3 +227,12 @@ def test_fuzzed_inputs_build_or_raise_clearly(shape, dtype, nan, connectivity):
         assert str(e)
     else:
         assert tree.num_nodes == 1 and tree.parents.tolist() == [-1]
+
+
+def test_the_learnable_filter_takes_the_tree():
+    image = np.random.default_rng(4).random((3, 16, 16))
+    module = vexa.nn.ConnectedFilter()
+    out = module(vexa.min_tree(image, 3))
+    assert out.shape == image.shape
+    out.sum().backward()
+    assert module.weight.grad is not None and torch.isfinite(module.weight.grad).all()
