@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/interrupt.hpp"
+
 namespace vexa {
 
 // Key whose unsigned order is the value order; -0.0 and 0.0 share one key.
@@ -47,7 +49,9 @@ DenseRanks denseRanks(const Key* keys, uint64_t n, bool descending) {
     std::vector<uint32_t> order(n), spare(n);
     for (uint64_t p = 0; p < n; ++p) order[p] = uint32_t(p);
     std::vector<Key> sorted(keys, keys + n), spareKeys(n);
+    InterruptPoll poll(uint32_t(1) << 10);
     for (unsigned shift = 0; shift < 8 * sizeof(Key); shift += 8) {
+        poll.step(uint32_t(std::min<uint64_t>(n >> 10, 0xFFFFFFFFu)) + 1);  // a pass per byte
         uint64_t count[257] = {0};
         for (uint64_t i = 0; i < n; ++i) ++count[((sorted[i] >> shift) & 0xFF) + 1];
         bool shared = false;
