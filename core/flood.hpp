@@ -68,6 +68,8 @@ public:
         }
         return p;
     }
+    // The pixel that pop(r) would return next, for prefetching.
+    uint32_t peek(uint64_t r) const { return top_[r] > base_[r] ? slots_[top_[r] - 1] : 0; }
     // Lowest non-empty rank at or above r, or -1.
     int64_t lowestFrom(uint64_t r) const {
         uint64_t index = r;
@@ -205,6 +207,12 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
         const int64_t lowest = queue.lowestFrom(curRank);  // nothing waits below the current rank
         if (lowest < 0) break;
         cur = queue.pop(uint64_t(lowest));
+        // The next pixel of this bucket is likely the next one flooded:
+        // start loading its neighbourhood while this one is explored.
+        const uint64_t ahead = queue.peek(uint64_t(lowest));
+        __builtin_prefetch(&state[ahead]);
+        if (ahead >= width) __builtin_prefetch(&state[ahead - width]);
+        if (ahead + width < n) __builtin_prefetch(&state[ahead + width]);
         if (Rank(lowest) != curRank) {
             closeBelow(Rank(lowest));
             curRank = Rank(lowest);
