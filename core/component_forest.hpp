@@ -44,14 +44,17 @@ struct BasicComponentForest {
     std::unique_ptr<Rank[]> ranks;      // rank of each component's level
     std::vector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
     std::vector<Band> bands;
-    // Components fused into another one of the same rank point to it here
-    // (fully compressed); null when nothing was fused. `fused` lists them.
+    // Components fused into another one of the same rank are marked in
+    // fusedBits and point to it in alias (fully compressed; other entries are
+    // never written); both empty when nothing was fused. `fused` lists them.
     std::unique_ptr<uint32_t[]> alias;
+    std::vector<uint64_t> fusedBits;
     std::vector<uint32_t> fused;
 
+    bool isFused(uint32_t c) const { return !fusedBits.empty() && (fusedBits[c >> 6] >> (c & 63) & 1); }
     // The component that c was fused into (c itself when it was not).
-    uint32_t live(uint32_t c) const { return alias ? alias[c] : c; }
-    bool isLive(uint32_t c) const { return !alias || alias[c] == c; }
+    uint32_t live(uint32_t c) const { return isFused(c) ? alias[c] : c; }
+    bool isLive(uint32_t c) const { return !isFused(c); }
 };
 
 using ComponentForest = BasicComponentForest<uint8_t>;

@@ -240,8 +240,8 @@ void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
     uint32_t* alias = forest.alias.get();
     auto live = [&](uint32_t c) {
         uint32_t root = c;
-        while (alias[root] != root) root = alias[root];
-        while (alias[c] != root) {
+        while (forest.isFused(root)) root = alias[root];
+        while (c != root && alias[c] != root) {
             const uint32_t next = alias[c];
             alias[c] = root;
             c = next;
@@ -259,6 +259,7 @@ void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
         const uint32_t above = parentOf(x);
         if (ranks[x] == ranks[y]) {
             alias[x] = y;  // x's children now reach y; sizes stay per band
+            forest.fusedBits[x >> 6] |= uint64_t(1) << (x & 63);
             forest.fused.push_back(x);
         } else if (above == kNone || ranks[above] > ranks[y]) {
             comps[x].parent = y;  // y fits between x and its old parent
@@ -314,7 +315,10 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
     std::vector<uint32_t> cuts(bands + 1);
     for (unsigned b = 0; b <= bands; ++b) cuts[b] = uint32_t(uint64_t(extent) * b / bands);
     forest.bands.resize(bands);
-    if (bands > 1) forest.alias.reset(new uint32_t[n]);
+    if (bands > 1) {
+        forest.alias.reset(new uint32_t[n]);
+        forest.fusedBits.assign((n + 63) / 64, 0);
+    }
     parallelFor(bands, plan.threads, [&](size_t b) {
         Grid part = grid;
         (grid.isVolume() ? part.depth : part.height) = cuts[b + 1] - cuts[b];
@@ -327,7 +331,6 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
                 : floodBand<Rank, false>(part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
                                          offsets, forest, first, forest.componentOf.data() + firstPixel);
         forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
-        if (forest.alias) std::iota(forest.alias.get() + first, forest.alias.get() + end, first);
     });
     if (bands == 1) return forest;
     for (unsigned b = 1; b < bands; ++b) mergeSeam(forest, grid, offsets, cuts[b]);
@@ -335,10 +338,13 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
     uint32_t* alias = forest.alias.get();
     for (uint32_t c : forest.fused) {
         uint32_t root = alias[c];
-        while (alias[root] != root) root = alias[root];
+        while (forest.isFused(root)) root = alias[root];
         alias[c] = root;
     }
-    if (forest.fused.empty()) forest.alias.reset();
+    if (forest.fused.empty()) {
+        forest.alias.reset();
+        forest.fusedBits.clear();
+    }
     return forest;
 }
 

@@ -127,10 +127,13 @@ void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode
     boxes_.assign(levels_.size(), kEmpty);
     std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
     std::vector<uint64_t> isSpread((levels_.size() + 63) / 64, 0);
+    // Index of each spread node among them; touched only at their ids.
+    std::unique_ptr<uint32_t[]> spreadIndex(numSpread ? new uint32_t[levels_.size()] : nullptr);
     std::vector<uint32_t> spreadCursor(numSpread * k);
     std::vector<Box> spreadBox(numSpread * k, kEmpty);
     for (size_t i = 0; i < numSpread; ++i) {
         isSpread[spread.ids[i] >> 6] |= uint64_t(1) << (spread.ids[i] & 63);
+        spreadIndex[spread.ids[i]] = uint32_t(i);
         uint32_t at = cnpOffsets_[spread.ids[i]];
         for (size_t b = k; b-- > 0;) {
             spreadCursor[i * k + b] = at;
@@ -152,7 +155,7 @@ void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode
             for (uint32_t col = numCols_; col-- > 0;) {
                 const NodeId id = pixelNode[--p];
                 if (isSpread[id >> 6] >> (id & 63) & 1) {
-                    const size_t i = size_t(std::lower_bound(spread.ids.begin(), spread.ids.end(), id) - spread.ids.begin());
+                    const size_t i = spreadIndex[id];
                     cnpPixels_[spreadCursor[i * k + band]++] = p;
                     grow(spreadBox[i * k + band], row, col);
                 } else {

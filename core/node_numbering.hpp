@@ -69,14 +69,16 @@ NodeNumbering numberNodes(BasicComponentForest<Rank>& forest, uint64_t numRanks,
         }
         farHome.swap(last);
     }
-    // A bit per component number marks those with a far home, so that the
-    // search runs only for them.
+    // A bit per component number marks those with a far home, which a
+    // table (touched only at those numbers) gives.
     std::vector<uint64_t> hasFarHome(k > 1 ? (uint64_t(endComp) + 63) / 64 : 0, 0);
-    for (const auto& e : farHome) hasFarHome[e.first >> 6] |= uint64_t(1) << (e.first & 63);
+    std::unique_ptr<uint16_t[]> farHomeTable(k > 1 && !farHome.empty() ? new uint16_t[endComp] : nullptr);
+    for (const auto& e : farHome) {
+        hasFarHome[e.first >> 6] |= uint64_t(1) << (e.first & 63);
+        farHomeTable[e.first] = uint16_t(e.second);
+    }
     auto farHomeOf = [&](uint32_t L) -> int64_t {
-        if (!(hasFarHome[L >> 6] >> (L & 63) & 1)) return -1;
-        auto it = std::lower_bound(farHome.begin(), farHome.end(), std::make_pair(L, 0u));
-        return it != farHome.end() && it->first == L ? int64_t(it->second) : -1;
+        return hasFarHome[L >> 6] >> (L & 63) & 1 ? int64_t(farHomeTable[L]) : -1;
     };
 
     // Live components per (band of the scan, rank).
