@@ -75,7 +75,7 @@ ComponentTreeArrays buildRanked(const Grid& grid, uint64_t numRanks, RankOf rank
 
 template <typename T>
 ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffset>& offsets, bool maxTree,
-                               const BuildPlan& plan) {
+                               BuildPlan plan) {
     const T* values = pixelsAs<T>(image);
     const uint64_t n = image.grid.numPixels();
     using Key = decltype(levelKey(T()));
@@ -94,8 +94,11 @@ ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffs
         const DenseRanks dense = denseRanks(keys.data(), n, maxTree);
         std::vector<Key>().swap(keys);
         const uint32_t* ranks = dense.rank.data();
+        // One band: merging bands along a seam walks both ancestor chains,
+        // whose depth only the number of levels bounds, and distinct values
+        // make it unbounded (the merge would grow with pixels x depth).
         return buildRanked<uint32_t>(
-            image.grid, dense.pixelOfRank.size(), [&](uint64_t p) { return ranks[p]; }, offsets, plan);
+            image.grid, dense.pixelOfRank.size(), [&](uint64_t p) { return ranks[p]; }, offsets, BuildPlan{});
     }
 }
 

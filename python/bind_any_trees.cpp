@@ -101,7 +101,7 @@ void bindAnyTrees(py::module_& m) {
           py::arg("bands") = 0,
           "(parents, pixel_to_node, level_pixel) of the component tree of a C-contiguous 2-D or 3-D array, "
           "as int64 arrays; bands = 0 plans the bands from the thread budget.");
-    m.def("_subtree_max", &subtreeMax, py::arg("parents"), py::arg("values"),
+    m.def("_subtree_max", &subtreeMax, py::arg("parents"), py::arg("values").noconvert(),
           "In place: each node's row of values (float64, (N, C)) becomes the maximum over its subtree.");
     m.def("_subtree_boxes", &boxes, py::arg("pixel_to_node"), py::arg("parents"),
           "(N, ndim, 2) lowest and highest coordinate of each node's component along every axis.");
