@@ -75,7 +75,7 @@ ComponentTreeArrays buildRanked(const Grid& grid, uint64_t numRanks, RankOf rank
 
 template <typename T>
 ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffset>& offsets, bool maxTree,
-                               BuildPlan plan) {
+                               const BuildPlan& plan) {
     const T* values = pixelsAs<T>(image);
     const uint64_t n = image.grid.numPixels();
     using Key = decltype(levelKey(T()));
@@ -94,11 +94,24 @@ ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffs
         const DenseRanks dense = denseRanks(keys.data(), n, maxTree);
         std::vector<Key>().swap(keys);
         const uint32_t* ranks = dense.rank.data();
-        // One band: merging bands along a seam walks both ancestor chains,
-        // whose depth only the number of levels bounds, and distinct values
-        // make it unbounded (the merge would grow with pixels x depth).
         return buildRanked<uint32_t>(
-            image.grid, dense.pixelOfRank.size(), [&](uint64_t p) { return ranks[p]; }, offsets, BuildPlan{});
+            image.grid, dense.pixelOfRank.size(), [&](uint64_t p) { return ranks[p]; }, offsets, plan);
+    }
+}
+
+// Whether splitting into bands pays. Merging two bands walks, for every
+// adjacent pair across the seam, both ancestor chains, whose depth only the
+// number of levels bounds: 256 levels keep it small; 65,536 do on 2-D seams
+// (a row) but not on 3-D ones (a plane); distinct wide values leave it
+// unbounded, the merge growing like pixels x depth.
+bool seamsStayCheap(PixelType type, const Grid& grid) {
+    switch (type) {
+        case PixelType::Bool:
+        case PixelType::UInt8:
+        case PixelType::Int8: return true;
+        case PixelType::UInt16:
+        case PixelType::Int16: return !grid.isVolume();
+        default: return false;
     }
 }
 
@@ -112,7 +125,8 @@ ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int conn
         throw std::invalid_argument("image is too large: at most 4294967295 pixels are supported");
     const std::vector<GridOffset> offsets = connectivityOffsets(grid, ndim, connectivity);
     const uint32_t reach = reachOf(grid, offsets);
-    const BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
+    BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
+    if (bands == 0 && !seamsStayCheap(image.type, grid)) plan = BuildPlan{};
     switch (image.type) {
         case PixelType::Bool: return buildTyped<bool>(image, offsets, maxTree, plan);
         case PixelType::UInt8: return buildTyped<uint8_t>(image, offsets, maxTree, plan);
