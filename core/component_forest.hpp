@@ -1,11 +1,8 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
-
-#include "core/adjacency.hpp"
-#include "core/image_view.hpp"
-#include "core/morphological_tree.hpp"
 
 namespace vexa {
 
@@ -13,41 +10,83 @@ namespace vexa {
 // of lower rank are processed first and lie deeper in the tree.
 using LevelRanks = std::array<uint8_t, 256>;
 
+// A box of pixels with up to three axes, slowest first; a 2-D image has
+// depth 1. Pixel (z, y, x) has the linear index (z * height + y) * width + x.
+struct Grid {
+    uint32_t depth = 1, height = 0, width = 0;
+    uint64_t numPixels() const { return uint64_t(depth) * height * width; }
+    bool isVolume() const { return depth > 1; }
+};
+
+// One neighbour step along each axis.
+struct GridOffset {
+    int32_t dz, dy, dx;
+};
+
 // The components of a component tree before they get their final ids,
-// indexed by a provisional component number. Kept small on purpose: a noise
-// image has about one component for every two pixels.
-struct ComponentForest {
+// numbered provisionally. Each band of the image numbers its components from
+// the linear index of its first pixel: a component always owns at least one
+// compact pixel, so the ranges never overlap, and the gaps between them are
+// never touched (so never made resident).
+template <typename Rank>
+struct BasicComponentForest {
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
     struct Component {
         uint32_t parent;  // provisional number of the parent, kNone for a root
         uint32_t size;    // compact pixels
     };
-    std::vector<Component> components;
-    std::vector<uint8_t> ranks;         // rank of each component's level
+    // Components numbered [first, end) and pixels [firstPixel, endPixel).
+    struct Band {
+        uint32_t first, end;
+        uint64_t firstPixel, endPixel;
+    };
+    std::unique_ptr<Component[]> components;
+    std::unique_ptr<Rank[]> ranks;      // rank of each component's level
     std::vector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
-    // Components fused into another one of the same rank point to it here;
-    // empty when nothing was fused.
-    std::vector<uint32_t> alias;
+    std::vector<Band> bands;
+    // Components fused into another one of the same rank are marked in
+    // fusedBits and point to it in alias (fully compressed; other entries are
+    // never written); both empty when nothing was fused. `fused` lists them.
+    std::unique_ptr<uint32_t[]> alias;
+    std::vector<uint64_t> fusedBits;
+    std::vector<uint32_t> fused;
 
+    bool isFused(uint32_t c) const { return !fusedBits.empty() && (fusedBits[c >> 6] >> (c & 63) & 1); }
     // The component that c was fused into (c itself when it was not).
-    uint32_t live(uint32_t c) const { return alias.empty() ? c : alias[c]; }
-    bool isLive(uint32_t c) const { return alias.empty() || alias[c] == c; }
+    uint32_t live(uint32_t c) const { return isFused(c) ? alias[c] : c; }
+    bool isLive(uint32_t c) const { return !isFused(c); }
 };
 
-// Components of a connected adjacency, by flooding with a hierarchical queue
-// of 256 buckets: linear in pixels times offsets, and each step touches
-// pixels near the previous one. Large images are flooded as two bands on two
-// threads, whose trees are then merged along the seam.
-ComponentForest floodComponents(const ImageView& image, const LevelRanks& rank,
-                                const std::vector<Offset>& offsets);
-// Images of at least this many pixels are built on two threads: flooded as
-// two bands, ids assigned in two halves (tests lower it).
-extern uint64_t parallelThreshold;
+using ComponentForest = BasicComponentForest<uint8_t>;
+
+// How a build splits its work: `bands` slabs along the slowest axis, flooded
+// on up to `threads` threads. Bands never change the tree, only the work.
+struct BuildPlan {
+    unsigned bands = 1;
+    unsigned threads = 1;
+};
+
+// Images below this many pixels are built on one thread: starting threads
+// would cost more than it saves.
+constexpr uint64_t kParallelPixels = uint64_t(1) << 18;
+
+// The plan of the current thread budget for a grid whose neighbours reach
+// `reach` slabs along the band axis: one band per thread for large images,
+// each at least a few neighbour reaches thick.
+BuildPlan automaticPlan(const Grid& grid, uint32_t reach);
+// The same with a given band count (more bands than threads is allowed).
+BuildPlan plannedBands(const Grid& grid, uint32_t reach, unsigned bands);
+
+// Components of a connected adjacency of an 8-bit image, by flooding with a
+// hierarchical queue; the bands are flooded in parallel and merged along
+// their seams.
+ComponentForest floodComponents(const uint8_t* levels, const Grid& grid, const LevelRanks& rank,
+                                const std::vector<GridOffset>& offsets, const BuildPlan& plan);
 
 // Every pixel adjacent to every other: one component per level present.
-ComponentForest levelComponents(const ImageView& image, const LevelRanks& rank);
+ComponentForest levelComponents(const uint8_t* levels, uint64_t numPixels, const LevelRanks& rank);
 
 // No adjacency: every pixel is a parentless component of its own.
-ComponentForest isolatedComponents(const ImageView& image, const LevelRanks& rank);
+ComponentForest isolatedComponents(const uint8_t* levels, uint64_t numPixels, const LevelRanks& rank);
 
 }  // namespace vexa

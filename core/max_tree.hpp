@@ -7,8 +7,8 @@ namespace vexa {
 class MaxTree : public MorphologicalTree {
 public:
     static bool brighterFirst(uint32_t a, uint32_t b) { return uint8_t(a) > uint8_t(b); }
-    MaxTree(const ImageView& image, float radius)
-        : MorphologicalTree(image, radius, LevelComparator{&brighterFirst}) {}
+    MaxTree(const ImageView& image, float radius, unsigned bands = 0)
+        : MorphologicalTree(image, radius, LevelComparator{&brighterFirst}, bands) {}
 };
 
 }  // namespace vexa

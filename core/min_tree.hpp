@@ -7,8 +7,8 @@ namespace vexa {
 class MinTree : public MorphologicalTree {
 public:
     static bool darkerFirst(uint32_t a, uint32_t b) { return uint8_t(a) < uint8_t(b); }
-    MinTree(const ImageView& image, float radius)
-        : MorphologicalTree(image, radius, LevelComparator{&darkerFirst}) {}
+    MinTree(const ImageView& image, float radius, unsigned bands = 0)
+        : MorphologicalTree(image, radius, LevelComparator{&darkerFirst}, bands) {}
 };
 
 }  // namespace vexa

@@ -8,16 +8,18 @@
 #include "core/adjacency.hpp"
 #include "core/component_forest.hpp"
 #include "core/interrupt.hpp"
+#include "core/node_numbering.hpp"
 #include "core/parallel.hpp"
 #include "core/node.hpp"
 #include "core/parent_array.hpp"
 
 namespace vexa {
 
-MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator)
+MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator,
+                                     unsigned bands)
     : numRows_(image.numRows), numCols_(image.numCols), adjacencyRadius_(radius) {
     checkImageSize(image.numRows, image.numCols);
-    build(image, comparator);
+    build(image, comparator, bands);
 }
 
 MorphologicalTree::~MorphologicalTree() {
@@ -36,7 +38,7 @@ MorphologicalTree::~MorphologicalTree() {
     malloc_trim(0);
 }
 
-void MorphologicalTree::build(const ImageView& image, LevelComparator comparator) {
+void MorphologicalTree::build(const ImageView& image, LevelComparator comparator, unsigned bands) {
     const uint32_t width = numCols_, height = numRows_;
     const uint32_t n = uint32_t(image.numPixels());
 
@@ -53,92 +55,114 @@ void MorphologicalTree::build(const ImageView& image, LevelComparator comparator
 
     const std::vector<Offset> offsets = adjacencyOffsets(adjacencyRadius_, width - 1, height - 1);
     const uint64_t fullSquare = (2 * uint64_t(width) - 1) * (2 * uint64_t(height) - 1) - 1;
-    ComponentForest forest = offsets.empty()                  ? isolatedComponents(image, levelRank_)
-                             : offsets.size() == fullSquare   ? levelComponents(image, levelRank_)
-                                                              : floodComponents(image, levelRank_, offsets);
-    assignIds(image, forest);
+    std::vector<GridOffset> gridOffsets;
+    int32_t reach = 0;
+    for (const Offset& o : offsets) {
+        gridOffsets.push_back({0, o.dy, o.dx});
+        reach = std::max(reach, std::abs(o.dy));
+    }
+    const Grid grid{1, height, width};
+    const BuildPlan plan = bands == 0 ? automaticPlan(grid, uint32_t(reach)) : plannedBands(grid, uint32_t(reach), bands);
+    ComponentForest forest = offsets.empty()                ? isolatedComponents(image.data, n, levelRank_)
+                             : offsets.size() == fullSquare ? levelComponents(image.data, n, levelRank_)
+                                                            : floodComponents(image.data, grid, levelRank_, gridOffsets, plan);
+    assignIds(forest, levelAtRank, plan.threads);
 }
 
-void MorphologicalTree::assignIds(const ImageView& image, ComponentForest& forest) {
-    const uint8_t* level = image.data;
-    std::vector<uint32_t>& pixelNode = forest.componentOf;
-    const uint32_t n = uint32_t(pixelNode.size());
-    const size_t numComponents = forest.components.size();
-
-    // Ids follow the reverse processing order of each node's last processed
-    // pixel: ranks from the last processed down, within a rank by descending
-    // largest pixel index. A backward pixel scan meets the nodes of each rank
-    // in exactly that order; the same scan turns each pixel's component into
-    // its node id.
-    std::array<uint32_t, 256> nextIdOfRank{};
-    std::array<uint32_t, 256> liveOfRank{};
-    size_t numNodes = 0;
-    for (size_t c = 0; c < forest.components.size(); ++c) {
-        if (!forest.isLive(uint32_t(c))) continue;
-        ++liveOfRank[forest.ranks[c]];
-        ++numNodes;
-    }
-    for (uint32_t r = 256, start = 0; r-- > 0;) {
-        nextIdOfRank[r] = start;
-        start += liveOfRank[r];
-    }
+void MorphologicalTree::assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank,
+                                  unsigned threads) {
+    const NodeNumbering numbering = numberNodes(forest, 256, threads);
+    const NodeId numNodes = numbering.numNodes;
     levels_.resize(numNodes);
-    std::vector<NodeId> idOf(numComponents, kNoNode);
-    InterruptPoll poll;
-    for (uint32_t p = n; p-- > 0;) {
-        poll.step();
-        NodeId& id = idOf[pixelNode[p]];
-        if (id == kNoNode) {
-            // A fused component takes the id of the one it was fused into.
-            NodeId& liveId = idOf[forest.live(pixelNode[p])];
-            if (liveId == kNoNode) {
-                liveId = nextIdOfRank[levelRank_[level[p]]]++;
-                levels_[liveId] = level[p];
-            }
-            id = liveId;
-        }
-        pixelNode[p] = id;
-    }
+    for (int r = 0; r < 256; ++r)
+        std::fill(levels_.begin() + numbering.firstId[r], levels_.begin() + numbering.endOfRank(r), levelAtRank[r]);
 
-    // The remaining passes split over two threads on large trees: each
-    // writes arrays the other does not touch.
-    const bool parallel = n >= parallelThreshold;
     parents_.resize(numNodes);
     cnpOffsets_.assign(numNodes + 1, 0);
-    auto scatter = [&](size_t begin, size_t end) {
-        for (size_t c = begin; c < end; ++c) {
-            if (!forest.isLive(uint32_t(c))) continue;
-            const ComponentForest::Component& comp = forest.components[c];
-            parents_[idOf[c]] = comp.parent == ComponentForest::kNone ? kNoNode : idOf[forest.live(comp.parent)];
-            cnpOffsets_[idOf[c] + 1] = comp.size;
-        }
-    };
-    runBoth(parallel, [&] { scatter(0, numComponents / 2); }, [&] { scatter(numComponents / 2, numComponents); });
-    std::vector<ComponentForest::Component>().swap(forest.components);
-    std::vector<NodeId>().swap(idOf);
+    forEachNode(forest, numbering, threads, [&](uint32_t c, NodeId id, NodeId parent) {
+        parents_[id] = parent;
+        cnpOffsets_[id + 1] = forest.components[c].size;
+    });
+    // Nodes spread over several bands: their other bands' compact pixels.
+    const SpreadNodes spread = spreadNodes(forest, numbering);
+    for (size_t i = 0; i < spread.ids.size(); ++i) {
+        uint32_t total = 0;
+        for (size_t b = 0; b < forest.bands.size(); ++b) total += spread.counts[i * forest.bands.size() + b];
+        cnpOffsets_[spread.ids[i] + 1] = total;
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> pixelBands;
+    for (const auto& band : forest.bands) pixelBands.push_back({band.firstPixel, band.endPixel});
+    forest.components.reset();
+    forest.ranks.reset();
+    forest.alias.reset();
     countsToOffsets(cnpOffsets_);
 
-    runBoth(parallel, [&] { fillCompactPixels(pixelNode); }, [&] { fillResiduesAndChildren(); });
-    pixelToNodeId_ = std::move(pixelNode);
+    // Each writes arrays the other does not touch.
+    // The pixel pass runs per band, the node pass as one more task beside them.
+    fillCompactPixels(forest.componentOf, pixelBands, spread, threads, [&] { fillResiduesAndChildren(); });
+    pixelToNodeId_ = std::move(forest.componentOf);
 }
 
-void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode) {
+void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode,
+                                          const std::vector<std::pair<uint64_t, uint64_t>>& bands,
+                                          const SpreadNodes& spread, unsigned threads,
+                                          const std::function<void()>& alongside) {
     // Compact pixels grouped by node, each group by descending index, and
-    // the box of each node's compact pixels.
+    // the box of each node's compact pixels. Bands of whole rows fill their
+    // own nodes' groups in parallel; a node spread over several bands gets
+    // a cursor and a box per band, its later bands' pixels first.
     const uint32_t n = uint32_t(pixelNode.size());
+    const size_t k = bands.size(), numSpread = spread.ids.size();
     cnpPixels_.resize(n);
-    boxes_.assign(levels_.size(), Box{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0});
+    constexpr Box kEmpty{0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0};
+    boxes_.assign(levels_.size(), kEmpty);
     std::vector<uint32_t> cursor(cnpOffsets_.begin(), cnpOffsets_.end() - 1);
-    uint32_t p = n;
-    for (uint32_t row = numRows_; row-- > 0;) {
-        for (uint32_t col = numCols_; col-- > 0;) {
-            const NodeId id = pixelNode[--p];
-            cnpPixels_[cursor[id]++] = p;
-            Box& b = boxes_[id];
-            b.top = std::min(b.top, row);
-            b.left = std::min(b.left, col);
-            b.bottom = std::max(b.bottom, row);
-            b.right = std::max(b.right, col);
+    std::vector<uint64_t> isSpread((levels_.size() + 63) / 64, 0);
+    // Index of each spread node among them; touched only at their ids.
+    std::unique_ptr<uint32_t[]> spreadIndex(numSpread ? new uint32_t[levels_.size()] : nullptr);
+    std::vector<uint32_t> spreadCursor(numSpread * k);
+    std::vector<Box> spreadBox(numSpread * k, kEmpty);
+    for (size_t i = 0; i < numSpread; ++i) {
+        isSpread[spread.ids[i] >> 6] |= uint64_t(1) << (spread.ids[i] & 63);
+        spreadIndex[spread.ids[i]] = uint32_t(i);
+        uint32_t at = cnpOffsets_[spread.ids[i]];
+        for (size_t b = k; b-- > 0;) {
+            spreadCursor[i * k + b] = at;
+            at += spread.counts[i * k + b];
+        }
+    }
+    auto grow = [](Box& b, uint32_t row, uint32_t col) {
+        b.top = std::min(b.top, row);
+        b.left = std::min(b.left, col);
+        b.bottom = std::max(b.bottom, row);
+        b.right = std::max(b.right, col);
+    };
+    parallelFor(k + 1, threads, [&](size_t task) {
+        if (task == 0) return alongside();
+        const size_t band = task - 1;
+        const uint32_t rowBegin = uint32_t(bands[band].first / numCols_), rowEnd = uint32_t(bands[band].second / numCols_);
+        uint32_t p = uint32_t(bands[band].second);
+        for (uint32_t row = rowEnd; row-- > rowBegin;) {
+            for (uint32_t col = numCols_; col-- > 0;) {
+                const NodeId id = pixelNode[--p];
+                if (isSpread[id >> 6] >> (id & 63) & 1) {
+                    const size_t i = spreadIndex[id];
+                    cnpPixels_[spreadCursor[i * k + band]++] = p;
+                    grow(spreadBox[i * k + band], row, col);
+                } else {
+                    cnpPixels_[cursor[id]++] = p;
+                    grow(boxes_[id], row, col);
+                }
+            }
+        }
+    });
+    for (size_t i = 0; i < numSpread; ++i) {
+        Box& b = boxes_[spread.ids[i]];
+        for (size_t band = 0; band < k; ++band) {
+            const Box& part = spreadBox[i * k + band];
+            if (part.top == kEmpty.top) continue;
+            grow(b, part.top, part.left);
+            grow(b, part.bottom, part.right);
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,7 +33,10 @@ struct JacobianIndexCache {
 };
 
 class Node;
-struct ComponentForest;
+struct SpreadNodes;
+template <typename Rank>
+struct BasicComponentForest;
+using ComponentForest = BasicComponentForest<uint8_t>;
 
 // Component tree of an 8-bit image, stored as flat arrays indexed by node id.
 //
@@ -42,7 +46,9 @@ struct ComponentForest;
 // linear index.
 class MorphologicalTree {
 public:
-    MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator);
+    // bands: how many slabs of rows the flood is split into (0: one per
+    // thread the budget allows, on large images). The tree never depends on it.
+    MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator, unsigned bands = 0);
     ~MorphologicalTree();
     MorphologicalTree(const MorphologicalTree&) = delete;
     MorphologicalTree& operator=(const MorphologicalTree&) = delete;
@@ -103,9 +109,11 @@ public:
     JacobianIndexCache jacobianCache;
 
 private:
-    void build(const ImageView& image, LevelComparator comparator);
-    void assignIds(const ImageView& image, ComponentForest& forest);
-    void fillCompactPixels(const std::vector<uint32_t>& pixelNode);
+    void build(const ImageView& image, LevelComparator comparator, unsigned bands);
+    void assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank, unsigned threads);
+    void fillCompactPixels(const std::vector<uint32_t>& pixelNode,
+                           const std::vector<std::pair<uint64_t, uint64_t>>& bands, const SpreadNodes& spread,
+                           unsigned threads, const std::function<void()>& alongside);
     void fillResiduesAndChildren();
 
     uint32_t numRows_ = 0;

@@ -20,6 +20,8 @@ void bindPartitionTree(pybind11::module_& m);  // DissimilarityType, then BPT
 void bindNodeBpt(pybind11::module_& m);
 void bindTreeOps(pybind11::module_& m);  // tree sums over parent arrays
 void bindFastPartitionTree(pybind11::module_& m);  // private: region merging and cuts
+void bindThreads(pybind11::module_& m);  // the thread setting
+void bindAnyTrees(pybind11::module_& m);  // component trees of any image
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

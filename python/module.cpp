@@ -20,4 +20,6 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindNodeBpt(m);
     vexa::python::bindTreeOps(m);
     vexa::python::bindFastPartitionTree(m);
+    vexa::python::bindThreads(m);
+    vexa::python::bindAnyTrees(m);
 }

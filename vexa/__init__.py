@@ -10,7 +10,7 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import filters, images, morphology, nn, ops, partition
+from . import filters, images, morphology, nn, ops, partition, threads, trees
 from ._version import __version__
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
 from .images import default_image, read_image, read_pgm, write_image, write_pgm, write_png
@@ -20,11 +20,15 @@ from .morphology import (area_closing, area_opening, attribute_filter, contrast_
 from .nn import ConnectedFilter, PreparedImage
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
 from .partition import PartitionTree, binary_partition_tree
+from .threads import get_num_threads, set_num_threads
+from .trees import ComponentTree, max_tree, min_tree
 
 __all__ = [
     # native classes and functions
     "Attributes", "AttributesPack", "BPT", "DissimilarityType", "MaxTree", "Mean", "MinTree",
     "MorphologicalTree", "Node", "NodeBPT",
+    # component trees of any image, and the thread setting
+    "max_tree", "min_tree", "ComponentTree", "get_num_threads", "set_num_threads",
     # differentiable operators
     "levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct",
     # connected filters and learning them
@@ -38,6 +42,6 @@ __all__ = [
     # images
     "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "filters", "images", "morphology", "nn", "ops", "partition",
+    "filters", "images", "morphology", "nn", "ops", "partition", "threads", "trees",
     "__version__",
 ]

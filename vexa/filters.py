@@ -20,17 +20,24 @@ from . import ops
 __all__ = ["TreeArrays", "subtractive", "direct", "minimum", "maximum"]
 
 
-@dataclass
+@dataclass(frozen=True)
 class TreeArrays:
-    """The flat arrays of a component tree that filters need."""
+    """The flat arrays of a component tree that filters need. The pixel map
+    is checked against the nodes once, here, rather than on every filter."""
     parents: torch.Tensor        # int64 (N), -1 for a node without parent
     levels: torch.Tensor         # floating (N)
     pixel_to_node: torch.Tensor  # int64, the image's shape
+
+    def __post_init__(self):
+        ops.check_parents(self.parents)
+        ops._check_pixel_to_node(self.pixel_to_node, self.parents.shape[0])
 
     @classmethod
     def of(cls, tree, dtype=torch.float32):
         if isinstance(tree, cls):
             return tree
+        if hasattr(tree, "tree_arrays"):  # vexa.max_tree / min_tree of any image
+            return tree.tree_arrays(dtype)
         if not isinstance(tree, (_vexa.MaxTree, _vexa.MinTree)):
             raise TypeError(f"expected a MaxTree, a MinTree or TreeArrays, got {type(tree).__name__}")
         return cls(tree.parents, tree.levels.to(dtype), tree.pixel_to_node)
@@ -102,13 +109,13 @@ def subtractive(tree: Tree, keep, residues: Optional[torch.Tensor] = None) -> to
         raise ValueError(f"keep holds NaN at node {int(torch.isnan(score).nonzero()[0, 0])}")
     score = torch.where(arrays.parents < 0, torch.ones_like(score), score)
     levels = ops.levels_from_residues(arrays.parents, score * residues)
-    return ops.reconstruct(levels, arrays.pixel_to_node)
+    return ops._reconstruct(levels, arrays.pixel_to_node)
 
 
 def _direct_from_mask(arrays, kept):
     """Direct rule on a hard mask whose roots are kept: one pass, parents first."""
     target = _vexa._nearest_kept(arrays.parents, kept)
-    return ops.reconstruct(arrays.levels.index_select(0, target), arrays.pixel_to_node)
+    return ops._reconstruct(arrays.levels.index_select(0, target), arrays.pixel_to_node)
 
 
 def direct(tree: Tree, keep) -> torch.Tensor:

@@ -12,7 +12,12 @@ def node_features(tree):
     """Per-node features from the tree's attributes, comparable across
     images: log sizes and rectangularity, standardised over the tree's nodes.
     Returns a float32 tensor (N, 5)."""
-    data = _vexa.Attributes(tree).data.clone()
+    return standardised_features(_vexa.Attributes(tree).data.clone())
+
+
+def standardised_features(data):
+    """Features (N, 5) from raw attribute columns in the order of
+    ATTRIBUTE_NAMES: log sizes, standardised over the nodes. Changes data."""
     data[:, :4] = torch.log1p(data[:, :4].abs())
     mean, std = data.mean(dim=0), data.std(dim=0, unbiased=False)
     return ((data - mean) / torch.where(std > 0, std, torch.ones_like(std))).float()
@@ -23,6 +28,11 @@ class PreparedImage:
     and its node features. Trees are not differentiable in the image."""
 
     def __init__(self, image, tree_type="max", adjacency_radius=1.5):
+        if hasattr(image, "node_attributes"):  # a tree of vexa.max_tree / min_tree
+            self.arrays = filters.TreeArrays.of(image)
+            self.features = standardised_features(image.node_attributes())
+            self.shape = tuple(image.pixel_to_node.shape)
+            return
         if torch.is_tensor(image):
             image = image.detach().cpu().numpy()
         image = np.asarray(image)
@@ -42,7 +52,8 @@ class ConnectedFilter(torch.nn.Module):
     ``score = sigmoid(features @ weight + bias)`` per node, features from
     :func:`node_features`. Gradients reach ``weight`` and ``bias``.
 
-    Call it on a uint8 image (2-D numpy array or tensor), or on a
+    Call it on a uint8 image (2-D numpy array or tensor), on a tree of
+    :func:`vexa.max_tree` / :func:`vexa.min_tree` (any image), or on a
     :class:`PreparedImage` to reuse the tree across training steps.
     """
 

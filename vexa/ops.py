@@ -107,17 +107,31 @@ def residues_from_levels(parents: torch.Tensor, levels: torch.Tensor) -> torch.T
     return levels - parent_levels * mask
 
 
+def _describe(x) -> str:
+    return f"{x.dtype} of shape {tuple(x.shape)}" if isinstance(x, torch.Tensor) else type(x).__name__
+
+
+def _check_pixel_to_node(pixel_to_node, num_nodes: int) -> None:
+    if not isinstance(pixel_to_node, torch.Tensor) or pixel_to_node.dtype != torch.int64:
+        raise TypeError(f"pixel_to_node must be a torch.int64 tensor, got {_describe(pixel_to_node)}")
+    if pixel_to_node.numel() and (pixel_to_node.min() < 0 or pixel_to_node.max() >= num_nodes):
+        raise IndexError(f"pixel_to_node holds a node id outside 0..{num_nodes - 1}")
+
+
+def _reconstruct(node_values: torch.Tensor, pixel_to_node: torch.Tensor) -> torch.Tensor:
+    """:func:`reconstruct` for a pixel map already checked against the
+    number of nodes (a tree's arrays are checked once, not per call)."""
+    picked = node_values.index_select(0, pixel_to_node.reshape(-1))
+    return picked.reshape(tuple(pixel_to_node.shape) + tuple(node_values.shape[1:]))
+
+
 def reconstruct(node_values: torch.Tensor, pixel_to_node: torch.Tensor) -> torch.Tensor:
     """Image of per-node values: pixel p gets ``node_values[pixel_to_node[p]]``.
 
     The result has the shape of ``pixel_to_node`` followed by the trailing
     dimensions of ``node_values``. The gradient sums each pixel's gradient
     into its node (plain indexing, so differentiable to any order)."""
-    if not isinstance(pixel_to_node, torch.Tensor) or pixel_to_node.dtype != torch.int64:
-        raise TypeError("pixel_to_node must be a torch.int64 tensor")
     if not isinstance(node_values, torch.Tensor) or node_values.dim() == 0:
-        raise TypeError("node_values must be a tensor with one row per node")
-    if pixel_to_node.numel() and (pixel_to_node.min() < 0 or pixel_to_node.max() >= node_values.shape[0]):
-        raise IndexError(f"pixel_to_node holds a node id outside 0..{node_values.shape[0] - 1}")
-    picked = node_values.index_select(0, pixel_to_node.reshape(-1))
-    return picked.reshape(tuple(pixel_to_node.shape) + tuple(node_values.shape[1:]))
+        raise TypeError(f"node_values must be a tensor with one row per node, got {_describe(node_values)}")
+    _check_pixel_to_node(pixel_to_node, node_values.shape[0])
+    return _reconstruct(node_values, pixel_to_node)

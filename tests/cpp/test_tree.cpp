@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <set>
 
@@ -217,36 +218,61 @@ TEST(MaxTree, ParentlessAtConstructionSurvivesParentWrites) {
     EXPECT_EQ(tree.parentlessAtConstruction(), (std::vector<NodeId>{0}));
 }
 
-// Large images are built on two threads (two bands merged along a seam, ids
-// assigned in halves); the tree must be exactly the one of a single thread.
-TEST(MaxTree, TwoThreadBuildEqualsSingleThreadBuild) {
+// Large images are flooded as k bands merged along k - 1 seams, with ids
+// assigned per band; the tree must be exactly the one of a single band.
+TEST(MaxTree, BandedBuildEqualsSingleBandBuild) {
     std::mt19937 rng(11);
-    const uint64_t saved = parallelThreshold;
-    for (int round = 0; round < 60; ++round) {
-        const uint32_t rows = 8 + rng() % 20, cols = 1 + rng() % 20;
+    for (int round = 0; round < 90; ++round) {
+        const uint32_t rows = 1 + rng() % 40, cols = 1 + rng() % 20;
         std::vector<uint8_t> img(rows * cols);
         const int levels = 2 + rng() % 8;
         for (auto& v : img) v = uint8_t(rng() % levels * 30);
         const float radius = std::vector<float>{1.0f, 1.5f, 2.0f}[round % 3];
-        parallelThreshold = uint64_t(1) << 40;
-        MaxTree single(view(img, rows, cols), radius);
-        MinTree singleMin(view(img, rows, cols), radius);
-        parallelThreshold = 1;
-        MaxTree banded(view(img, rows, cols), radius);
-        MinTree bandedMin(view(img, rows, cols), radius);
-        parallelThreshold = saved;
-        for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
-                            {&singleMin, &bandedMin}}) {
-            ASSERT_EQ(a->parents(), b->parents()) << round;
-            ASSERT_EQ(a->levels(), b->levels());
-            ASSERT_EQ(a->pixelToNodeId(), b->pixelToNodeId());
-            ASSERT_EQ(a->nodeResidues(), b->nodeResidues());
-            for (NodeId id = 0; id < a->numNodes(); ++id) {
-                ASSERT_EQ(toVector(a->cnps(id)), toVector(b->cnps(id)));
-                const Box &x = a->box(id), &y = b->box(id);
-                ASSERT_EQ(std::vector<uint32_t>({x.top, x.left, x.bottom, x.right}),
-                          std::vector<uint32_t>({y.top, y.left, y.bottom, y.right}));
+        MaxTree single(view(img, rows, cols), radius, 1);
+        MinTree singleMin(view(img, rows, cols), radius, 1);
+        for (unsigned bands = 2; bands <= 16; ++bands) {
+            MaxTree banded(view(img, rows, cols), radius, bands);
+            MinTree bandedMin(view(img, rows, cols), radius, bands);
+            for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
+                                {&singleMin, &bandedMin}}) {
+                ASSERT_EQ(a->parents(), b->parents()) << round << " bands " << bands;
+                ASSERT_EQ(a->levels(), b->levels());
+                ASSERT_EQ(a->pixelToNodeId(), b->pixelToNodeId());
+                ASSERT_EQ(a->nodeResidues(), b->nodeResidues());
+                for (NodeId id = 0; id < a->numNodes(); ++id) {
+                    ASSERT_EQ(toVector(a->cnps(id)), toVector(b->cnps(id)));
+                    const Box &x = a->box(id), &y = b->box(id);
+                    ASSERT_EQ(std::vector<uint32_t>({x.top, x.left, x.bottom, x.right}),
+                              std::vector<uint32_t>({y.top, y.left, y.bottom, y.right}));
+                }
             }
+        }
+    }
+}
+
+// A photo-like image (smooth waves over large flat regions, a little
+// noise): long seams through large regions, where every band count must
+// still give the one-band tree.
+TEST(MaxTree, BandedBuildOfAPhotoLikeImage) {
+    const uint32_t rows = 384, cols = 320;
+    std::vector<uint8_t> img(size_t(rows) * cols);
+    uint32_t noise = 12345;
+    for (uint32_t r = 0; r < rows; ++r)
+        for (uint32_t c = 0; c < cols; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            const double wave = 60 * std::sin(r / 17.0) * std::cos(c / 23.0) + 40 * std::sin((r + c) / 41.0);
+            img[size_t(r) * cols + c] = uint8_t(std::lround(wave / 8) * 8 + 128 + (noise >> 30));
+        }
+    for (float radius : {1.0f, 1.5f}) {
+        MaxTree single(view(img, rows, cols), radius, 1);
+        MinTree singleMin(view(img, rows, cols), radius, 1);
+        for (unsigned bands : {2u, 3u, 5u, 8u, 16u}) {
+            MaxTree banded(view(img, rows, cols), radius, bands);
+            MinTree bandedMin(view(img, rows, cols), radius, bands);
+            EXPECT_EQ(single.parents(), banded.parents()) << bands;
+            EXPECT_EQ(single.pixelToNodeId(), banded.pixelToNodeId()) << bands;
+            EXPECT_EQ(singleMin.parents(), bandedMin.parents()) << bands;
+            EXPECT_EQ(singleMin.pixelToNodeId(), bandedMin.pixelToNodeId()) << bands;
         }
     }
 }

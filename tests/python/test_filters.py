@@ -174,3 +174,8 @@ def test_learnable_filter_trains(rng):
     assert losses[-1] < 0.5 * losses[0]
     # Called on a raw image it builds the tree itself.
     assert model(torch.from_numpy(noisy)).shape == (24, 24)
+
+
+def test_tree_arrays_check_the_pixel_map_once_at_construction():
+    with pytest.raises(IndexError, match="outside"):
+        vexa.TreeArrays(torch.tensor([-1, 0]), torch.zeros(2), torch.tensor([[0, 2]]))

@@ -1,0 +1,110 @@
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "core/any_tree.hpp"
+#include "core/parallel.hpp"
+#include "core/subtree_extents.hpp"
+#include "core/threads.hpp"
+#include "python/bindings.hpp"
+
+namespace py = pybind11;
+
+namespace vexa::python {
+
+namespace {
+
+PixelType pixelTypeOf(const py::dtype& dtype) {
+    const char kind = dtype.kind();
+    const auto size = dtype.itemsize();
+    if (kind == 'b') return PixelType::Bool;
+    if (kind == 'u' && size == 1) return PixelType::UInt8;
+    if (kind == 'i' && size == 1) return PixelType::Int8;
+    if (kind == 'u' && size == 2) return PixelType::UInt16;
+    if (kind == 'i' && size == 2) return PixelType::Int16;
+    if (kind == 'u' && size == 4) return PixelType::UInt32;
+    if (kind == 'i' && size == 4) return PixelType::Int32;
+    if (kind == 'i' && size == 8) return PixelType::Int64;
+    if (kind == 'f' && size == 4) return PixelType::Float32;
+    if (kind == 'f' && size == 8) return PixelType::Float64;
+    throw py::type_error("unsupported image dtype " + py::str(static_cast<py::handle>(dtype)).cast<std::string>());
+}
+
+// uint32 ids to int64, with kNoParent as -1, split over the threads.
+py::array_t<int64_t> widened(const std::vector<uint32_t>& ids, std::vector<py::ssize_t> shape, unsigned threads) {
+    py::array_t<int64_t> out(shape);
+    int64_t* to = out.mutable_data();
+    const uint32_t* from = ids.data();
+    const size_t n = ids.size();
+    py::gil_scoped_release release;
+    parallelFor(threads, threads, [&](size_t t) {
+        for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i)
+            to[i] = from[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(from[i]);
+    });
+    return out;
+}
+
+py::tuple componentTree(py::array image, int connectivity, bool maxTree, unsigned bands) {
+    if (image.ndim() < 2 || image.ndim() > 3)
+        throw py::value_error("image must be 2-D or 3-D, got " + std::to_string(image.ndim()) + " dimensions");
+    if (!(image.flags() & py::array::c_style) || !image.dtype().attr("isnative").cast<bool>())
+        throw py::value_error("image must be C-contiguous in native byte order");
+    AnyImage view;
+    view.type = pixelTypeOf(image.dtype());
+    view.data = image.data();
+    view.grid.depth = image.ndim() == 3 ? uint32_t(image.shape(0)) : 1;
+    view.grid.height = uint32_t(image.shape(image.ndim() - 2));
+    view.grid.width = uint32_t(image.shape(image.ndim() - 1));
+    for (int a = 0; a < image.ndim(); ++a)
+        if (uint64_t(image.shape(a)) > 0xFFFFFFFFull) throw py::value_error("image axis too long");
+    ComponentTreeArrays tree;
+    {
+        py::gil_scoped_release release;  // the array is kept alive by the caller's reference
+        tree = buildComponentTree(view, int(image.ndim()), connectivity, maxTree, bands);
+    }
+    const unsigned threads = std::max(1u, std::min(threadBudget(), tree.pixelNode.size() >= kParallelPixels ? 64u : 1u));
+    std::vector<py::ssize_t> shape(image.shape(), image.shape() + image.ndim());
+    const py::ssize_t numNodes = py::ssize_t(tree.parents.size());
+    return py::make_tuple(widened(tree.parents, {numNodes}, threads), widened(tree.pixelNode, shape, threads),
+                          widened(tree.levelPixel, {numNodes}, threads));
+}
+
+using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+
+void subtreeMax(const Int64Array& parents, py::array_t<double, py::array::c_style> values) {
+    if (parents.ndim() != 1 || values.ndim() != 2 || values.shape(0) != parents.shape(0))
+        throw py::value_error("expected parents (N,) and values (N, C)");
+    double* data = values.mutable_data();
+    py::gil_scoped_release release;
+    subtreeMaxInPlace(parents.data(), size_t(parents.shape(0)), data, size_t(values.shape(1)));
+}
+
+Int64Array boxes(const Int64Array& pixelNode, const Int64Array& parents) {
+    const int ndim = int(pixelNode.ndim());
+    if (ndim < 2 || ndim > 3 || parents.ndim() != 1) throw py::value_error("expected a 2-D or 3-D pixel_to_node");
+    Grid grid;
+    grid.depth = ndim == 3 ? uint32_t(pixelNode.shape(0)) : 1;
+    grid.height = uint32_t(pixelNode.shape(ndim - 2));
+    grid.width = uint32_t(pixelNode.shape(ndim - 1));
+    Int64Array out({py::ssize_t(parents.shape(0)), py::ssize_t(ndim), py::ssize_t(2)});
+    int64_t* to = out.mutable_data();
+    py::gil_scoped_release release;
+    subtreeBoxes(pixelNode.data(), grid, ndim, parents.data(), size_t(parents.shape(0)), to);
+    return out;
+}
+
+}  // namespace
+
+void bindAnyTrees(py::module_& m) {
+    m.def("_component_tree", &componentTree, py::arg("image"), py::arg("connectivity"), py::arg("max_tree"),
+          py::arg("bands") = 0,
+          "(parents, pixel_to_node, level_pixel) of the component tree of a C-contiguous 2-D or 3-D array, "
+          "as int64 arrays; bands = 0 plans the bands from the thread budget.");
+    m.def("_subtree_max", &subtreeMax, py::arg("parents"), py::arg("values").noconvert(),
+          "In place: each node's row of values (float64, (N, C)) becomes the maximum over its subtree.");
+    m.def("_subtree_boxes", &boxes, py::arg("pixel_to_node"), py::arg("parents"),
+          "(N, ndim, 2) lowest and highest coordinate of each node's component along every axis.");
+}
+
+}  // namespace vexa::python
