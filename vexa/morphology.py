@@ -7,9 +7,12 @@ and ``max_tree_local_maxima`` take the arguments of their namesakes in
 further: any attribute of the component tree, kept or removed by the direct,
 min, max or subtractive rule.
 
-Every function takes a numpy array or a torch tensor and returns the same
-kind, of the input's dtype and shape (and, for tensors, device). The input is
-never modified.
+Every function takes a 2-D or 3-D image of any dtype :func:`vexa.max_tree`
+takes (bool, integers, float32, float64), as a numpy array or a torch
+tensor, and returns the same kind, of the input's dtype and shape (and, for
+tensors, device). Levels are never rounded: the direct, min and max rules
+give each pixel the level of some node, read in the image's dtype; the
+subtractive rule computes in float64. The input is never modified.
 """
 import warnings
 from typing import Callable, Tuple, Union
@@ -18,7 +21,7 @@ import numpy as np
 import torch
 
 import _vexa
-from . import filters
+from . import filters, trees
 
 ImageLike = Union[np.ndarray, torch.Tensor]
 Attribute = Union[str, Callable[[object], object]]
@@ -29,20 +32,20 @@ RULES = ("direct", "min", "max", "subtractive")
 
 # ---- the one place that builds trees --------------------------------------
 
-_RADIUS_2D = {1: 1.0, 2: 1.5}  # 4- and 8-adjacency
+def _component_tree(image: np.ndarray, connectivity: int, kind: str) -> trees.ComponentTree:
+    """The max-tree (``kind="max"``) or min-tree (``kind="min"``) of a
+    non-empty numpy image, 2-D or 3-D, of any dtype :func:`vexa.max_tree`
+    takes, with ``connectivity`` already checked (beyond ``image.ndim`` it
+    means every neighbour, as in scikit-image). Every function of this module
+    builds its trees here."""
+    build = trees.max_tree if kind == "max" else trees.min_tree
+    return build(image, min(connectivity, max(image.ndim, 1)))
 
 
-def _component_tree(image: np.ndarray, connectivity: int, kind: str):
-    """The max-tree (``kind="max"``) or min-tree (``kind="min"``) of a numpy
-    image, with ``connectivity`` already checked. Every function of this
-    module builds its trees here."""
-    if image.ndim != 2:
-        raise ValueError(f"image must be two-dimensional, got {image.ndim} dimensions "
-                         f"(shape {image.shape})")
-    if image.dtype != np.uint8:
-        raise TypeError(f"image must be of dtype uint8, got {image.dtype}")
-    tree_class = _vexa.MaxTree if kind == "max" else _vexa.MinTree
-    return tree_class(np.ascontiguousarray(image), _RADIUS_2D[min(connectivity, 2)])
+def _is_empty_image(array: np.ndarray) -> bool:
+    """An empty image of a shape and dtype a tree would take: nothing to
+    filter. Others, empty or not, go on to the tree's own checks."""
+    return array.size == 0 and array.ndim in (2, 3) and array.dtype in trees._DTYPES
 
 
 # ---- arguments --------------------------------------------------------------
@@ -91,45 +94,34 @@ def _scatter(target: torch.Tensor, index: torch.Tensor, source: torch.Tensor, re
         return target.scatter_reduce(0, index, source, reduce=reduce, include_self=True)
 
 
-def _subtree_extreme(parents: torch.Tensor, values: torch.Tensor, reduce: str) -> torch.Tensor:
-    """Maximum (``reduce="amax"``) or minimum of ``values`` over each node's
-    subtree. Pointer doubling: after pass k every node has seen its
-    descendants less than 2**k levels down, so log2(depth) passes."""
-    ancestor = torch.where(parents < 0, torch.arange(parents.shape[0]), parents)
-    result = values.clone()
-    while True:
-        result = _scatter(result, ancestor, result, reduce)
-        jumped = ancestor.index_select(0, ancestor)
-        if torch.equal(jumped, ancestor):
-            return result
-        ancestor = jumped
-
-
-def node_attribute(tree, name: str, kind: str) -> torch.Tensor:
-    """Per-node attribute ``name`` (one of :data:`ATTRIBUTES`) of a max-tree
-    (``kind="max"``) or min-tree, as float64 in node-id order.
+def node_attribute(tree: trees.ComponentTree, name: str) -> torch.Tensor:
+    """Per-node attribute ``name`` (one of :data:`ATTRIBUTES`) of a tree of
+    :func:`vexa.max_tree` or :func:`vexa.min_tree`, as float64 in node-id
+    order.
 
     ``volume`` and ``contrast`` are measured from the parent's level, so they
     say how much a node stands out: the volume is the sum over the node's
     pixels of their distance to the parent's level, the contrast the largest
     such distance (the node's dynamics). A node without parent is measured
-    from its own level.
+    from its own level. ``height`` and ``width`` are the bounding box's
+    extent along the last two axes, ``diameter`` its longest extent, and
+    ``rectangularity`` the area over the box's size.
     """
     if name not in ATTRIBUTES:
         raise ValueError(f"unknown attribute {name!r}; expected one of {', '.join(ATTRIBUTES)}")
-    if name in ("contrast", "volume"):
-        parents = tree.parents
-        levels = tree.levels.to(torch.float64)
-        base = levels.index_select(0, torch.where(parents < 0, torch.arange(parents.shape[0]), parents))
-        if name == "contrast":
-            extreme = _subtree_extreme(parents, levels, "amax" if kind == "max" else "amin")
-            return (extreme - base).abs()
-    pack = _vexa.Attributes(tree)
-    if name == "volume":
-        return (pack.VOLUME - pack.AREA * base).abs()
-    if name == "diameter":
-        return torch.maximum(pack.HEIGHT, pack.WIDTH)
-    return getattr(pack, name.upper()).clone()
+    if name == "area":
+        values = tree.area
+    elif name == "volume":
+        values = np.abs(tree.volume)
+    elif name == "contrast":
+        values = np.abs(tree.height)
+    elif name == "diameter":
+        values = tree.diameter
+    elif name == "rectangularity":
+        values = tree.area / tree.extent.prod(axis=1)
+    else:
+        values = tree.extent[:, -2 if name == "height" else -1]
+    return torch.from_numpy(np.asarray(values, dtype=np.float64))
 
 
 # ---- filtering --------------------------------------------------------------
@@ -138,14 +130,14 @@ _RULE_FUNCTIONS = {"direct": filters.direct, "min": filters.minimum,
                    "max": filters.maximum, "subtractive": filters.subtractive}
 
 
-def _keep_mask(tree, attribute: Attribute, threshold: float, kind: str) -> torch.Tensor:
+def _keep_mask(tree, attribute: Attribute, threshold: float) -> torch.Tensor:
     if callable(attribute):
         values = torch.as_tensor(np.asarray(attribute(tree), dtype=np.float64))
-        if values.shape != tree.parents.shape:
+        if tuple(values.shape) != (tree.num_nodes,):
             raise ValueError(f"the attribute function must return one value per node "
-                             f"({tree.parents.shape[0]}), got shape {tuple(values.shape)}")
+                             f"({tree.num_nodes}), got shape {tuple(values.shape)}")
     elif isinstance(attribute, str):
-        values = node_attribute(tree, attribute, kind)
+        values = node_attribute(tree, attribute)
     else:
         raise TypeError(f"attribute must be a name or a function of the tree, got {attribute!r}")
     return values >= threshold
@@ -157,13 +149,23 @@ def _filtered(array: np.ndarray, kind: str, attribute: Attribute, threshold: flo
     With ``root_may_fail``, a removed root takes the level 0 as scikit-image
     does (the whole image, for an increasing attribute); otherwise the root
     is always kept."""
+    if _is_empty_image(array):
+        return array.copy()
     tree = _component_tree(array, connectivity, kind)
-    keep = _keep_mask(tree, attribute, threshold, kind)
-    roots = tree.parents < 0
-    if root_may_fail and not bool(keep[roots].all()):
+    keep = _keep_mask(tree, attribute, threshold)
+    parents = torch.as_tensor(tree.parents)
+    if root_may_fail and not bool(keep[parents < 0].all()):
         return np.zeros_like(array)
-    out = _RULE_FUNCTIONS[rule](tree, keep)
-    return out.numpy().astype(array.dtype, copy=False).reshape(array.shape)
+    pixel_to_node = torch.as_tensor(tree.pixel_to_node)
+    if rule == "subtractive":  # shifts levels: float64 arithmetic
+        arrays = filters.TreeArrays(parents, torch.from_numpy(tree.levels.astype(np.float64)), pixel_to_node)
+        return filters.subtractive(arrays, keep).numpy().astype(array.dtype).reshape(array.shape)
+    # The other rules give every pixel the level of some node: filtering the
+    # node ids instead of the levels says which, and the levels are then read
+    # in the image's own dtype, exactly.
+    ids = filters.TreeArrays(parents, torch.arange(tree.num_nodes, dtype=torch.float64), pixel_to_node)
+    node_of_pixel = _RULE_FUNCTIONS[rule](ids, keep).numpy().astype(np.int64)
+    return tree.levels[node_of_pixel].reshape(array.shape)
 
 
 def _invert(array: np.ndarray) -> np.ndarray:
@@ -196,12 +198,12 @@ def area_opening(image: ImageLike, area_threshold: float = 64, connectivity: int
     Parameters
     ----------
     image : ndarray or Tensor
-        Two-dimensional image.
+        2-D or 3-D image.
     area_threshold : int, optional
         Smallest area (in pixels) of a component that stays.
     connectivity : int, optional
-        Largest number of orthogonal steps to a neighbour: 1 for 4-adjacency,
-        2 (or more) for 8-adjacency.
+        Largest number of orthogonal steps to a neighbour: 1 for 4- (6- in
+        3-D) adjacency, up to ``image.ndim`` (or more) for 8- (26-) adjacency.
 
     Returns
     -------
@@ -277,8 +279,11 @@ def max_tree_local_maxima(image: ImageLike, connectivity: int = 1) -> ImageLike:
 
 def _maxima_labels(array: np.ndarray, connectivity: int) -> torch.Tensor:
     """int64 labels of the leaves of the max-tree, in scikit-image's order."""
+    if _is_empty_image(array):
+        return torch.zeros(array.shape, dtype=torch.int64)
     tree = _component_tree(array, connectivity, "max")
-    parents, pixel_to_node = tree.parents, tree.pixel_to_node.reshape(-1)
+    parents = torch.as_tensor(tree.parents)
+    pixel_to_node = torch.as_tensor(tree.pixel_to_node).reshape(-1)
     leaf = torch.ones(parents.shape[0], dtype=torch.bool)
     leaf[parents[parents >= 0]] = False
     # scikit-image numbers the maxima backwards through its argsort of the
@@ -303,12 +308,13 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
     Parameters
     ----------
     image : ndarray or Tensor
-        Two-dimensional image.
+        2-D or 3-D image.
     attribute : str or callable
         One of ``"area"``, ``"volume"``, ``"contrast"``, ``"diameter"``,
         ``"height"``, ``"width"``, ``"rectangularity"`` (see
-        :func:`node_attribute`), or a function that takes the tree and
-        returns one value per node in node-id order.
+        :func:`node_attribute`), or a function that takes the tree (a
+        :class:`vexa.trees.ComponentTree`) and returns one value per node
+        in node-id order.
     threshold : float
         Nodes with ``attribute >= threshold`` are kept.
     tree : {"max", "min"}, optional
@@ -322,7 +328,7 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
         its step. For an increasing attribute (area, volume, contrast,
         diameter) all four give the same result.
     connectivity : int, optional
-        1 for 4-adjacency, 2 (or more) for 8-adjacency.
+        1 for 4- (6-) adjacency, up to ``image.ndim`` for 8- (26-) adjacency.
 
     Returns
     -------

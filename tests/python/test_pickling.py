@@ -5,6 +5,7 @@ import pickle
 
 import numpy as np
 import pytest
+import torch
 
 import _vexa
 import vexa
@@ -70,6 +71,19 @@ def test_partition_trees_and_attribute_tables_come_back_equal(rng, round_trip):
     np.testing.assert_array_equal(copied_fast.cut(5), fast.cut(5))
 
 
+@round_trips
+@pytest.mark.parametrize("image", [np.arange(20, dtype=np.uint16).reshape(4, 5) % 7,
+                                   torch.rand(3, 4, 5, dtype=torch.float64)], ids=["uint16 2-D", "float64 3-D tensor"])
+def test_trees_of_any_image_come_back_equal(round_trip, image):
+    for tree in (vexa.max_tree(image, 2), vexa.min_tree(image)):
+        tree.area  # a filled attribute cache travels too
+        copied = round_trip(tree)
+        assert (copied.kind, copied.connectivity, type(copied.parents)) == (tree.kind, tree.connectivity,
+                                                                              type(tree.parents))
+        for name in ("parents", "levels", "pixel_to_node", "area", "volume", "height", "bbox"):
+            np.testing.assert_array_equal(np.asarray(getattr(copied, name)), np.asarray(getattr(tree, name)))
+
+
 def good_tree_state():
     return _vexa.MaxTree(np.array([[0, 1], [2, 3]], np.uint8), 1.0).__getstate__()
 
@@ -95,7 +109,6 @@ BAD_STATES = {
 
 
 def torch_zeros(shape, dtype):
-    import torch
     return torch.zeros(shape, dtype=getattr(torch, dtype))
 
 
