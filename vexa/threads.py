@@ -7,15 +7,17 @@ since the loader already runs one worker per core. A limit set here, or by
 the environment variable ``VEXA_NUM_THREADS`` at start-up, overrides both
 defaults (it never exceeds the CPUs allowed).
 """
+from typing import Optional
+
 import _vexa
 
 
-def set_num_threads(num_threads: int) -> None:
+def set_num_threads(num_threads: Optional[int]) -> None:
     """Caps the threads vexa's native work may use.
 
     Parameters
     ----------
-    num_threads : int
+    num_threads : int or None
         At least 1. ``None`` removes the cap and restores the defaults.
     """
     if num_threads is None:
