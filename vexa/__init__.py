@@ -45,3 +45,13 @@ __all__ = [
     "filters", "images", "morphology", "nn", "ops", "partition", "threads", "trees",
     "__version__",
 ]
+
+# Connected filters inside networks: batches of tensors, gradients to the pixels.
+from . import forests  # noqa: E402
+from .nn import PreparedBatch, stacked  # noqa: E402
+
+__all__ += ["forests", "PreparedBatch", "stacked"]
+from . import losses  # noqa: E402
+from .losses import component_tree_loss  # noqa: E402
+
+__all__ += ["losses", "component_tree_loss"]

@@ -1,0 +1,164 @@
+"""The component trees of a batch of images as one forest, with node levels
+and attributes that are differentiable in the pixels.
+
+The trees are built from the detached images (one tree per image and
+channel, in parallel native threads without the GIL). Everything that
+depends on pixel values is then computed in torch from the images
+themselves, so gradients reach the pixels:
+
+- the level of a node is the mean of the input values of its compact
+  pixels (the pixels whose smallest component it is; they are all equal
+  in the input, so the mean is their common value and its gradient is
+  shared equally between them);
+- ``volume``, ``height`` and ``mean_level`` follow from those levels;
+- ``area``, the bounding-box attributes and ``rectangularity`` depend on
+  the tree alone: wherever the tree does not change they are constant.
+
+Where two pixels tie, or a small change of the pixels changes the tree,
+the output is not differentiable and the gradient returned is that of the
+tree as built.
+"""
+from typing import Sequence
+
+import numpy as np
+import torch
+
+import _vexa
+from . import ops
+
+__all__ = ["Forest", "image_stack"]
+
+# Attributes whose logarithm (of the magnitude) is the feature: sizes spread
+# over orders of magnitude.
+SIZE_ATTRIBUTES = ("area", "volume", "height", "box_height", "box_width", "extent", "diameter")
+ATTRIBUTES = SIZE_ATTRIBUTES + ("mean_level", "rectangularity")
+
+
+def image_stack(image):
+    """A tensor (H, W), (C, H, W) or (B, C, H, W) viewed as (K, H, W)."""
+    if not isinstance(image, torch.Tensor):
+        raise TypeError(f"image must be a torch tensor, got {type(image).__name__}")
+    if image.dim() not in (2, 3, 4):
+        raise ValueError(f"image must have shape (H, W), (C, H, W) or (B, C, H, W), got {tuple(image.shape)}")
+    if image.is_complex():
+        raise TypeError(f"image must be real, got {image.dtype}")
+    if image.device.type != "cpu":
+        raise ValueError(f"component trees are built on the CPU, got an image on {image.device}")
+    if image.numel() == 0:
+        raise ValueError(f"image is empty (shape {tuple(image.shape)})")
+    if image.is_floating_point() and torch.isnan(image).any():
+        raise ValueError("image holds NaN")
+    return image.reshape((-1,) + tuple(image.shape[-2:]))
+
+
+class Forest:
+    """The trees of the images of a stack (K, H, W) as one forest: node ids
+    of image k follow those of image k - 1. Holds only tensors, so it pickles.
+
+    Attributes
+    ----------
+    parents : int64 (N,), -1 for each image's root
+    pixel_to_node : int64 (K, H, W)
+    tree_of_node : int64 (N,), the image each node belongs to
+    kind : "max" or "min"
+    """
+
+    def __init__(self, stack: torch.Tensor, kind: str = "max", connectivity: int = 1):
+        if kind not in ("max", "min"):
+            raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
+        if isinstance(connectivity, bool) or connectivity not in (1, 2):
+            raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
+        values = stack.detach()
+        if values.dtype in (torch.float16, torch.bfloat16):
+            values = values.float()  # the same order of pixels, in a type the builder reads
+        images = [np.ascontiguousarray(a) for a in values.numpy()]
+        built = _vexa._component_trees(images, int(connectivity), kind == "max")
+        sizes = torch.tensor([len(p) for p, _, _ in built])
+        offsets = torch.cumsum(sizes, 0) - sizes
+        self.kind, self.connectivity, self.shape = kind, int(connectivity), tuple(stack.shape)
+        self.parents = torch.cat([torch.from_numpy(np.where(p >= 0, p + o, -1)) for (p, _, _), o in
+                                  zip(built, offsets.tolist())])
+        self.pixel_to_node = torch.stack([torch.from_numpy(m).add_(o) for (_, m, _), o in
+                                          zip(built, offsets.tolist())])
+        self.tree_of_node = torch.repeat_interleave(torch.arange(len(built)), sizes)
+        flat = self.pixel_to_node.reshape(-1)
+        self.compact = torch.bincount(flat, minlength=self.num_nodes).to(torch.float64)
+        self.area = ops.subtree_sums(self.parents, self.compact)
+        # The images stacked by rows: each node's pixels lie within its own image.
+        boxes = _vexa._subtree_boxes(self.pixel_to_node.numpy().reshape(-1, stack.shape[-1]),
+                                     self.parents.numpy())
+        self.extent = torch.from_numpy(boxes[:, :, 1] - boxes[:, :, 0] + 1).to(torch.float64)
+
+    @property
+    def num_nodes(self) -> int:
+        return int(self.parents.shape[0])
+
+    @property
+    def num_trees(self) -> int:
+        return self.shape[0]
+
+    # Differentiable in the pixels -------------------------------------------
+
+    def pixel_sums(self, stack: torch.Tensor) -> torch.Tensor:
+        """Sum of the input values of each node's compact pixels."""
+        flat = stack.reshape(-1)
+        return torch.zeros(self.num_nodes, dtype=flat.dtype).index_add(0, self.pixel_to_node.reshape(-1), flat)
+
+    def levels(self, stack: torch.Tensor) -> torch.Tensor:
+        """Level of each node: the mean of its compact pixels' input values."""
+        return self.pixel_sums(stack) / self.compact.to(stack.dtype)
+
+    def parent_levels(self, levels):
+        """Each node's parent's level; a root's own level."""
+        return torch.where(self.parents >= 0, levels[self.parents.clamp(min=0)], levels)
+
+    def attribute(self, name: str, stack: torch.Tensor, levels=None) -> torch.Tensor:
+        """Attribute ``name`` of every node, (N,) or (N, 2) for ``extent``, in
+        the stack's dtype; differentiable in the pixels where it depends on them."""
+        dtype = stack.dtype
+        sign = 1.0 if self.kind == "max" else -1.0
+        if levels is None and name in ("volume", "height", "mean_level"):
+            levels = self.levels(stack)
+        if name == "area":
+            return self.area.to(dtype)
+        if name == "volume":
+            sums = ops.subtree_sums(self.parents, self.pixel_sums(stack))
+            return sign * (sums - self.area.to(dtype) * self.parent_levels(levels))
+        if name == "mean_level":
+            return ops.subtree_sums(self.parents, self.pixel_sums(stack)) / self.area.to(dtype)
+        if name == "height":
+            return sign * (levels[self.extreme_node(levels)] - self.parent_levels(levels))
+        if name in ("box_height", "box_width", "extent", "diameter", "rectangularity"):
+            extent = self.extent.to(dtype)
+            return {"box_height": extent[:, 0], "box_width": extent[:, 1], "extent": extent,
+                    "diameter": extent.max(dim=1).values,
+                    "rectangularity": self.area.to(dtype) / extent.prod(dim=1)}[name]
+        raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")
+
+    def extreme_node(self, levels) -> torch.Tensor:
+        """For each node, the node of its subtree farthest from the root in
+        level (highest in a max-tree, lowest in a min-tree)."""
+        sign = 1.0 if self.kind == "max" else -1.0
+        order = torch.argsort(sign * levels.detach(), stable=True)
+        rank = torch.empty(self.num_nodes, dtype=torch.float64)
+        rank[order] = torch.arange(self.num_nodes, dtype=torch.float64)
+        rank = rank.reshape(-1, 1).numpy().copy()
+        _vexa._subtree_max(self.parents.numpy(), rank)
+        return order[torch.from_numpy(rank[:, 0]).long()]
+
+    def features(self, names: Sequence[str], stack: torch.Tensor, levels=None) -> torch.Tensor:
+        """Features (N, F): the attributes, logarithm of the magnitude for
+        sizes, standardised over the nodes of each image."""
+        columns = []
+        for name in names:
+            value = self.attribute(name, stack, levels)
+            value = torch.log1p(value.abs()) if name in SIZE_ATTRIBUTES else value
+            columns.append(value.reshape(self.num_nodes, -1))
+        data = torch.cat(columns, dim=1)
+        counts = torch.bincount(self.tree_of_node, minlength=self.num_trees).to(data.dtype).unsqueeze(1)
+        mean = torch.zeros(self.num_trees, data.shape[1], dtype=data.dtype).index_add(0, self.tree_of_node, data) / counts
+        centred = data - mean[self.tree_of_node]
+        var = torch.zeros_like(mean).index_add(0, self.tree_of_node, centred * centred) / counts
+        # sqrt has no derivative at 0: a constant column stays at 0.
+        std = torch.sqrt(torch.where(var > 0, var, torch.ones_like(var)))
+        return centred / std[self.tree_of_node]
