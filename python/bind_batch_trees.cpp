@@ -1,11 +1,13 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/any_tree.hpp"
 #include "core/parallel.hpp"
+#include "core/subtree_extents.hpp"
 #include "core/threads.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
@@ -38,9 +40,38 @@ void widen(const std::vector<uint32_t>& ids, int64_t* to) {
         to[i] = ids[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
 }
 
-// One tree per image, images spread over the thread budget, each tree built
-// by one thread: a batch has more images than the machine has cores.
-py::list componentTrees(const py::list& images, int connectivity, bool maxTree) {
+// Where one image's tree goes in the forest's arrays.
+struct Slot {
+    int64_t* parents;
+    int64_t* pixelNode;
+    int64_t* compact;
+    int64_t* area;
+    int64_t* boxes;
+    int64_t offset;
+};
+
+// The tree's arrays in its slot: ids local to the image while the per-node
+// sums and boxes are taken, then shifted by the slot's offset.
+void fill(ComponentTreeArrays& tree, const Grid& grid, const Slot& slot) {
+    const size_t nodes = tree.parents.size(), pixels = tree.pixelNode.size();
+    widen(tree.parents, slot.parents);
+    widen(tree.pixelNode, slot.pixelNode);
+    ComponentTreeArrays().parents.swap(tree.parents);  // free as we go
+    ComponentTreeArrays().pixelNode.swap(tree.pixelNode);
+    std::fill(slot.compact, slot.compact + nodes, 0);
+    for (size_t p = 0; p < pixels; ++p) ++slot.compact[slot.pixelNode[p]];
+    std::copy(slot.compact, slot.compact + nodes, slot.area);
+    for (size_t i = nodes; i-- > 1;) slot.area[slot.parents[i]] += slot.area[i];  // parents before children
+    subtreeBoxes(slot.pixelNode, grid, 2, slot.parents, nodes, slot.boxes);
+    for (size_t i = 0; i < nodes; ++i)
+        if (slot.parents[i] >= 0) slot.parents[i] += slot.offset;
+    for (size_t p = 0; p < pixels; ++p) slot.pixelNode[p] += slot.offset;
+}
+
+// The trees of a list of equally shaped images as one forest, images
+// spread over the thread budget, each tree built by one thread: a batch has
+// more images than the machine has cores.
+py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree) {
     std::vector<py::array> arrays;
     std::vector<AnyImage> views;
     for (size_t i = 0; i < images.size(); ++i) {
@@ -49,7 +80,10 @@ py::list componentTrees(const py::list& images, int connectivity, bool maxTree) 
                                  std::string(py::str(py::type::of(images[i]).attr("__name__"))));
         arrays.push_back(images[i].cast<py::array>());
         views.push_back(viewOf(arrays.back(), i));
+        if (views.back().grid.height != views[0].grid.height || views.back().grid.width != views[0].grid.width)
+            throw py::value_error("images[" + std::to_string(i) + "] differs in shape from images[0]");
     }
+    if (views.empty()) throw py::value_error("images is empty");
     if (connectivity < 1 || connectivity > 2)
         throw py::value_error("connectivity must be 1 or 2, got " + std::to_string(connectivity));
     std::vector<ComponentTreeArrays> trees(views.size());
@@ -59,35 +93,31 @@ py::list componentTrees(const py::list& images, int connectivity, bool maxTree) 
             trees[i] = buildComponentTree(views[i], 2, connectivity, maxTree, 1);
         });
     }
-    std::vector<py::array_t<int64_t>> out;
-    for (size_t i = 0; i < trees.size(); ++i) {
-        const py::ssize_t nodes = py::ssize_t(trees[i].parents.size());
-        out.emplace_back(std::vector<py::ssize_t>{nodes});
-        out.emplace_back(std::vector<py::ssize_t>{arrays[i].shape(0), arrays[i].shape(1)});
-        out.emplace_back(std::vector<py::ssize_t>{nodes});
-    }
-    std::vector<int64_t*> targets;
-    for (auto& array : out) targets.push_back(array.mutable_data());
+    const py::ssize_t count = py::ssize_t(views.size()), height = views[0].grid.height, width = views[0].grid.width;
+    py::array_t<int64_t> sizes(count);
+    py::ssize_t total = 0;
+    for (py::ssize_t i = 0; i < count; ++i) total += (sizes.mutable_data()[i] = py::ssize_t(trees[i].parents.size()));
+    py::array_t<int64_t> parents(total), compact(total), area(total);
+    py::array_t<int64_t> pixelNode({count, height, width}), boxes({total, py::ssize_t(2), py::ssize_t(2)});
+    std::vector<Slot> slots;
+    for (py::ssize_t i = 0, offset = 0; i < count; offset += sizes.data()[i++])
+        slots.push_back({parents.mutable_data() + offset, pixelNode.mutable_data() + i * height * width,
+                         compact.mutable_data() + offset, area.mutable_data() + offset,
+                         boxes.mutable_data() + 4 * offset, offset});
     {
         py::gil_scoped_release release;
-        parallelFor(trees.size(), threadBudget(), [&](size_t i) {
-            widen(trees[i].parents, targets[3 * i]);
-            widen(trees[i].pixelNode, targets[3 * i + 1]);
-            widen(trees[i].levelPixel, targets[3 * i + 2]);
-            ComponentTreeArrays().parents.swap(trees[i].parents);  // free as we go
-        });
+        parallelFor(trees.size(), threadBudget(), [&](size_t i) { fill(trees[i], views[i].grid, slots[i]); });
     }
-    py::list result;
-    for (size_t i = 0; i < trees.size(); ++i) result.append(py::make_tuple(out[3 * i], out[3 * i + 1], out[3 * i + 2]));
-    return result;
+    return py::make_tuple(parents, pixelNode, sizes, compact, area, boxes);
 }
 
 }  // namespace
 
 void bindBatchTrees(py::module_& m) {
     m.def("_component_trees", &componentTrees, py::arg("images"), py::arg("connectivity"), py::arg("max_tree"),
-          "[(parents, pixel_to_node, level_pixel)] of the component tree of every C-contiguous 2-D array in a "
-          "list, built in parallel without the GIL, one thread per tree.");
+          "The component trees of a list of equally shaped C-contiguous 2-D arrays as one forest, built in "
+          "parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per tree, "
+          "compact pixels, area, boxes (N, 2, 2)) as int64 arrays, node ids of tree k after those of tree k - 1.");
 }
 
 }  // namespace vexa::python

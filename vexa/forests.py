@@ -59,7 +59,7 @@ class Forest:
     ----------
     parents : int64 (N,), -1 for each image's root
     pixel_to_node : int64 (K, H, W)
-    tree_of_node : int64 (N,), the image each node belongs to
+    sizes : list of int, the number of nodes of each image's tree
     kind : "max" or "min"
     """
 
@@ -72,22 +72,19 @@ class Forest:
         if values.dtype in (torch.float16, torch.bfloat16):
             values = values.float()  # the same order of pixels, in a type the builder reads
         images = [np.ascontiguousarray(a) for a in values.numpy()]
-        built = _vexa._component_trees(images, int(connectivity), kind == "max")
-        sizes = torch.tensor([len(p) for p, _, _ in built])
-        offsets = torch.cumsum(sizes, 0) - sizes
+        parents, pixel_to_node, sizes, compact, area, boxes = _vexa._component_trees(
+            images, int(connectivity), kind == "max")
         self.kind, self.connectivity, self.shape = kind, int(connectivity), tuple(stack.shape)
-        self.parents = torch.cat([torch.from_numpy(np.where(p >= 0, p + o, -1)) for (p, _, _), o in
-                                  zip(built, offsets.tolist())])
-        self.pixel_to_node = torch.stack([torch.from_numpy(m).add_(o) for (_, m, _), o in
-                                          zip(built, offsets.tolist())])
-        self.tree_of_node = torch.repeat_interleave(torch.arange(len(built)), sizes)
-        flat = self.pixel_to_node.reshape(-1)
-        self.compact = torch.bincount(flat, minlength=self.num_nodes).to(torch.float64)
-        self.area = ops.subtree_sums(self.parents, self.compact)
-        # The images stacked by rows: each node's pixels lie within its own image.
-        boxes = _vexa._subtree_boxes(self.pixel_to_node.numpy().reshape(-1, stack.shape[-1]),
-                                     self.parents.numpy())
+        self.parents, self.pixel_to_node = torch.from_numpy(parents), torch.from_numpy(pixel_to_node)
+        self.sizes = sizes.tolist()  # nodes of each image, in order
+        self.compact = torch.from_numpy(compact).to(torch.float64)  # pixels whose smallest component a node is
+        self.area = torch.from_numpy(area).to(torch.float64)
         self.extent = torch.from_numpy(boxes[:, :, 1] - boxes[:, :, 0] + 1).to(torch.float64)
+
+    @property
+    def tree_of_node(self) -> torch.Tensor:
+        """int64 (N,): the image each node belongs to."""
+        return torch.repeat_interleave(torch.arange(self.num_trees), torch.tensor(self.sizes))
 
     @property
     def num_nodes(self) -> int:
@@ -119,13 +116,14 @@ class Forest:
         sign = 1.0 if self.kind == "max" else -1.0
         if levels is None and name in ("volume", "height", "mean_level"):
             levels = self.levels(stack)
+        if name in ("volume", "mean_level"):  # sums over each component of its pixels' values
+            sums = ops.subtree_sums(self.parents, levels * self.compact.to(dtype))
         if name == "area":
             return self.area.to(dtype)
         if name == "volume":
-            sums = ops.subtree_sums(self.parents, self.pixel_sums(stack))
             return sign * (sums - self.area.to(dtype) * self.parent_levels(levels))
         if name == "mean_level":
-            return ops.subtree_sums(self.parents, self.pixel_sums(stack)) / self.area.to(dtype)
+            return sums / self.area.to(dtype)
         if name == "height":
             return sign * (levels[self.extreme_node(levels)] - self.parent_levels(levels))
         if name in ("box_height", "box_width", "extent", "diameter", "rectangularity"):
@@ -154,11 +152,10 @@ class Forest:
             value = self.attribute(name, stack, levels)
             value = torch.log1p(value.abs()) if name in SIZE_ATTRIBUTES else value
             columns.append(value.reshape(self.num_nodes, -1))
-        data = torch.cat(columns, dim=1)
-        counts = torch.bincount(self.tree_of_node, minlength=self.num_trees).to(data.dtype).unsqueeze(1)
-        mean = torch.zeros(self.num_trees, data.shape[1], dtype=data.dtype).index_add(0, self.tree_of_node, data) / counts
-        centred = data - mean[self.tree_of_node]
-        var = torch.zeros_like(mean).index_add(0, self.tree_of_node, centred * centred) / counts
-        # sqrt has no derivative at 0: a constant column stays at 0.
-        std = torch.sqrt(torch.where(var > 0, var, torch.ones_like(var)))
-        return centred / std[self.tree_of_node]
+        standardised = []
+        for data in torch.cat(columns, dim=1).split(self.sizes):  # the nodes of one image
+            centred = data - data.mean(dim=0)
+            var = (centred * centred).mean(dim=0)
+            # sqrt has no derivative at 0: a constant column stays at 0.
+            standardised.append(centred / torch.sqrt(torch.where(var > 0, var, torch.ones_like(var))))
+        return torch.cat(standardised)
