@@ -25,7 +25,7 @@ AnyImage viewOf(const py::array& image, size_t index) {
     if (!(image.flags() & py::array::c_style) || !image.dtype().attr("isnative").cast<bool>())
         throw py::value_error(which + " must be C-contiguous in native byte order");
     if (image.size() == 0) throw py::value_error(which + " is empty");
-    if (uint64_t(image.size()) >= 0xFFFFFFFFull) throw py::value_error(which + " has too many pixels");
+    if (uint64_t(image.size()) > 0x7FFFFFFFull) throw py::value_error(which + " has more than 2^31 - 1 pixels");
     AnyImage view;
     view.type = pixelTypeOf(image.dtype());
     view.data = image.data();
@@ -44,9 +44,9 @@ void widen(const std::vector<uint32_t>& ids, int64_t* to) {
 struct Slot {
     int64_t* parents;
     int64_t* pixelNode;
-    int64_t* compact;
-    int64_t* area;
-    int64_t* boxes;
+    int32_t* compact;
+    int32_t* area;
+    int32_t* extents;
     int64_t offset;
 };
 
@@ -62,7 +62,10 @@ void fill(ComponentTreeArrays& tree, const Grid& grid, const Slot& slot) {
     for (size_t p = 0; p < pixels; ++p) ++slot.compact[slot.pixelNode[p]];
     std::copy(slot.compact, slot.compact + nodes, slot.area);
     for (size_t i = nodes; i-- > 1;) slot.area[slot.parents[i]] += slot.area[i];  // parents before children
-    subtreeBoxes(slot.pixelNode, grid, 2, slot.parents, nodes, slot.boxes);
+    thread_local std::vector<int64_t> boxes;  // reused: fresh memory costs a page fault per page
+    boxes.resize(4 * nodes);
+    subtreeBoxes(slot.pixelNode, grid, 2, slot.parents, nodes, boxes.data());
+    for (size_t i = 0; i < 2 * nodes; ++i) slot.extents[i] = int32_t(boxes[2 * i + 1] - boxes[2 * i] + 1);
     for (size_t i = 0; i < nodes; ++i)
         if (slot.parents[i] >= 0) slot.parents[i] += slot.offset;
     for (size_t p = 0; p < pixels; ++p) slot.pixelNode[p] += slot.offset;
@@ -97,18 +100,18 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
     py::array_t<int64_t> sizes(count);
     py::ssize_t total = 0;
     for (py::ssize_t i = 0; i < count; ++i) total += (sizes.mutable_data()[i] = py::ssize_t(trees[i].parents.size()));
-    py::array_t<int64_t> parents(total), compact(total), area(total);
-    py::array_t<int64_t> pixelNode({count, height, width}), boxes({total, py::ssize_t(2), py::ssize_t(2)});
+    py::array_t<int64_t> parents(total), pixelNode({count, height, width});
+    py::array_t<int32_t> compact(total), area(total), extents({total, py::ssize_t(2)});
     std::vector<Slot> slots;
     for (py::ssize_t i = 0, offset = 0; i < count; offset += sizes.data()[i++])
         slots.push_back({parents.mutable_data() + offset, pixelNode.mutable_data() + i * height * width,
                          compact.mutable_data() + offset, area.mutable_data() + offset,
-                         boxes.mutable_data() + 4 * offset, offset});
+                         extents.mutable_data() + 2 * offset, offset});
     {
         py::gil_scoped_release release;
         parallelFor(trees.size(), threadBudget(), [&](size_t i) { fill(trees[i], views[i].grid, slots[i]); });
     }
-    return py::make_tuple(parents, pixelNode, sizes, compact, area, boxes);
+    return py::make_tuple(parents, pixelNode, sizes, compact, area, extents);
 }
 
 }  // namespace
@@ -116,8 +119,8 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
 void bindBatchTrees(py::module_& m) {
     m.def("_component_trees", &componentTrees, py::arg("images"), py::arg("connectivity"), py::arg("max_tree"),
           "The component trees of a list of equally shaped C-contiguous 2-D arrays as one forest, built in "
-          "parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per tree, "
-          "compact pixels, area, boxes (N, 2, 2)) as int64 arrays, node ids of tree k after those of tree k - 1.");
+          "parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per "
+          "tree) as int64 arrays, (compact pixels, area, bounding-box extents (N, 2)) as int32 arrays, node ids of tree k after those of tree k - 1.");
 }
 
 }  // namespace vexa::python

@@ -72,14 +72,14 @@ class Forest:
         if values.dtype in (torch.float16, torch.bfloat16):
             values = values.float()  # the same order of pixels, in a type the builder reads
         images = [np.ascontiguousarray(a) for a in values.numpy()]
-        parents, pixel_to_node, sizes, compact, area, boxes = _vexa._component_trees(
+        parents, pixel_to_node, sizes, compact, area, extent = _vexa._component_trees(
             images, int(connectivity), kind == "max")
         self.kind, self.connectivity, self.shape = kind, int(connectivity), tuple(stack.shape)
         self.parents, self.pixel_to_node = torch.from_numpy(parents), torch.from_numpy(pixel_to_node)
         self.sizes = sizes.tolist()  # nodes of each image, in order
         self.compact = torch.from_numpy(compact).to(torch.float64)  # pixels whose smallest component a node is
         self.area = torch.from_numpy(area).to(torch.float64)
-        self.extent = torch.from_numpy(boxes[:, :, 1] - boxes[:, :, 0] + 1).to(torch.float64)
+        self.extent = torch.from_numpy(extent).to(torch.float64)
 
     @property
     def tree_of_node(self) -> torch.Tensor:
