@@ -6,6 +6,7 @@ Usage: bench_network.py [--size 1024] [--batch 8] [--runs 3]
 Images: smoothed float32 noise (many nodes, no ties), shape (batch, 1, size, size).
 Prints:
 - filter forward + backward on the batch / building the batch's trees;
+- filter forward + backward on the batch / the same trees built one by one;
 - the batch's trees built together / the same trees built one by one;
 - filter forward + backward on the batch / the same on each image in turn;
 - loss forward + backward on one image / that image's tree built alone.
@@ -55,12 +56,13 @@ def main():
 
     print(f"images ({args.batch}, 1, {args.size}, {args.size}) float32, {vexa.get_num_threads()} threads, "
           f"median of {args.runs}")
-    print(f"trees of the batch built together   {trees_together:8.3f} s")
-    print(f"filter forward + backward / trees    {filter_together / trees_together:8.2f}x  (target <= 1.5)")
-    print(f"trees together / one by one          {trees_together / trees_in_turn:8.2f}x  (target <= 0.75)")
-    print(f"filter on the batch / image by image {filter_together / filter_in_turn:8.2f}x  (target <= 0.75)")
-    print(f"loss forward + backward / one tree   {loss / one_tree:8.2f}x  (target <= 2)")
-
+    print(f"trees of the batch built together (with areas and boxes) {trees_together:7.3f} s")
+    print(f"the same trees one by one (vexa.max_tree, arrays only)   {trees_in_turn:7.3f} s")
+    print(f"filter forward + backward / trees together     {filter_together / trees_together:6.2f}x  (target <= 1.5)")
+    print(f"filter forward + backward / trees one by one   {filter_together / trees_in_turn:6.2f}x")
+    print(f"trees together / one by one                    {trees_together / trees_in_turn:6.2f}x  (target <= 0.75)")
+    print(f"filter on the batch / image by image           {filter_together / filter_in_turn:6.2f}x  (target <= 0.75)")
+    print(f"loss forward + backward / one tree             {loss / one_tree:6.2f}x  (target <= 2)")
 
 if __name__ == "__main__":
     main()

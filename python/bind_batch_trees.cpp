@@ -2,6 +2,7 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,35 +41,38 @@ void widen(const std::vector<uint32_t>& ids, int64_t* to) {
         to[i] = ids[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
 }
 
-// Where one image's tree goes in the forest's arrays.
-struct Slot {
+// Where one image's tree goes: slots of a pixel count each (a tree has at
+// most one node per pixel), so that every thread writes its tree out as soon
+// as it is built and frees it; the next tree it builds then reuses memory
+// already mapped instead of faulting fresh pages in.
+struct Slots {
     int64_t* parents;
     int64_t* pixelNode;
     int32_t* compact;
     int32_t* area;
     int32_t* extents;
-    int64_t offset;
+    size_t pixels;
 };
 
-// The tree's arrays in its slot: ids local to the image while the per-node
-// sums and boxes are taken, then shifted by the slot's offset.
-void fill(ComponentTreeArrays& tree, const Grid& grid, const Slot& slot) {
-    const size_t nodes = tree.parents.size(), pixels = tree.pixelNode.size();
-    widen(tree.parents, slot.parents);
-    widen(tree.pixelNode, slot.pixelNode);
-    ComponentTreeArrays().parents.swap(tree.parents);  // free as we go
-    ComponentTreeArrays().pixelNode.swap(tree.pixelNode);
-    std::fill(slot.compact, slot.compact + nodes, 0);
-    for (size_t p = 0; p < pixels; ++p) ++slot.compact[slot.pixelNode[p]];
-    std::copy(slot.compact, slot.compact + nodes, slot.area);
-    for (size_t i = nodes; i-- > 1;) slot.area[slot.parents[i]] += slot.area[i];  // parents before children
-    thread_local std::vector<int64_t> boxes;  // reused: fresh memory costs a page fault per page
+// Tree `i` into its slot, with ids local to the image; returns its node count.
+size_t fill(ComponentTreeArrays tree, const Grid& grid, const Slots& to, size_t i) {
+    const size_t nodes = tree.parents.size(), pixels = to.pixels;
+    int64_t* parents = to.parents + i * pixels;
+    int64_t* pixelNode = to.pixelNode + i * pixels;
+    int32_t *compact = to.compact + i * pixels, *area = to.area + i * pixels;
+    widen(tree.parents, parents);
+    widen(tree.pixelNode, pixelNode);
+    tree = ComponentTreeArrays();  // free as we go
+    std::fill(compact, compact + nodes, 0);
+    for (size_t p = 0; p < pixels; ++p) ++compact[pixelNode[p]];
+    std::copy(compact, compact + nodes, area);
+    for (size_t n = nodes; n-- > 1;) area[parents[n]] += area[n];  // parents before children
+    thread_local std::vector<int64_t> boxes;  // reused, as the slots are
     boxes.resize(4 * nodes);
-    subtreeBoxes(slot.pixelNode, grid, 2, slot.parents, nodes, boxes.data());
-    for (size_t i = 0; i < 2 * nodes; ++i) slot.extents[i] = int32_t(boxes[2 * i + 1] - boxes[2 * i] + 1);
-    for (size_t i = 0; i < nodes; ++i)
-        if (slot.parents[i] >= 0) slot.parents[i] += slot.offset;
-    for (size_t p = 0; p < pixels; ++p) slot.pixelNode[p] += slot.offset;
+    subtreeBoxes(pixelNode, grid, 2, parents, nodes, boxes.data());
+    int32_t* extents = to.extents + 2 * i * pixels;
+    for (size_t k = 0; k < 2 * nodes; ++k) extents[k] = int32_t(boxes[2 * k + 1] - boxes[2 * k] + 1);
+    return nodes;
 }
 
 // The trees of a list of equally shaped images as one forest, images
@@ -89,27 +93,34 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
     if (views.empty()) throw py::value_error("images is empty");
     if (connectivity < 1 || connectivity > 2)
         throw py::value_error("connectivity must be 1 or 2, got " + std::to_string(connectivity));
-    std::vector<ComponentTreeArrays> trees(views.size());
+    const py::ssize_t count = py::ssize_t(views.size()), height = views[0].grid.height, width = views[0].grid.width;
+    const py::ssize_t capacity = count * height * width;
+    // Pages never written are never mapped: the capacity beyond the nodes costs nothing.
+    py::array_t<int64_t> parents(capacity), pixelNode({count, height, width}), sizes(count);
+    py::array_t<int32_t> compact(capacity), area(capacity), extents({capacity, py::ssize_t(2)});
+    const Slots slots{parents.mutable_data(), pixelNode.mutable_data(), compact.mutable_data(),
+                      area.mutable_data(), extents.mutable_data(), size_t(height * width)};
+    int64_t* nodes = sizes.mutable_data();
     {
         py::gil_scoped_release release;  // `arrays` keeps every image alive
         parallelFor(views.size(), threadBudget(), [&](size_t i) {
-            trees[i] = buildComponentTree(views[i], 2, connectivity, maxTree, 1);
+            nodes[i] = int64_t(fill(buildComponentTree(views[i], 2, connectivity, maxTree, 1), views[i].grid, slots, i));
         });
-    }
-    const py::ssize_t count = py::ssize_t(views.size()), height = views[0].grid.height, width = views[0].grid.width;
-    py::array_t<int64_t> sizes(count);
-    py::ssize_t total = 0;
-    for (py::ssize_t i = 0; i < count; ++i) total += (sizes.mutable_data()[i] = py::ssize_t(trees[i].parents.size()));
-    py::array_t<int64_t> parents(total), pixelNode({count, height, width});
-    py::array_t<int32_t> compact(total), area(total), extents({total, py::ssize_t(2)});
-    std::vector<Slot> slots;
-    for (py::ssize_t i = 0, offset = 0; i < count; offset += sizes.data()[i++])
-        slots.push_back({parents.mutable_data() + offset, pixelNode.mutable_data() + i * height * width,
-                         compact.mutable_data() + offset, area.mutable_data() + offset,
-                         extents.mutable_data() + 2 * offset, offset});
-    {
-        py::gil_scoped_release release;
-        parallelFor(trees.size(), threadBudget(), [&](size_t i) { fill(trees[i], views[i].grid, slots[i]); });
+        // Close the gaps, in order: each tree moves left, never onto a later one.
+        std::vector<int64_t> offsets(views.size(), 0);
+        for (size_t i = 1; i < views.size(); ++i) offsets[i] = offsets[i - 1] + nodes[i - 1];
+        const size_t pixels = slots.pixels;
+        for (size_t i = 1; i < views.size(); ++i) {
+            std::memmove(slots.parents + offsets[i], slots.parents + i * pixels, nodes[i] * sizeof(int64_t));
+            std::memmove(slots.compact + offsets[i], slots.compact + i * pixels, nodes[i] * sizeof(int32_t));
+            std::memmove(slots.area + offsets[i], slots.area + i * pixels, nodes[i] * sizeof(int32_t));
+            std::memmove(slots.extents + 2 * offsets[i], slots.extents + 2 * i * pixels, 2 * nodes[i] * sizeof(int32_t));
+        }
+        parallelFor(views.size(), threadBudget(), [&](size_t i) {
+            for (int64_t* p = slots.parents + offsets[i], *end = p + nodes[i]; p < end; ++p)
+                if (*p >= 0) *p += offsets[i];
+            for (int64_t* p = slots.pixelNode + i * pixels, *end = p + pixels; p < end; ++p) *p += offsets[i];
+        });
     }
     return py::make_tuple(parents, pixelNode, sizes, compact, area, extents);
 }
@@ -118,9 +129,11 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
 
 void bindBatchTrees(py::module_& m) {
     m.def("_component_trees", &componentTrees, py::arg("images"), py::arg("connectivity"), py::arg("max_tree"),
-          "The component trees of a list of equally shaped C-contiguous 2-D arrays as one forest, built in "
-          "parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per "
-          "tree) as int64 arrays, (compact pixels, area, bounding-box extents (N, 2)) as int32 arrays, node ids of tree k after those of tree k - 1.");
+          "The component trees of a list of equally shaped C-contiguous 2-D arrays (K, H, W) as one forest, "
+          "built in parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per "
+          "tree) as int64 arrays and (compact pixels, area, bounding-box extents (., 2)) as int32 arrays, the "
+          "per-node ones with room for K * H * W nodes of which the first sum(nodes per tree) are the forest's; "
+          "node ids of tree k follow those of tree k - 1.");
 }
 
 }  // namespace vexa::python

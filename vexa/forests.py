@@ -32,6 +32,7 @@ __all__ = ["Forest", "image_stack"]
 # over orders of magnitude.
 SIZE_ATTRIBUTES = ("area", "volume", "height", "box_height", "box_width", "extent", "diameter")
 ATTRIBUTES = SIZE_ATTRIBUTES + ("mean_level", "rectangularity")
+PIXEL_ATTRIBUTES = ("volume", "height", "mean_level")  # the others depend on the tree alone
 
 
 def image_stack(image):
@@ -75,11 +76,12 @@ class Forest:
         parents, pixel_to_node, sizes, compact, area, extent = _vexa._component_trees(
             images, int(connectivity), kind == "max")
         self.kind, self.connectivity, self.shape = kind, int(connectivity), tuple(stack.shape)
-        self.parents, self.pixel_to_node = torch.from_numpy(parents), torch.from_numpy(pixel_to_node)
         self.sizes = sizes.tolist()  # nodes of each image, in order
-        self.compact = torch.from_numpy(compact).to(torch.float64)  # pixels whose smallest component a node is
-        self.area = torch.from_numpy(area).to(torch.float64)
-        self.extent = torch.from_numpy(extent).to(torch.float64)
+        nodes = sum(self.sizes)  # the node arrays come with room for one node per pixel
+        self.parents, self.pixel_to_node = torch.from_numpy(parents[:nodes].copy()), torch.from_numpy(pixel_to_node)
+        self.compact = torch.from_numpy(compact[:nodes]).to(torch.float64)  # pixels whose smallest component a node is
+        self.area = torch.from_numpy(area[:nodes]).to(torch.float64)
+        self.extent = torch.from_numpy(extent[:nodes]).to(torch.float64)
 
     @property
     def tree_of_node(self) -> torch.Tensor:
@@ -144,18 +146,30 @@ class Forest:
         _vexa._subtree_max(self.parents.numpy(), rank)
         return order[torch.from_numpy(rank[:, 0]).long()]
 
-    def features(self, names: Sequence[str], stack: torch.Tensor, levels=None) -> torch.Tensor:
-        """Features (N, F): the attributes, logarithm of the magnitude for
-        sizes, standardised over the nodes of each image."""
+    def feature_columns(self, names: Sequence[str], stack: torch.Tensor, levels=None):
+        """The features as a list of (N,) columns: each attribute (both axes
+        of ``extent``), the logarithm of the magnitude for sizes,
+        standardised over the nodes of each image. Columns that depend on
+        the tree alone are computed without a graph."""
         columns = []
         for name in names:
-            value = self.attribute(name, stack, levels)
-            value = torch.log1p(value.abs()) if name in SIZE_ATTRIBUTES else value
-            columns.append(value.reshape(self.num_nodes, -1))
-        standardised = []
-        for data in torch.cat(columns, dim=1).split(self.sizes):  # the nodes of one image
-            centred = data - data.mean(dim=0)
-            var = (centred * centred).mean(dim=0)
-            # sqrt has no derivative at 0: a constant column stays at 0.
-            standardised.append(centred / torch.sqrt(torch.where(var > 0, var, torch.ones_like(var))))
-        return torch.cat(standardised)
+            with torch.set_grad_enabled(torch.is_grad_enabled() and name in PIXEL_ATTRIBUTES):
+                value = self.attribute(name, stack, levels)
+                value = torch.log1p(value.abs()) if name in SIZE_ATTRIBUTES else value
+                columns += [self._standardised(column) for column in value.reshape(self.num_nodes, -1).unbind(1)]
+        return columns
+
+    def _standardised(self, column):
+        pieces = column.split(self.sizes)  # the nodes of each image
+        mean = torch.stack([piece.mean() for piece in pieces])
+        var = torch.stack([((piece - m) ** 2).mean() for piece, m in zip(pieces, mean)])
+        # sqrt has no derivative at 0: a constant column stays at 0.
+        std = torch.sqrt(torch.where(var > 0, var, torch.ones_like(var)))
+        if len(pieces) == 1:
+            return (column - mean) / std
+        sizes = torch.tensor(self.sizes)
+        return (column - mean.repeat_interleave(sizes)) / std.repeat_interleave(sizes)
+
+    def features(self, names: Sequence[str], stack: torch.Tensor, levels=None) -> torch.Tensor:
+        """Features (N, F), the columns of :meth:`feature_columns`."""
+        return torch.stack(self.feature_columns(names, stack, levels), dim=1)

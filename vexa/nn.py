@@ -142,10 +142,10 @@ class ConnectedFilter(torch.nn.Module):
         forest, dtype = prepared.forest, self.weight.dtype
         stack = image_stack(prepared.image).to(dtype)
         levels = forest.levels(stack)
-        features = forest.features(self.attributes or _DEFAULT_ATTRIBUTES, stack, levels)
-        score = torch.sigmoid(features @ self.weight + self.bias)
-        score = torch.where(forest.parents < 0, torch.ones_like(score), score)
-        residues = ops.residues_from_levels(forest.parents, levels)
+        columns = forest.feature_columns(self.attributes or _DEFAULT_ATTRIBUTES, stack, levels)
+        logits = self.bias + sum(w * column for w, column in zip(self.weight.unbind(), columns))
+        score = torch.where(forest.parents < 0, torch.ones_like(logits), torch.sigmoid(logits))
+        residues = levels - forest.parent_levels(levels) * (forest.parents >= 0)
         filtered = ops.levels_from_residues(forest.parents, score * residues)
         return ops._reconstruct(filtered, forest.pixel_to_node).reshape(prepared.image.shape)
 
