@@ -2,7 +2,6 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -106,21 +105,6 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
         parallelFor(views.size(), threadBudget(), [&](size_t i) {
             nodes[i] = int64_t(fill(buildComponentTree(views[i], 2, connectivity, maxTree, 1), views[i].grid, slots, i));
         });
-        // Close the gaps, in order: each tree moves left, never onto a later one.
-        std::vector<int64_t> offsets(views.size(), 0);
-        for (size_t i = 1; i < views.size(); ++i) offsets[i] = offsets[i - 1] + nodes[i - 1];
-        const size_t pixels = slots.pixels;
-        for (size_t i = 1; i < views.size(); ++i) {
-            std::memmove(slots.parents + offsets[i], slots.parents + i * pixels, nodes[i] * sizeof(int64_t));
-            std::memmove(slots.compact + offsets[i], slots.compact + i * pixels, nodes[i] * sizeof(int32_t));
-            std::memmove(slots.area + offsets[i], slots.area + i * pixels, nodes[i] * sizeof(int32_t));
-            std::memmove(slots.extents + 2 * offsets[i], slots.extents + 2 * i * pixels, 2 * nodes[i] * sizeof(int32_t));
-        }
-        parallelFor(views.size(), threadBudget(), [&](size_t i) {
-            for (int64_t* p = slots.parents + offsets[i], *end = p + nodes[i]; p < end; ++p)
-                if (*p >= 0) *p += offsets[i];
-            for (int64_t* p = slots.pixelNode + i * pixels, *end = p + pixels; p < end; ++p) *p += offsets[i];
-        });
     }
     return py::make_tuple(parents, pixelNode, sizes, compact, area, extents);
 }
@@ -129,11 +113,10 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
 
 void bindBatchTrees(py::module_& m) {
     m.def("_component_trees", &componentTrees, py::arg("images"), py::arg("connectivity"), py::arg("max_tree"),
-          "The component trees of a list of equally shaped C-contiguous 2-D arrays (K, H, W) as one forest, "
+          "The component trees of a list of K equally shaped C-contiguous 2-D arrays (H, W), "
           "built in parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per "
           "tree) as int64 arrays and (compact pixels, area, bounding-box extents (., 2)) as int32 arrays, the "
-          "per-node ones with room for K * H * W nodes of which the first sum(nodes per tree) are the forest's; "
-          "node ids of tree k follow those of tree k - 1.");
+          "per-node ones in slots of H * W entries, tree k's n_k nodes first in slot k; ids local to each image.");
 }
 
 }  // namespace vexa::python

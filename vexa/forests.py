@@ -26,7 +26,7 @@ import torch
 import _vexa
 from . import ops
 
-__all__ = ["Forest", "image_stack"]
+__all__ = ["Forest", "build_trees", "image_stack"]
 
 # Attributes whose logarithm (of the magnitude) is the feature: sizes spread
 # over orders of magnitude.
@@ -52,49 +52,59 @@ def image_stack(image):
     return image.reshape((-1,) + tuple(image.shape[-2:]))
 
 
+def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -> list:
+    """The trees of the images of a stack (K, H, W), one :class:`Forest` of
+    one tree per image, built in parallel native threads without the GIL."""
+    if kind not in ("max", "min"):
+        raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
+    if isinstance(connectivity, bool) or connectivity not in (1, 2):
+        raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
+    values = stack.detach()
+    if values.dtype in (torch.float16, torch.bfloat16):
+        values = values.float()  # the same order of pixels, in a type the builder reads
+    images = [np.ascontiguousarray(a) for a in values.numpy()]
+    parents, pixel_to_node, sizes, compact, area, extent = _vexa._component_trees(
+        images, int(connectivity), kind == "max")
+    slot = images[0].size  # each tree's node arrays start at k * H * W
+    trees = []
+    for k, n in enumerate(sizes.tolist()):
+        nodes = slice(k * slot, k * slot + n)
+        # Copies: a tensor viewing the batch's buffer would pickle all of it.
+        trees.append(Forest(torch.from_numpy(parents[nodes].copy()), torch.from_numpy(pixel_to_node[k].copy()),
+                            torch.from_numpy(compact[nodes]), torch.from_numpy(area[nodes]),
+                            torch.from_numpy(extent[nodes]), kind, int(connectivity)))
+    return trees
+
+
 class Forest:
-    """The trees of the images of a stack (K, H, W) as one forest: node ids
-    of image k follow those of image k - 1. Holds only tensors, so it pickles.
+    """A component tree as tensors (a forest of one tree, or of several
+    whose node ids follow one another), with per-node quantities
+    differentiable in the pixels. Holds only tensors, so it pickles.
 
     Attributes
     ----------
-    parents : int64 (N,), -1 for each image's root
-    pixel_to_node : int64 (K, H, W)
-    sizes : list of int, the number of nodes of each image's tree
+    parents : int64 (N,), -1 for a root
+    pixel_to_node : int64, the image's shape
+    sizes : list of int, the number of nodes of each tree
     kind : "max" or "min"
     """
 
-    def __init__(self, stack: torch.Tensor, kind: str = "max", connectivity: int = 1):
-        if kind not in ("max", "min"):
-            raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
-        if isinstance(connectivity, bool) or connectivity not in (1, 2):
-            raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
-        values = stack.detach()
-        if values.dtype in (torch.float16, torch.bfloat16):
-            values = values.float()  # the same order of pixels, in a type the builder reads
-        images = [np.ascontiguousarray(a) for a in values.numpy()]
-        parents, pixel_to_node, sizes, compact, area, extent = _vexa._component_trees(
-            images, int(connectivity), kind == "max")
-        self.kind, self.connectivity, self.shape = kind, int(connectivity), tuple(stack.shape)
-        self.sizes = sizes.tolist()  # nodes of each image, in order
-        nodes = sum(self.sizes)  # the node arrays come with room for one node per pixel
-        self.parents, self.pixel_to_node = torch.from_numpy(parents[:nodes].copy()), torch.from_numpy(pixel_to_node)
-        self.compact = torch.from_numpy(compact[:nodes]).to(torch.float64)  # pixels whose smallest component a node is
-        self.area = torch.from_numpy(area[:nodes]).to(torch.float64)
-        self.extent = torch.from_numpy(extent[:nodes]).to(torch.float64)
+    def __init__(self, parents, pixel_to_node, compact, area, extent, kind, connectivity):
+        self.parents, self.pixel_to_node = parents, pixel_to_node
+        self.kind, self.connectivity = kind, connectivity
+        self.sizes = [int(parents.shape[0])]
+        self.compact = compact.to(torch.float64)  # pixels whose smallest component a node is
+        self.area = area.to(torch.float64)
+        self.extent = extent.to(torch.float64)
 
     @property
     def tree_of_node(self) -> torch.Tensor:
-        """int64 (N,): the image each node belongs to."""
-        return torch.repeat_interleave(torch.arange(self.num_trees), torch.tensor(self.sizes))
+        """int64 (N,): the tree each node belongs to."""
+        return torch.repeat_interleave(torch.arange(len(self.sizes)), torch.tensor(self.sizes))
 
     @property
     def num_nodes(self) -> int:
         return int(self.parents.shape[0])
-
-    @property
-    def num_trees(self) -> int:
-        return self.shape[0]
 
     # Differentiable in the pixels -------------------------------------------
 

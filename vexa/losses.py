@@ -11,7 +11,7 @@ import warnings
 import numpy as np
 import torch
 
-from .forests import Forest, image_stack
+from .forests import build_trees, image_stack
 
 __all__ = ["component_tree_loss"]
 
@@ -94,13 +94,11 @@ def component_tree_loss(image: torch.Tensor, num_maxima: int, extinction: str = 
     stack = image_stack(image)
     if not stack.is_floating_point():
         raise TypeError(f"image must be floating-point to be differentiable, got {stack.dtype}")
-    forest = Forest(stack, "max", connectivity)
-    levels = forest.levels(stack)
-    tops, leaves, significance = _dominant_leaves(forest, stack, levels, extinction)
-    # Rank the maxima of each image, most significant first.
-    tree = forest.tree_of_node[tops]
-    order = torch.from_numpy(np.lexsort((-significance.numpy(), tree.numpy())))
-    first = torch.searchsorted(tree[order], tree[order], right=False)
-    removed = order[torch.arange(len(order)) - first >= num_maxima]
-    dynamics = levels[leaves[removed]] - levels[forest.parents[tops[removed]]]
-    return (dynamics * dynamics).sum()
+    loss = stack.new_zeros(())
+    for tree, one in zip(build_trees(stack, "max", connectivity), stack):
+        levels = tree.levels(one)
+        tops, leaves, significance = _dominant_leaves(tree, one, levels, extinction)
+        removed = torch.argsort(significance, descending=True, stable=True)[num_maxima:]
+        dynamics = levels[leaves[removed]] - levels[tree.parents[tops[removed]]]
+        loss = loss + (dynamics * dynamics).sum()
+    return loss

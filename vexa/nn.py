@@ -4,7 +4,7 @@ import torch
 
 import _vexa
 from . import filters, ops
-from .forests import ATTRIBUTES, Forest, image_stack
+from .forests import ATTRIBUTES, build_trees, image_stack
 
 ATTRIBUTE_NAMES = ("AREA", "VOLUME", "HEIGHT", "WIDTH", "RECTANGULARITY")
 # The same, for trees of tensors: HEIGHT and WIDTH are the bounding box's.
@@ -57,7 +57,7 @@ class PreparedBatch:
 
     def __init__(self, image, tree_type="max", connectivity=2):
         self.image = image
-        self.forest = Forest(image_stack(image), tree_type, connectivity)
+        self.trees = build_trees(image_stack(image), tree_type, connectivity)  # one per image and channel
 
 
 class ConnectedFilter(torch.nn.Module):
@@ -139,15 +139,20 @@ class ConnectedFilter(torch.nn.Module):
 
     def _filter_batch(self, prepared):
         self._check_device(prepared.image)
-        forest, dtype = prepared.forest, self.weight.dtype
-        stack = image_stack(prepared.image).to(dtype)
-        levels = forest.levels(stack)
-        columns = forest.feature_columns(self.attributes or _DEFAULT_ATTRIBUTES, stack, levels)
+        stack = image_stack(prepared.image).to(self.weight.dtype)
+        names = self.attributes or _DEFAULT_ATTRIBUTES
+        # Image by image: tensors of one image stay small enough for the
+        # allocator to reuse memory between operations.
+        filtered = [self._filter_one(tree, image, names) for tree, image in zip(prepared.trees, stack)]
+        return torch.stack(filtered).reshape(prepared.image.shape)
+
+    def _filter_one(self, tree, image, names):
+        levels = tree.levels(image)
+        columns = tree.feature_columns(names, image, levels)
         logits = self.bias + sum(w * column for w, column in zip(self.weight.unbind(), columns))
-        score = torch.where(forest.parents < 0, torch.ones_like(logits), torch.sigmoid(logits))
-        residues = levels - forest.parent_levels(levels) * (forest.parents >= 0)
-        filtered = ops.levels_from_residues(forest.parents, score * residues)
-        return ops._reconstruct(filtered, forest.pixel_to_node).reshape(prepared.image.shape)
+        score = torch.where(tree.parents < 0, torch.ones_like(logits), torch.sigmoid(logits))
+        residues = levels - tree.parent_levels(levels) * (tree.parents >= 0)
+        return ops._reconstruct(ops.levels_from_residues(tree.parents, score * residues), tree.pixel_to_node)
 
 
 def stacked(*tree_types, **options) -> torch.nn.Sequential:
