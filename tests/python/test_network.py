@@ -3,6 +3,7 @@ import numpy as np
 import pytest
 import torch
 
+import _vexa
 import vexa
 
 ALL_ATTRIBUTES = ["area", "volume", "height", "extent", "diameter", "mean_level", "rectangularity"]
@@ -108,3 +109,11 @@ def test_modules_and_prepared_images_pickle(tmp_path):
     torch.save(uint8, tmp_path / "prepared.pt")
     again = torch.load(tmp_path / "prepared.pt")
     assert torch.equal(vexa.ConnectedFilter()(again), vexa.ConnectedFilter()(uint8))
+
+
+@pytest.mark.parametrize("images, error", [
+    ([np.zeros((3, 3)), np.zeros((3, 4))], ValueError), ([np.zeros((3, 3)), [[0.0]]], TypeError),
+    ([np.zeros((3, 3), np.complex64)], TypeError), ([], ValueError)])
+def test_batch_builder_refuses_bad_lists(images, error):
+    with pytest.raises(error):
+        _vexa._component_trees(images, 1, True)

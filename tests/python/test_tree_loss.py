@@ -57,3 +57,9 @@ def test_descent_on_the_pixels_leaves_num_maxima(extinction):
 def test_bad_arguments(arguments, error):
     with pytest.raises(error):
         vexa.component_tree_loss(*arguments)
+
+
+def test_a_batch_sums_its_images():
+    batch = torch.stack([ROW, ROW.flip(1) * 2]).unsqueeze(1)  # (2, 1, 1, 7)
+    expected = vexa.component_tree_loss(ROW, 1) + vexa.component_tree_loss(ROW.flip(1) * 2, 1)
+    assert vexa.component_tree_loss(batch, 1).item() == expected.item()
