@@ -46,12 +46,10 @@ __all__ = [
     "__version__",
 ]
 
-# Connected filters inside networks: batches of tensors, gradients to the pixels.
-from . import forests  # noqa: E402
+# Connected filters inside networks: batches of tensors, gradients to the
+# pixels, a component-tree loss.
+from . import forests, losses  # noqa: E402
+from .losses import component_tree_loss  # noqa: E402
 from .nn import PreparedBatch, stacked  # noqa: E402
 
-__all__ += ["forests", "PreparedBatch", "stacked"]
-from . import losses  # noqa: E402
-from .losses import component_tree_loss  # noqa: E402
-
-__all__ += ["losses", "component_tree_loss"]
+__all__ += ["forests", "losses", "PreparedBatch", "stacked", "component_tree_loss"]
