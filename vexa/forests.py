@@ -1,5 +1,5 @@
-"""The component trees of a batch of images as one forest, with node levels
-and attributes that are differentiable in the pixels.
+"""The component trees of a batch of images, one per image and channel, with
+node levels and attributes that are differentiable in the pixels.
 
 The trees are built from the detached images (one tree per image and
 channel, in parallel native threads without the GIL). Everything that
