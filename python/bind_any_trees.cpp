@@ -7,13 +7,12 @@
 #include "core/parallel.hpp"
 #include "core/subtree_extents.hpp"
 #include "core/threads.hpp"
+#include "python/any_image.hpp"
 #include "python/bindings.hpp"
 
 namespace py = pybind11;
 
 namespace vexa::python {
-
-namespace {
 
 PixelType pixelTypeOf(const py::dtype& dtype) {
     const char kind = dtype.kind();
@@ -30,6 +29,8 @@ PixelType pixelTypeOf(const py::dtype& dtype) {
     if (kind == 'f' && size == 8) return PixelType::Float64;
     throw py::type_error("unsupported image dtype " + py::str(static_cast<py::handle>(dtype)).cast<std::string>());
 }
+
+namespace {
 
 // uint32 ids to int64, with kNoParent as -1, split over the threads.
 py::array_t<int64_t> widened(const std::vector<uint32_t>& ids, std::vector<py::ssize_t> shape, unsigned threads) {

@@ -22,6 +22,7 @@ void bindTreeOps(pybind11::module_& m);  // tree sums over parent arrays
 void bindFastPartitionTree(pybind11::module_& m);  // private: region merging and cuts
 void bindThreads(pybind11::module_& m);  // the thread setting
 void bindAnyTrees(pybind11::module_& m);  // component trees of any image
+void bindBatchTrees(pybind11::module_& m);  // private: one tree per image of a list, in parallel
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

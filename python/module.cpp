@@ -22,4 +22,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindFastPartitionTree(m);
     vexa::python::bindThreads(m);
     vexa::python::bindAnyTrees(m);
+    vexa::python::bindBatchTrees(m);
 }

@@ -45,3 +45,11 @@ __all__ = [
     "filters", "images", "morphology", "nn", "ops", "partition", "threads", "trees",
     "__version__",
 ]
+
+# Connected filters inside networks: batches of tensors, gradients to the
+# pixels, a component-tree loss.
+from . import forests, losses  # noqa: E402
+from .losses import component_tree_loss  # noqa: E402
+from .nn import PreparedBatch, stacked  # noqa: E402
+
+__all__ += ["forests", "losses", "PreparedBatch", "stacked", "component_tree_loss"]

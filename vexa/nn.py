@@ -3,9 +3,12 @@ import numpy as np
 import torch
 
 import _vexa
-from . import filters
+from . import filters, ops
+from .forests import ATTRIBUTES, build_trees, image_stack
 
 ATTRIBUTE_NAMES = ("AREA", "VOLUME", "HEIGHT", "WIDTH", "RECTANGULARITY")
+# The same, for trees of tensors: HEIGHT and WIDTH are the bounding box's.
+_DEFAULT_ATTRIBUTES = ("area", "volume", "box_height", "box_width", "rectangularity")
 
 
 def node_features(tree):
@@ -47,29 +50,113 @@ class PreparedImage:
         self.shape = image.shape
 
 
+class PreparedBatch:
+    """The trees of a tensor image (H, W), (C, H, W) or (B, C, H, W), built
+    once from its detached values, with the image itself. Pickles (tensors
+    only), so a DataLoader's workers can prepare batches."""
+
+    def __init__(self, image, tree_type="max", connectivity=2):
+        self.image = image
+        self.trees = build_trees(image_stack(image), tree_type, connectivity)  # one per image and channel
+
+
 class ConnectedFilter(torch.nn.Module):
     """Subtractive connected filter whose keep score is learned:
     ``score = sigmoid(features @ weight + bias)`` per node, features from
-    :func:`node_features`. Gradients reach ``weight`` and ``bias``.
+    the tree's attributes. Gradients reach ``weight`` and ``bias``.
 
-    Call it on a uint8 image (2-D numpy array or tensor), on a tree of
-    :func:`vexa.max_tree` / :func:`vexa.min_tree` (any image), or on a
-    :class:`PreparedImage` to reuse the tree across training steps.
+    Call it on a tensor of shape (H, W), (C, H, W) or (B, C, H, W), float or
+    integer: the result has the same shape and the module's dtype. One tree
+    is built per image and channel, in parallel native threads, from the
+    detached input. Gradients then reach the pixels too: a node's level is
+    the mean of the input values of its compact pixels (all equal), and the
+    features of ``volume``, ``height`` and ``mean_level`` follow those
+    levels. The output is differentiable wherever the tree does not change
+    (no ties between neighbouring levels); stack stages, e.g. a max-tree
+    stage then a min-tree one, with :func:`stacked` or ``torch.nn.Sequential``.
+
+    It also takes a 2-D uint8 numpy image, a tree of :func:`vexa.max_tree` /
+    :func:`vexa.min_tree`, or a :class:`PreparedImage` / :class:`PreparedBatch`
+    to reuse trees across training steps.
+
+    Parameters
+    ----------
+    tree_type : "max" or "min"
+    adjacency_radius : float
+        1 joins the 4 neighbours of a pixel, 1.5 (default) the 8 neighbours.
+    initial_bias : float
+        The bias at start: a large one keeps every node (identity filter).
+    attributes : sequence of str, optional
+        Attributes of each node to learn from, among
+        ``vexa.forests.ATTRIBUTES``; by default ``ATTRIBUTE_NAMES``
+        (area, volume, bounding-box height and width, rectangularity).
     """
 
-    def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0):
+    def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0, attributes=None):
         super().__init__()
+        if tree_type not in ("max", "min"):
+            raise ValueError(f"tree_type must be 'max' or 'min', got {tree_type!r}")
         self.tree_type = tree_type
         self.adjacency_radius = adjacency_radius
-        self.weight = torch.nn.Parameter(torch.zeros(len(ATTRIBUTE_NAMES)))
+        self.attributes = tuple(attributes) if attributes is not None else None
+        for name in self.attributes or ():
+            if name not in ATTRIBUTES:
+                raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")
+        width = len(ATTRIBUTE_NAMES) if attributes is None else sum(2 if a == "extent" else 1 for a in attributes)
+        self.weight = torch.nn.Parameter(torch.zeros(width))
         self.bias = torch.nn.Parameter(torch.tensor(float(initial_bias)))
 
+    @property
+    def connectivity(self) -> int:
+        return 2 if self.adjacency_radius >= 1.4 else 1
+
     def prepare(self, image):
+        """The trees of ``image``, to reuse across training steps: a
+        :class:`PreparedBatch` of a tensor, else a :class:`PreparedImage`."""
+        if isinstance(image, torch.Tensor):
+            return PreparedBatch(image, self.tree_type, self.connectivity)
+        if self.attributes is not None:
+            raise TypeError(f"a filter with chosen attributes takes tensors, got {type(image).__name__}")
         return PreparedImage(image, self.tree_type, self.adjacency_radius)
 
     def scores(self, prepared):
-        return torch.sigmoid(prepared.features @ self.weight + self.bias)
+        return torch.sigmoid(prepared.features.to(self.weight.dtype) @ self.weight + self.bias)
+
+    def _check_device(self, image=None):
+        devices = {self.weight.device.type} | ({image.device.type} if isinstance(image, torch.Tensor) else set())
+        if devices != {"cpu"}:
+            raise ValueError("ConnectedFilter runs on the CPU only; got parameters on "
+                             f"{self.weight.device}" + (f" and an image on {image.device}"
+                                                       if isinstance(image, torch.Tensor) else ""))
 
     def forward(self, image):
-        prepared = image if isinstance(image, PreparedImage) else self.prepare(image)
-        return filters.subtractive(prepared.arrays, self.scores(prepared))
+        self._check_device(image)
+        prepared = image if isinstance(image, (PreparedImage, PreparedBatch)) else self.prepare(image)
+        if isinstance(prepared, PreparedBatch):
+            return self._filter_batch(prepared)
+        residues = prepared.arrays.residues.to(self.weight.dtype)
+        return filters.subtractive(prepared.arrays, self.scores(prepared), residues)
+
+    def _filter_batch(self, prepared):
+        self._check_device(prepared.image)
+        stack = image_stack(prepared.image).to(self.weight.dtype)
+        names = self.attributes or _DEFAULT_ATTRIBUTES
+        # Image by image: tensors of one image stay small enough for the
+        # allocator to reuse memory between operations.
+        filtered = [self._filter_one(tree, image, names) for tree, image in zip(prepared.trees, stack)]
+        return torch.stack(filtered).reshape(prepared.image.shape)
+
+    def _filter_one(self, tree, image, names):
+        levels = tree.levels(image)
+        columns = tree.feature_columns(names, image, levels)
+        logits = self.bias + sum(w * column for w, column in zip(self.weight.unbind(), columns))
+        score = torch.where(tree.parents < 0, torch.ones_like(logits), torch.sigmoid(logits))
+        residues = levels - tree.parent_levels(levels) * (tree.parents >= 0)
+        return ops._reconstruct(ops.levels_from_residues(tree.parents, score * residues), tree.pixel_to_node)
+
+
+def stacked(*tree_types, **options) -> torch.nn.Sequential:
+    """Filters applied one after the other, e.g. ``stacked("max", "min")``:
+    a max-tree stage then a min-tree stage, trained end to end (each
+    stage's gradient reaches the previous stage through its pixels)."""
+    return torch.nn.Sequential(*(ConnectedFilter(t, **options) for t in tree_types))

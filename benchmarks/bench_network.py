@@ -1,0 +1,68 @@
+"""ConnectedFilter and component_tree_loss inside a training step, as ratios
+to building the trees alone, all measured in the same run.
+
+Usage: bench_network.py [--size 1024] [--batch 8] [--runs 3]
+
+Images: smoothed float32 noise (many nodes, no ties), shape (batch, 1, size, size).
+Prints:
+- filter forward + backward on the batch / building the batch's trees;
+- filter forward + backward on the batch / the same trees built one by one;
+- the batch's trees built together / the same trees built one by one;
+- filter forward + backward on the batch / the same on each image in turn;
+- loss forward + backward on one image / that image's tree built alone.
+"""
+import argparse
+
+import torch
+
+import _vexa
+import vexa
+
+from measure import median_time
+
+
+def smooth_noise(batch, size, seed=0):
+    noise = torch.rand(batch, 1, size, size, generator=torch.Generator().manual_seed(seed))
+    return torch.nn.functional.avg_pool2d(noise, 5, stride=1, padding=2, count_include_pad=False)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size", type=int, default=1024)
+    parser.add_argument("--batch", type=int, default=8)
+    parser.add_argument("--runs", type=int, default=3)
+    args = parser.parse_args()
+
+    images = smooth_noise(args.batch, args.size)
+    arrays = [image[0].numpy() for image in images]
+    module = vexa.ConnectedFilter()
+
+    def filter_step(batch):
+        batch = batch.clone().requires_grad_()
+        module(batch).sum().backward()
+        return batch.grad
+
+    def loss_step(image):
+        image = image.clone().requires_grad_()
+        vexa.component_tree_loss(image, 5).backward()
+        return image.grad
+
+    trees_together = median_time(lambda: _vexa._component_trees(arrays, 1, True), args.runs)
+    trees_in_turn = median_time(lambda: [vexa.max_tree(a) for a in arrays], args.runs)
+    filter_together = median_time(lambda: filter_step(images), args.runs)
+    filter_in_turn = median_time(lambda: [filter_step(image) for image in images], args.runs)
+    one_tree = median_time(lambda: vexa.max_tree(arrays[0]), args.runs)
+    loss = median_time(lambda: loss_step(images[0, 0]), args.runs)
+
+    print(f"images ({args.batch}, 1, {args.size}, {args.size}) float32, {vexa.get_num_threads()} threads, "
+          f"median of {args.runs}")
+    print(f"trees of the batch built together (with areas and boxes) {trees_together:7.3f} s")
+    print(f"the same trees one by one (vexa.max_tree, arrays only)   {trees_in_turn:7.3f} s")
+    print(f"filter forward + backward / trees together     {filter_together / trees_together:6.2f}x  (target <= 1.5)")
+    print(f"filter forward + backward / trees one by one   {filter_together / trees_in_turn:6.2f}x")
+    print(f"trees together / one by one                    {trees_together / trees_in_turn:6.2f}x  (target <= 0.75)")
+    print(f"filter on the batch / image by image           {filter_together / filter_in_turn:6.2f}x  (target <= 0.75)")
+    print(f"loss forward + backward / one tree             {loss / one_tree:6.2f}x  (target <= 2)")
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,185 @@
+"""The component trees of a batch of images, one per image and channel, with
+node levels and attributes that are differentiable in the pixels.
+
+The trees are built from the detached images (one tree per image and
+channel, in parallel native threads without the GIL). Everything that
+depends on pixel values is then computed in torch from the images
+themselves, so gradients reach the pixels:
+
+- the level of a node is the mean of the input values of its compact
+  pixels (the pixels whose smallest component it is; they are all equal
+  in the input, so the mean is their common value and its gradient is
+  shared equally between them);
+- ``volume``, ``height`` and ``mean_level`` follow from those levels;
+- ``area``, the bounding-box attributes and ``rectangularity`` depend on
+  the tree alone: wherever the tree does not change they are constant.
+
+Where two pixels tie, or a small change of the pixels changes the tree,
+the output is not differentiable and the gradient returned is that of the
+tree as built.
+"""
+from typing import Sequence
+
+import numpy as np
+import torch
+
+import _vexa
+from . import ops
+
+__all__ = ["Forest", "build_trees", "image_stack"]
+
+# Attributes whose logarithm (of the magnitude) is the feature: sizes spread
+# over orders of magnitude.
+SIZE_ATTRIBUTES = ("area", "volume", "height", "box_height", "box_width", "extent", "diameter")
+ATTRIBUTES = SIZE_ATTRIBUTES + ("mean_level", "rectangularity")
+PIXEL_ATTRIBUTES = ("volume", "height", "mean_level")  # the others depend on the tree alone
+
+
+def image_stack(image):
+    """A tensor (H, W), (C, H, W) or (B, C, H, W) viewed as (K, H, W)."""
+    if not isinstance(image, torch.Tensor):
+        raise TypeError(f"image must be a torch tensor, got {type(image).__name__}")
+    if image.dim() not in (2, 3, 4):
+        raise ValueError(f"image must have shape (H, W), (C, H, W) or (B, C, H, W), got {tuple(image.shape)}")
+    if image.is_complex():
+        raise TypeError(f"image must be real, got {image.dtype}")
+    if image.device.type != "cpu":
+        raise ValueError(f"component trees are built on the CPU, got an image on {image.device}")
+    if image.numel() == 0:
+        raise ValueError(f"image is empty (shape {tuple(image.shape)})")
+    if image.is_floating_point() and torch.isnan(image).any():
+        raise ValueError("image holds NaN")
+    return image.reshape((-1,) + tuple(image.shape[-2:]))
+
+
+def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -> list:
+    """The trees of the images of a stack (K, H, W), one :class:`Forest` of
+    one tree per image, built in parallel native threads without the GIL."""
+    if kind not in ("max", "min"):
+        raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
+    if isinstance(connectivity, bool) or connectivity not in (1, 2):
+        raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
+    values = stack.detach()
+    if values.dtype in (torch.float16, torch.bfloat16):
+        values = values.float()  # the same order of pixels, in a type the builder reads
+    images = [np.ascontiguousarray(a) for a in values.numpy()]
+    parents, pixel_to_node, sizes, compact, area, extent = _vexa._component_trees(
+        images, int(connectivity), kind == "max")
+    slot = images[0].size  # each tree's node arrays start at k * H * W
+    trees = []
+    for k, n in enumerate(sizes.tolist()):
+        nodes = slice(k * slot, k * slot + n)
+        # Copies: a tensor viewing the batch's buffer would pickle all of it.
+        trees.append(Forest(torch.from_numpy(parents[nodes].copy()), torch.from_numpy(pixel_to_node[k].copy()),
+                            torch.from_numpy(compact[nodes]), torch.from_numpy(area[nodes]),
+                            torch.from_numpy(extent[nodes]), kind, int(connectivity)))
+    return trees
+
+
+class Forest:
+    """A component tree as tensors (a forest of one tree, or of several
+    whose node ids follow one another), with per-node quantities
+    differentiable in the pixels. Holds only tensors, so it pickles.
+
+    Attributes
+    ----------
+    parents : int64 (N,), -1 for a root
+    pixel_to_node : int64, the image's shape
+    sizes : list of int, the number of nodes of each tree
+    kind : "max" or "min"
+    """
+
+    def __init__(self, parents, pixel_to_node, compact, area, extent, kind, connectivity):
+        self.parents, self.pixel_to_node = parents, pixel_to_node
+        self.kind, self.connectivity = kind, connectivity
+        self.sizes = [int(parents.shape[0])]
+        self.compact = compact.to(torch.float64)  # pixels whose smallest component a node is
+        self.area = area.to(torch.float64)
+        self.extent = extent.to(torch.float64)
+
+    @property
+    def tree_of_node(self) -> torch.Tensor:
+        """int64 (N,): the tree each node belongs to."""
+        return torch.repeat_interleave(torch.arange(len(self.sizes)), torch.tensor(self.sizes))
+
+    @property
+    def num_nodes(self) -> int:
+        return int(self.parents.shape[0])
+
+    # Differentiable in the pixels -------------------------------------------
+
+    def pixel_sums(self, stack: torch.Tensor) -> torch.Tensor:
+        """Sum of the input values of each node's compact pixels."""
+        flat = stack.reshape(-1)
+        return torch.zeros(self.num_nodes, dtype=flat.dtype).index_add(0, self.pixel_to_node.reshape(-1), flat)
+
+    def levels(self, stack: torch.Tensor) -> torch.Tensor:
+        """Level of each node: the mean of its compact pixels' input values."""
+        return self.pixel_sums(stack) / self.compact.to(stack.dtype)
+
+    def parent_levels(self, levels):
+        """Each node's parent's level; a root's own level."""
+        return torch.where(self.parents >= 0, levels[self.parents.clamp(min=0)], levels)
+
+    def attribute(self, name: str, stack: torch.Tensor, levels=None) -> torch.Tensor:
+        """Attribute ``name`` of every node, (N,) or (N, 2) for ``extent``, in
+        the stack's dtype; differentiable in the pixels where it depends on them."""
+        dtype = stack.dtype
+        sign = 1.0 if self.kind == "max" else -1.0
+        if levels is None and name in ("volume", "height", "mean_level"):
+            levels = self.levels(stack)
+        if name in ("volume", "mean_level"):  # sums over each component of its pixels' values
+            sums = ops.subtree_sums(self.parents, levels * self.compact.to(dtype))
+        if name == "area":
+            return self.area.to(dtype)
+        if name == "volume":
+            return sign * (sums - self.area.to(dtype) * self.parent_levels(levels))
+        if name == "mean_level":
+            return sums / self.area.to(dtype)
+        if name == "height":
+            return sign * (levels[self.extreme_node(levels)] - self.parent_levels(levels))
+        if name in ("box_height", "box_width", "extent", "diameter", "rectangularity"):
+            extent = self.extent.to(dtype)
+            return {"box_height": extent[:, 0], "box_width": extent[:, 1], "extent": extent,
+                    "diameter": extent.max(dim=1).values,
+                    "rectangularity": self.area.to(dtype) / extent.prod(dim=1)}[name]
+        raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")
+
+    def extreme_node(self, levels) -> torch.Tensor:
+        """For each node, the node of its subtree farthest from the root in
+        level (highest in a max-tree, lowest in a min-tree)."""
+        sign = 1.0 if self.kind == "max" else -1.0
+        order = torch.argsort(sign * levels.detach(), stable=True)
+        rank = torch.empty(self.num_nodes, dtype=torch.float64)
+        rank[order] = torch.arange(self.num_nodes, dtype=torch.float64)
+        rank = rank.reshape(-1, 1).numpy().copy()
+        _vexa._subtree_max(self.parents.numpy(), rank)
+        return order[torch.from_numpy(rank[:, 0]).long()]
+
+    def feature_columns(self, names: Sequence[str], stack: torch.Tensor, levels=None):
+        """The features as a list of (N,) columns: each attribute (both axes
+        of ``extent``), the logarithm of the magnitude for sizes,
+        standardised over the nodes of each image. Columns that depend on
+        the tree alone are computed without a graph."""
+        columns = []
+        for name in names:
+            with torch.set_grad_enabled(torch.is_grad_enabled() and name in PIXEL_ATTRIBUTES):
+                value = self.attribute(name, stack, levels)
+                value = torch.log1p(value.abs()) if name in SIZE_ATTRIBUTES else value
+                columns += [self._standardised(column) for column in value.reshape(self.num_nodes, -1).unbind(1)]
+        return columns
+
+    def _standardised(self, column):
+        pieces = column.split(self.sizes)  # the nodes of each image
+        mean = torch.stack([piece.mean() for piece in pieces])
+        var = torch.stack([((piece - m) ** 2).mean() for piece, m in zip(pieces, mean)])
+        # sqrt has no derivative at 0: a constant column stays at 0.
+        std = torch.sqrt(torch.where(var > 0, var, torch.ones_like(var)))
+        if len(pieces) == 1:
+            return (column - mean) / std
+        sizes = torch.tensor(self.sizes)
+        return (column - mean.repeat_interleave(sizes)) / std.repeat_interleave(sizes)
+
+    def features(self, names: Sequence[str], stack: torch.Tensor, levels=None) -> torch.Tensor:
+        """Features (N, F), the columns of :meth:`feature_columns`."""
+        return torch.stack(self.feature_columns(names, stack, levels), dim=1)
