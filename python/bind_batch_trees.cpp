@@ -1,14 +1,11 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/any_tree.hpp"
-#include "core/parallel.hpp"
-#include "core/subtree_extents.hpp"
-#include "core/threads.hpp"
+#include "core/batch_trees.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
 
@@ -35,48 +32,7 @@ AnyImage viewOf(const py::array& image, size_t index) {
     return view;
 }
 
-void widen(const std::vector<uint32_t>& ids, int64_t* to) {
-    for (size_t i = 0; i < ids.size(); ++i)
-        to[i] = ids[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
-}
-
-// Where one image's tree goes: slots of a pixel count each (a tree has at
-// most one node per pixel), so that every thread writes its tree out as soon
-// as it is built and frees it; the next tree it builds then reuses memory
-// already mapped instead of faulting fresh pages in.
-struct Slots {
-    int64_t* parents;
-    int64_t* pixelNode;
-    int32_t* compact;
-    int32_t* area;
-    int32_t* extents;
-    size_t pixels;
-};
-
-// Tree `i` into its slot, with ids local to the image; returns its node count.
-size_t fill(ComponentTreeArrays tree, const Grid& grid, const Slots& to, size_t i) {
-    const size_t nodes = tree.parents.size(), pixels = to.pixels;
-    int64_t* parents = to.parents + i * pixels;
-    int64_t* pixelNode = to.pixelNode + i * pixels;
-    int32_t *compact = to.compact + i * pixels, *area = to.area + i * pixels;
-    widen(tree.parents, parents);
-    widen(tree.pixelNode, pixelNode);
-    tree = ComponentTreeArrays();  // free as we go
-    std::fill(compact, compact + nodes, 0);
-    for (size_t p = 0; p < pixels; ++p) ++compact[pixelNode[p]];
-    std::copy(compact, compact + nodes, area);
-    for (size_t n = nodes; n-- > 1;) area[parents[n]] += area[n];  // parents before children
-    thread_local std::vector<int64_t> boxes;  // reused, as the slots are
-    boxes.resize(4 * nodes);
-    subtreeBoxes(pixelNode, grid, 2, parents, nodes, boxes.data());
-    int32_t* extents = to.extents + 2 * i * pixels;
-    for (size_t k = 0; k < 2 * nodes; ++k) extents[k] = int32_t(boxes[2 * k + 1] - boxes[2 * k] + 1);
-    return nodes;
-}
-
-// The trees of a list of equally shaped images as one forest, images
-// spread over the thread budget, each tree built by one thread: a batch has
-// more images than the machine has cores.
+// The trees of a list of equally shaped images as one forest.
 py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree) {
     std::vector<py::array> arrays;
     std::vector<AnyImage> views;
@@ -97,14 +53,12 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
     // Pages never written are never mapped: the capacity beyond the nodes costs nothing.
     py::array_t<int64_t> parents(capacity), pixelNode({count, height, width}), sizes(count);
     py::array_t<int32_t> compact(capacity), area(capacity), extents({capacity, py::ssize_t(2)});
-    const Slots slots{parents.mutable_data(), pixelNode.mutable_data(), compact.mutable_data(),
-                      area.mutable_data(), extents.mutable_data(), size_t(height * width)};
+    const TreeSlots slots{parents.mutable_data(), pixelNode.mutable_data(), compact.mutable_data(),
+                          area.mutable_data(), extents.mutable_data(), size_t(height * width)};
     int64_t* nodes = sizes.mutable_data();
     {
         py::gil_scoped_release release;  // `arrays` keeps every image alive
-        parallelFor(views.size(), threadBudget(), [&](size_t i) {
-            nodes[i] = int64_t(fill(buildComponentTree(views[i], 2, connectivity, maxTree, 1), views[i].grid, slots, i));
-        });
+        buildTreesIntoSlots(views, connectivity, maxTree, slots, nodes);
     }
     return py::make_tuple(parents, pixelNode, sizes, compact, area, extents);
 }
