@@ -22,7 +22,7 @@ struct AnyImage {
 struct ComponentTreeArrays {
     static constexpr uint32_t kNoParent = 0xFFFFFFFFu;
     std::vector<uint32_t> parents;
-    std::vector<uint32_t> pixelNode;
+    UninitialisedVector<uint32_t> pixelNode;
     std::vector<uint32_t> levelPixel;
 };
 

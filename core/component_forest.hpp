@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/uninitialised_vector.hpp"
+
 namespace vexa {
 
 // rank[level] is the position of the level in the processing order: pixels
@@ -42,7 +44,7 @@ struct BasicComponentForest {
     };
     std::unique_ptr<Component[]> components;
     std::unique_ptr<Rank[]> ranks;      // rank of each component's level
-    std::vector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
+    UninitialisedVector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
     std::vector<Band> bands;
     // Components fused into another one of the same rank are marked in
     // fusedBits and point to it in alias (fully compressed; other entries are

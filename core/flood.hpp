@@ -4,11 +4,14 @@
 // flooded with a hierarchical queue of rank buckets. Large grids are cut
 // into bands along the slowest axis, flooded on several threads, and the
 // bands' trees are merged along the seams.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <numeric>
 #include <stdexcept>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -30,6 +33,33 @@ struct Divider {
         else if ((q + 1) * divisor <= p) ++q;
         return uint32_t(q);
     }
+};
+
+// An uninitialised array that asks the kernel for huge pages when large:
+// the flood reads neighbours a row or a plane away, and with 4 KiB pages
+// nearly every such read of a large image misses the TLB.
+template <typename T>
+class HugePageArray {
+public:
+    explicit HugePageArray(uint64_t count) {
+        const size_t bytes = std::max<size_t>(size_t(count) * sizeof(T), 1);
+        constexpr size_t kHuge = size_t(1) << 21;
+        if (bytes >= kHuge) {
+            data_ = static_cast<T*>(std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge));
+            if (data_) madvise(data_, bytes, MADV_HUGEPAGE);
+        } else {
+            data_ = static_cast<T*>(std::malloc(bytes));
+        }
+        if (!data_) throw std::bad_alloc();
+    }
+    ~HugePageArray() { std::free(data_); }
+    HugePageArray(const HugePageArray&) = delete;
+    HugePageArray& operator=(const HugePageArray&) = delete;
+    T& operator[](uint64_t i) { return data_[i]; }
+    const T& operator[](uint64_t i) const { return data_[i]; }
+
+private:
+    T* data_ = nullptr;
 };
 
 // Buckets of pixels by rank over one array: bucket r holds at most as many
@@ -105,12 +135,17 @@ template <typename Rank>
 using StateOf = std::conditional_t<sizeof(Rank) == 1, uint16_t, uint32_t>;
 template <typename Rank>
 constexpr StateOf<Rank> kReached = sizeof(Rank) == 1 ? 0x100 : sizeof(Rank) == 2 ? 0x10000 : 0x80000000u;
+// Set on pixels whose neighbourhood leaves the band, where there is room
+// for it (8- and 16-bit ranks): the others find their neighbours by fixed
+// steps without locating themselves.
+template <typename Rank>
+constexpr StateOf<Rank> kNearEdge = sizeof(Rank) == 1 ? 0x200 : sizeof(Rank) == 2 ? 0x20000 : 0;
 
 // Floods one band as an image of its own. Its components are numbered from
 // `first` (at most one per pixel); componentOf gets their numbers for the
 // band's pixels. Returns the end of the numbers used.
 template <typename Rank, bool Volume, typename RankOf>
-uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std::vector<GridOffset>& offsets,
+uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std::vector<GridOffset>& adjacency,
                    BasicComponentForest<Rank>& forest, uint32_t first, uint32_t* componentOf) {
     using Component = typename BasicComponentForest<Rank>::Component;
     using State = StateOf<Rank>;
@@ -122,12 +157,19 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
     Rank* compRanks = forest.ranks.get();
     uint32_t next = first;
 
-    std::unique_ptr<State[]> state(new State[n]);
-    for (uint64_t p = 0; p < n; ++p) state[p] = State(rankOf(p));
-    RankQueue queue(n, numRanks, [&](uint64_t p) { return state[p]; });
+    HugePageArray<State> state(n);
     std::vector<uint32_t> stack;  // open components, ranks strictly increasing downwards
     std::vector<Rank> stackRanks;
 
+    // Neighbours of the same rank are flooded last pushed, first popped: the
+    // nearest in memory goes last, so that runs of such pixels are taken
+    // along rows rather than across rows or planes. The tree does not depend
+    // on this order.
+    std::vector<GridOffset> offsets = adjacency;
+    std::stable_sort(offsets.begin(), offsets.end(), [](const GridOffset& a, const GridOffset& b) {
+        return std::make_tuple(std::abs(a.dz), std::abs(a.dy), std::abs(a.dx)) >
+               std::make_tuple(std::abs(b.dz), std::abs(b.dy), std::abs(b.dx));
+    });
     int32_t reach[3] = {0, 0, 0};
     std::vector<int64_t> steps;
     for (const GridOffset& o : offsets) {
@@ -136,7 +178,20 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
         reach[2] = std::max(reach[2], std::abs(o.dx));
         steps.push_back((int64_t(o.dz) * height + o.dy) * int64_t(width) + o.dx);
     }
-    const Divider rowOf(width), planeOf(uint64_t(width) * height);
+    const uint64_t plane = uint64_t(width) * height;
+    const Divider rowOf(width), planeOf(plane);
+    constexpr State kEdge = kNearEdge<Rank>;
+    for (uint64_t z = 0, p = 0; z < depth; ++z) {
+        const bool edgePlane = Volume && (z < uint32_t(reach[0]) || z + reach[0] >= depth);
+        for (uint64_t y = 0; y < height; ++y) {
+            const bool edgeRow = edgePlane || y < uint32_t(reach[1]) || y + reach[1] >= height;
+            for (uint64_t x = 0; x < width; ++x, ++p) {
+                const bool edge = edgeRow || x < uint32_t(reach[2]) || x + reach[2] >= width;
+                state[p] = State(State(rankOf(p)) | (edge ? kEdge : 0));
+            }
+        }
+    }
+    RankQueue queue(n, numRanks, [&](uint64_t p) { return Rank(state[p]); });
     auto open = [&](Rank r) {
         comps[next] = Component{kNone, 0};
         compRanks[next] = r;
@@ -172,7 +227,9 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
                    uint64_t(y) + reach[1] < height &&
                    (!Volume || (z >= uint32_t(reach[0]) && uint64_t(z) + reach[0] < depth));
         };
-        bool inner = locate();
+        // Pixels away from the edges skip locating themselves.
+        auto isInner = [&] { return kEdge != 0 && !(state[cur] & kEdge) ? true : locate(); };
+        bool inner = isInner();
         for (size_t i = 0; i < offsets.size(); ++i) {
             uint32_t q;
             if (inner) {
@@ -194,7 +251,7 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
                 cur = q;
                 curRank = qRank;
                 open(qRank);
-                inner = locate();
+                inner = isInner();
                 i = size_t(-1);  // restart with the new pixel's neighbours
             }
         }
@@ -213,6 +270,10 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
         __builtin_prefetch(&state[ahead]);
         if (ahead >= width) __builtin_prefetch(&state[ahead - width]);
         if (ahead + width < n) __builtin_prefetch(&state[ahead + width]);
+        if (Volume) {  // and the planes above and below, further still
+            if (ahead >= plane) __builtin_prefetch(&state[ahead - plane]);
+            if (ahead + plane < n) __builtin_prefetch(&state[ahead + plane]);
+        }
         if (Rank(lowest) != curRank) {
             closeBelow(Rank(lowest));
             curRank = Rank(lowest);

@@ -31,8 +31,8 @@ MorphologicalTree::~MorphologicalTree() {
     std::vector<uint32_t>().swap(childOffsets_);
     std::vector<NodeId>().swap(childIds_);
     std::vector<uint32_t>().swap(cnpOffsets_);
-    std::vector<uint32_t>().swap(cnpPixels_);
-    std::vector<uint32_t>().swap(pixelToNodeId_);
+    UninitialisedVector<uint32_t>().swap(cnpPixels_);
+    UninitialisedVector<uint32_t>().swap(pixelToNodeId_);
     jacobianCache = JacobianIndexCache();
     // Large trees release hundreds of megabytes: hand them back to the system.
     malloc_trim(0);
@@ -103,7 +103,7 @@ void MorphologicalTree::assignIds(ComponentForest& forest, const std::array<uint
     pixelToNodeId_ = std::move(forest.componentOf);
 }
 
-void MorphologicalTree::fillCompactPixels(const std::vector<uint32_t>& pixelNode,
+void MorphologicalTree::fillCompactPixels(const UninitialisedVector<uint32_t>& pixelNode,
                                           const std::vector<std::pair<uint64_t, uint64_t>>& bands,
                                           const SpreadNodes& spread, unsigned threads,
                                           const std::function<void()>& alongside) {

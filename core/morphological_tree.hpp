@@ -8,6 +8,7 @@
 #include "core/image_view.hpp"
 #include "core/node_id.hpp"
 #include "core/span.hpp"
+#include "core/uninitialised_vector.hpp"
 
 namespace vexa {
 
@@ -99,7 +100,7 @@ public:
     const std::vector<uint8_t>& levels() const { return levels_; }
     const std::vector<NodeId>& parents() const { return parents_; }
     const std::vector<float>& nodeResidues() const { return nodeResidues_; }
-    const std::vector<uint32_t>& pixelToNodeId() const { return pixelToNodeId_; }
+    const UninitialisedVector<uint32_t>& pixelToNodeId() const { return pixelToNodeId_; }
     // Position of each grey level in the processing order (0 = first).
     const std::array<uint8_t, 256>& levelRank() const { return levelRank_; }
 
@@ -111,7 +112,7 @@ public:
 private:
     void build(const ImageView& image, LevelComparator comparator, unsigned bands);
     void assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank, unsigned threads);
-    void fillCompactPixels(const std::vector<uint32_t>& pixelNode,
+    void fillCompactPixels(const UninitialisedVector<uint32_t>& pixelNode,
                            const std::vector<std::pair<uint64_t, uint64_t>>& bands, const SpreadNodes& spread,
                            unsigned threads, const std::function<void()>& alongside);
     void fillResiduesAndChildren();
@@ -130,8 +131,8 @@ private:
     std::vector<uint32_t> childOffsets_;  // N + 1 entries
     std::vector<NodeId> childIds_;
     std::vector<uint32_t> cnpOffsets_;  // N + 1 entries
-    std::vector<uint32_t> cnpPixels_;
-    std::vector<uint32_t> pixelToNodeId_;
+    UninitialisedVector<uint32_t> cnpPixels_;  // every entry written by the per-band fill
+    UninitialisedVector<uint32_t> pixelToNodeId_;
 
     // Node handles in chunks of kHandleChunk, each made when first asked for.
     static constexpr NodeId kHandleChunk = 4096;

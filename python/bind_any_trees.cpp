@@ -33,7 +33,8 @@ PixelType pixelTypeOf(const py::dtype& dtype) {
 namespace {
 
 // uint32 ids to int64, with kNoParent as -1, split over the threads.
-py::array_t<int64_t> widened(const std::vector<uint32_t>& ids, std::vector<py::ssize_t> shape, unsigned threads) {
+template <typename Ids>
+py::array_t<int64_t> widened(const Ids& ids, std::vector<py::ssize_t> shape, unsigned threads) {
     py::array_t<int64_t> out(shape);
     int64_t* to = out.mutable_data();
     const uint32_t* from = ids.data();

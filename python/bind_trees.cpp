@@ -42,7 +42,7 @@ ListResult<std::vector<NodeRef<Node>>> nodesById(MorphologicalTree& tree, const 
 }
 
 ListResult<Span<uint32_t>> pixelMap(const MorphologicalTree& tree) {
-    const std::vector<uint32_t>& map = tree.pixelToNodeId();
+    const auto& map = tree.pixelToNodeId();
     return asList(Span<uint32_t>(map.data(), map.size()));
 }
 
@@ -53,7 +53,7 @@ ListResult<Span<uint32_t>> pixelMap(const MorphologicalTree& tree) {
 constexpr int kTreeStateVersion = 1;
 
 py::tuple treeState(const MorphologicalTree& tree) {
-    const std::vector<uint32_t>& pixelNode = tree.pixelToNodeId();
+    const auto& pixelNode = tree.pixelToNodeId();
     std::vector<uint8_t> image(pixelNode.size());
     for (size_t p = 0; p < image.size(); ++p) image[p] = tree.level(pixelNode[p]);
     const py::ssize_t n = py::ssize_t(tree.numNodes());

@@ -3,6 +3,9 @@
 #include <ATen/ATen.h>
 
 #include "bpt/binary_partition_tree.hpp"
+#include "core/component_forest.hpp"
+#include "core/parallel.hpp"
+#include "core/threads.hpp"
 
 namespace vexa::tensors {
 
@@ -15,10 +18,15 @@ at::Tensor parentIds(const MorphologicalTree& tree) {
 }
 
 at::Tensor pixelNodeIds(const MorphologicalTree& tree) {
-    const std::vector<uint32_t>& owner = tree.pixelToNodeId();
+    const auto& owner = tree.pixelToNodeId();
     at::Tensor out = at::empty({int64_t(tree.numRows()), int64_t(tree.numCols())}, at::kLong);
     int64_t* ids = out.data_ptr<int64_t>();
-    for (size_t i = 0; i < owner.size(); ++i) ids[i] = owner[i];
+    // Memory-bound: large maps are widened in slices on the thread budget.
+    const size_t n = owner.size();
+    const unsigned threads = n >= kParallelPixels ? threadBudget() : 1;
+    parallelFor(threads, threads, [&](size_t t) {
+        for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i) ids[i] = owner[i];
+    });
     return out;
 }
 
