@@ -10,7 +10,8 @@ namespace vexa {
 
 namespace {
 
-void widen(const std::vector<uint32_t>& ids, int64_t* to) {
+template <typename Ids>
+void widen(const Ids& ids, int64_t* to) {
     for (size_t i = 0; i < ids.size(); ++i)
         to[i] = ids[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
 }
