@@ -27,6 +27,23 @@ void subtreeMaxInPlace(const int64_t* parents, size_t numNodes, double* values, 
     }
 }
 
+template <typename T>
+void subtreeExtremes(const int64_t* parents, size_t numNodes, const T* values, bool highest, int64_t* out) {
+    checkParentsBeforeChildren(parents, numNodes);
+    for (size_t i = 0; i < numNodes; ++i) out[i] = int64_t(i);
+    InterruptPoll poll;
+    for (size_t i = numNodes; i-- > 0;) {  // children first: ids only grow away from the root
+        if (parents[i] < 0) continue;
+        const int64_t a = out[i], b = out[parents[i]];
+        const bool beyond = highest ? values[a] > values[b] : values[a] < values[b];
+        if (beyond || (values[a] == values[b] && a > b)) out[parents[i]] = a;
+        poll.step();
+    }
+}
+
+template void subtreeExtremes<float>(const int64_t*, size_t, const float*, bool, int64_t*);
+template void subtreeExtremes<double>(const int64_t*, size_t, const double*, bool, int64_t*);
+
 void subtreeBoxes(const int64_t* pixelNode, const Grid& grid, int ndim, const int64_t* parents, size_t numNodes,
                   int64_t* out) {
     checkParentsBeforeChildren(parents, numNodes);
