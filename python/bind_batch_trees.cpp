@@ -8,6 +8,7 @@
 #include "core/batch_trees.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
+#include "python/owning_array.hpp"
 
 namespace py = pybind11;
 
@@ -32,7 +33,7 @@ AnyImage viewOf(const py::array& image, size_t index) {
     return view;
 }
 
-// The trees of a list of equally shaped images as one forest.
+// The trees of a list of equally shaped images.
 py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree) {
     std::vector<py::array> arrays;
     std::vector<AnyImage> views;
@@ -48,29 +49,28 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
     if (views.empty()) throw py::value_error("images is empty");
     if (connectivity < 1 || connectivity > 2)
         throw py::value_error("connectivity must be 1 or 2, got " + std::to_string(connectivity));
-    const py::ssize_t count = py::ssize_t(views.size()), height = views[0].grid.height, width = views[0].grid.width;
-    const py::ssize_t capacity = count * height * width;
-    // Pages never written are never mapped: the capacity beyond the nodes costs nothing.
-    py::array_t<int64_t> parents(capacity), pixelNode({count, height, width}), sizes(count);
-    py::array_t<int32_t> compact(capacity), area(capacity), extents({capacity, py::ssize_t(2)});
-    const TreeSlots slots{parents.mutable_data(), pixelNode.mutable_data(), compact.mutable_data(),
-                          area.mutable_data(), extents.mutable_data(), size_t(height * width)};
-    int64_t* nodes = sizes.mutable_data();
+    std::vector<WideTree> trees;
     {
         py::gil_scoped_release release;  // `arrays` keeps every image alive
-        buildTreesIntoSlots(views, connectivity, maxTree, slots, nodes);
+        trees = buildWideTrees(views, 2, connectivity, maxTree);
     }
-    return py::make_tuple(parents, pixelNode, sizes, compact, area, extents);
+    const std::vector<py::ssize_t> shape{py::ssize_t(views[0].grid.height), py::ssize_t(views[0].grid.width)};
+    py::list parents, pixelNodes;
+    for (WideTree& tree : trees) {
+        const py::ssize_t nodes = py::ssize_t(tree.parents.size());
+        parents.append(owningArray(std::move(tree.parents), {nodes}));
+        pixelNodes.append(owningArray(std::move(tree.pixelNode), shape));
+    }
+    return py::make_tuple(parents, pixelNodes);
 }
 
 }  // namespace
 
 void bindBatchTrees(py::module_& m) {
     m.def("_component_trees", &componentTrees, py::arg("images"), py::arg("connectivity"), py::arg("max_tree"),
-          "The component trees of a list of K equally shaped C-contiguous 2-D arrays (H, W), "
-          "built in parallel without the GIL, one thread per tree: (parents, pixel_to_node (K, H, W), nodes per "
-          "tree) as int64 arrays and (compact pixels, area, bounding-box extents (., 2)) as int32 arrays, the "
-          "per-node ones in slots of H * W entries, tree k's n_k nodes first in slot k; ids local to each image.");
+          "The component trees of a list of equally shaped C-contiguous 2-D arrays (H, W), built in parallel "
+          "without the GIL, one thread per tree: (parents, pixel_to_node), two lists of int64 arrays, (N_k) and "
+          "(H, W) for tree k; -1 for the root, node 0, and every parent before its children.");
 }
 
 }  // namespace vexa::python

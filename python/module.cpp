@@ -23,4 +23,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindThreads(m);
     vexa::python::bindAnyTrees(m);
     vexa::python::bindBatchTrees(m);
+    vexa::python::bindLearnedFilter(m);
 }

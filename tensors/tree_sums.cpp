@@ -10,17 +10,11 @@
 
 #include "core/interrupt.hpp"
 #include "core/parent_array.hpp"
+#include "tensors/describe.hpp"
 
 namespace vexa::tensors {
 
 namespace {
-
-std::string describe(const at::Tensor& t) {
-    if (!t.defined()) return "an undefined tensor";
-    std::string shape;
-    for (int64_t s : t.sizes()) shape += (shape.empty() ? "" : ", ") + std::to_string(s);
-    return std::string(c10::toString(t.scalar_type())) + " tensor of shape (" + shape + ") on " + t.device().str();
-}
 
 // The forest of a parent tensor, read once and checked.
 struct Forest {

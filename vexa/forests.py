@@ -63,17 +63,9 @@ def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -
     if values.dtype in (torch.float16, torch.bfloat16):
         values = values.float()  # the same order of pixels, in a type the builder reads
     images = [np.ascontiguousarray(a) for a in values.numpy()]
-    parents, pixel_to_node, sizes, compact, area, extent = _vexa._component_trees(
-        images, int(connectivity), kind == "max")
-    slot = images[0].size  # each tree's node arrays start at k * H * W
-    trees = []
-    for k, n in enumerate(sizes.tolist()):
-        nodes = slice(k * slot, k * slot + n)
-        # Copies: a tensor viewing the batch's buffer would pickle all of it.
-        trees.append(Forest(torch.from_numpy(parents[nodes].copy()), torch.from_numpy(pixel_to_node[k].copy()),
-                            torch.from_numpy(compact[nodes]), torch.from_numpy(area[nodes]),
-                            torch.from_numpy(extent[nodes]), kind, int(connectivity)))
-    return trees
+    parents, pixel_to_node = _vexa._component_trees(images, int(connectivity), kind == "max")
+    return [Forest(torch.from_numpy(p), torch.from_numpy(m), kind, int(connectivity))
+            for p, m in zip(parents, pixel_to_node)]
 
 
 class Forest:
@@ -89,13 +81,41 @@ class Forest:
     kind : "max" or "min"
     """
 
-    def __init__(self, parents, pixel_to_node, compact, area, extent, kind, connectivity):
+    def __init__(self, parents, pixel_to_node, kind, connectivity):
         self.parents, self.pixel_to_node = parents, pixel_to_node
         self.kind, self.connectivity = kind, connectivity
         self.sizes = [int(parents.shape[0])]
-        self.compact = compact.to(torch.float64)  # pixels whose smallest component a node is
-        self.area = area.to(torch.float64)
-        self.extent = extent.to(torch.float64)
+        self._derived = {}  # what the tree alone fixes, made on first use
+
+    def __getstate__(self):
+        return {name: value for name, value in self.__dict__.items() if name != "_derived"}
+
+    def __setstate__(self, state):
+        self.__dict__.update(state, _derived={})
+
+    def _made_once(self, name, make):
+        if name not in self._derived:
+            self._derived[name] = make()
+        return self._derived[name]
+
+    @property
+    def compact(self) -> torch.Tensor:
+        """float64 (N,): the pixels whose smallest component each node is."""
+        return self._made_once("compact", lambda: torch.bincount(
+            self.pixel_to_node.reshape(-1), minlength=self.num_nodes).to(torch.float64))
+
+    @property
+    def area(self) -> torch.Tensor:
+        """float64 (N,): the pixels of each node's component."""
+        return self._made_once("area", lambda: _vexa._subtree_sum(self.parents, self.compact))
+
+    @property
+    def extent(self) -> torch.Tensor:
+        """float64 (N, 2): the rows and columns of each node's bounding box."""
+        def make():
+            boxes = _vexa._subtree_boxes(self.pixel_to_node.numpy(), self.parents.numpy())
+            return torch.from_numpy(boxes[:, :, 1] - boxes[:, :, 0] + 1).to(torch.float64)
+        return self._made_once("extent", make)
 
     @property
     def tree_of_node(self) -> torch.Tensor:

@@ -141,18 +141,50 @@ class ConnectedFilter(torch.nn.Module):
         self._check_device(prepared.image)
         stack = image_stack(prepared.image).to(self.weight.dtype)
         names = self.attributes or _DEFAULT_ATTRIBUTES
-        # Image by image: tensors of one image stay small enough for the
-        # allocator to reuse memory between operations.
-        filtered = [self._filter_one(tree, image, names) for tree, image in zip(prepared.trees, stack)]
-        return torch.stack(filtered).reshape(prepared.image.shape)
+        filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)
+        return filtered.reshape(prepared.image.shape)
 
-    def _filter_one(self, tree, image, names):
-        levels = tree.levels(image)
-        columns = tree.feature_columns(names, image, levels)
-        logits = self.bias + sum(w * column for w, column in zip(self.weight.unbind(), columns))
-        score = torch.where(tree.parents < 0, torch.ones_like(logits), torch.sigmoid(logits))
-        residues = levels - tree.parent_levels(levels) * (tree.parents >= 0)
-        return ops._reconstruct(ops.levels_from_residues(tree.parents, score * residues), tree.pixel_to_node)
+
+def _composed_filter(trees, stack, weight, bias, names):
+    """The filter of :class:`_BatchFilter` built from differentiable torch
+    operators, image by image: a reference, and the graph of its backward."""
+    return torch.stack([_filter_one(tree, image, weight, bias, names) for tree, image in zip(trees, stack)])
+
+
+def _filter_one(tree, image, weight, bias, names):
+    levels = tree.levels(image)
+    columns = tree.feature_columns(names, image, levels)
+    logits = bias + sum(w * column for w, column in zip(weight.unbind(), columns))
+    score = torch.where(tree.parents < 0, torch.ones_like(logits), torch.sigmoid(logits))
+    residues = levels - tree.parent_levels(levels) * (tree.parents >= 0)
+    return ops._reconstruct(ops.levels_from_residues(tree.parents, score * residues), tree.pixel_to_node)
+
+
+class _BatchFilter(torch.autograd.Function):
+    """The filter of a stack of images (K, H, W), one tree per image: native
+    passes, one tree per thread, forward and backward. A graph of the
+    backward (``create_graph=True``, second derivatives) is built from
+    :func:`_composed_filter`, the same filter in torch operators."""
+
+    @staticmethod
+    def forward(ctx, stack, weight, bias, trees, names):
+        native = _vexa._LearnedFilterBatch([t.parents for t in trees], [t.pixel_to_node for t in trees],
+                                           list(names), trees[0].kind == "max")
+        ctx.native, ctx.trees, ctx.names = native, trees, names
+        ctx.save_for_backward(stack, weight, bias)
+        return native.forward(stack.reshape(len(trees), -1), weight, bias.reshape(())).reshape(stack.shape)
+
+    @staticmethod
+    def backward(ctx, grad):
+        stack, weight, bias = ctx.saved_tensors
+        if torch.is_grad_enabled():  # the backward must be differentiable too
+            wanted = [t for t, needed in zip((stack, weight, bias), ctx.needs_input_grad) if needed]
+            output = _composed_filter(ctx.trees, stack, weight, bias, ctx.names)
+            found = iter(torch.autograd.grad(output, wanted, grad, create_graph=True, allow_unused=True))
+            grads = [next(found) if needed else None for needed in ctx.needs_input_grad[:3]]
+            return (*grads, None, None)
+        images, weights, bias_grad = ctx.native.backward(grad.reshape(len(ctx.trees), -1))
+        return images.reshape(stack.shape), weights, bias_grad.reshape(bias.shape), None, None
 
 
 def stacked(*tree_types, **options) -> torch.nn.Sequential:

@@ -1,0 +1,431 @@
+#include "tensors/learned_filter.hpp"
+
+#include <ATen/ATen.h>
+#include <ATen/Dispatch.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "core/reused_memory.hpp"
+#include "core/interrupt.hpp"
+#include "core/parallel.hpp"
+#include "core/subtree_extents.hpp"
+#include "core/threads.hpp"
+#include "tensors/describe.hpp"
+
+namespace vexa::tensors {
+
+namespace {
+
+// Node arrays: read at scattered places (a node's parent, a pixel's node).
+using Doubles = ReusedVector<double>;
+using Ids = ReusedVector<int64_t>;
+
+enum Attribute : int {
+    Area, Volume, Height, BoxHeight, BoxWidth, ExtentRows, ExtentColumns, Diameter, MeanLevel, Rectangularity
+};
+
+// Sizes spread over orders of magnitude: their feature is log1p(|value|).
+bool isSize(int a) { return a != MeanLevel && a != Rectangularity; }
+bool followsPixels(int a) { return a == Volume || a == Height || a == MeanLevel; }
+bool readsSums(int a) { return a == Volume || a == MeanLevel; }
+
+std::vector<int> columnsOf(const std::vector<std::string>& names) {
+    static const char* known[] = {"area", "volume", "height", "box_height", "box_width", "extent", "diameter",
+                                  "mean_level", "rectangularity"};
+    static const int codes[] = {Area, Volume, Height, BoxHeight, BoxWidth, ExtentRows, Diameter, MeanLevel,
+                                Rectangularity};
+    std::vector<int> columns;
+    for (const std::string& name : names) {
+        const auto* at = std::find(std::begin(known), std::end(known), name);
+        if (at == std::end(known))
+            throw std::invalid_argument("unknown attribute '" + name +
+                                        "'; choose from area, volume, height, box_height, box_width, extent, "
+                                        "diameter, mean_level, rectangularity");
+        const int code = codes[at - std::begin(known)];
+        columns.push_back(code);
+        if (code == ExtentRows) columns.push_back(ExtentColumns);
+    }
+    return columns;
+}
+
+bool anyColumn(const std::vector<int>& columns, bool (*test)(int)) {
+    return std::any_of(columns.begin(), columns.end(), test);
+}
+
+// Reads a floating tensor's elements as doubles, whatever its dtype.
+std::vector<double> doublesOf(const at::Tensor& t) {
+    const at::Tensor d = t.detach().to(at::kDouble).contiguous();
+    return std::vector<double>(d.data_ptr<double>(), d.data_ptr<double>() + d.numel());
+}
+
+}  // namespace
+
+// What a node gathers from its compact pixels, then from its subtree, in
+// one place: a pass over the pixels reaches a node's totals with one cache
+// miss rather than one per quantity.
+struct NodeTotals {
+    double sum;         // of the pixels' values
+    uint32_t compact;   // the pixels whose smallest component the node is
+    uint32_t area;      // the pixels of its component
+    int32_t rowLow, rowHigh, columnLow, columnHigh;  // its bounding box
+};
+
+struct LearnedFilterBatch::Tree {
+    // Read once and checked: the call owns them.
+    Ids parent;  // -1 at node 0, else a smaller id
+    ReusedVector<uint32_t> pixelNode;
+    ReusedVector<NodeTotals> totals;  // sums over each subtree
+    // What forward leaves for backward.
+    Doubles level, score;
+    Ids extreme;
+    // Per feature column: the feature before standardisation, its mean and
+    // the deviation it is divided by (1 for a constant column); for the
+    // columns that follow the pixels, d feature / d attribute.
+    std::vector<Doubles> feature, slope;
+    std::vector<double> mean, spread;
+    std::vector<bool> constant;
+
+    size_t numNodes() const { return parent.size(); }
+    // The parent, the node itself at the root (as the level of a root's parent is its own).
+    size_t above(size_t n) const { return n == 0 ? 0 : size_t(parent[n]); }
+    double area(size_t n) const { return double(totals[n].area); }
+    double rows(size_t n) const { return double(totals[n].rowHigh - totals[n].rowLow + 1); }
+    double columns(size_t n) const { return double(totals[n].columnHigh - totals[n].columnLow + 1); }
+};
+
+namespace {
+
+using Tree = LearnedFilterBatch::Tree;
+
+void checkTypes(const FilterTree& given, size_t k) {
+    const std::string which = "trees[" + std::to_string(k) + "]: ";
+    const at::Tensor& parents = given.parents;
+    if (!parents.defined() || parents.scalar_type() != at::kLong || parents.dim() != 1 || parents.numel() == 0 ||
+        !parents.device().is_cpu())
+        throw std::invalid_argument(which + "parents must be a non-empty one-dimensional int64 CPU tensor, got " +
+                                    describe(parents));
+    const at::Tensor& pixels = given.pixelToNode;
+    if (!pixels.defined() || pixels.scalar_type() != at::kLong || pixels.dim() != 2 || pixels.numel() == 0 ||
+        !pixels.device().is_cpu())
+        throw std::invalid_argument(which + "pixel_to_node must be a non-empty int64 CPU tensor of the image's "
+                                    "shape (H, W), got " + describe(pixels));
+}
+
+// The tree's arrays, read and checked, with each node's totals over the
+// pixels of `image`: its level is the mean of its compact pixels.
+template <typename T>
+std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image) {
+    const std::string which = "trees[" + std::to_string(k) + "]: ";
+    auto tree = std::make_unique<Tree>();
+    const at::Tensor denseParents = given.parents.contiguous();
+    tree->parent.assign(denseParents.data_ptr<int64_t>(), denseParents.data_ptr<int64_t>() + denseParents.numel());
+    const size_t n = tree->numNodes();
+    if (n > 0xFFFFFFFFull) throw std::invalid_argument(which + "too many nodes");
+    for (size_t i = 0; i < n; ++i)
+        if (i == 0 ? tree->parent[0] != -1 : tree->parent[i] < 0 || tree->parent[i] >= int64_t(i))
+            throw std::invalid_argument(which + "parents must hold one tree whose root is node 0 and whose every "
+                                        "parent comes before its children: node " + std::to_string(i) +
+                                        " has parent " + std::to_string(tree->parent[i]));
+    const at::Tensor densePixels = given.pixelToNode.contiguous();
+    const int64_t* ids = densePixels.data_ptr<int64_t>();
+    const int64_t height = densePixels.size(0), width = densePixels.size(1);
+    tree->pixelNode.resize(size_t(densePixels.numel()));
+    ReusedVector<NodeTotals>& totals = tree->totals;
+    totals.resize(n);
+    for (NodeTotals& t : totals) t = {0.0, 0, 0, INT32_MAX, -1, INT32_MAX, -1};
+    InterruptPoll poll;
+    for (int64_t y = 0, p = 0; y < height; ++y) {
+        for (int64_t x = 0; x < width; ++x, ++p) {
+            if (ids[p] < 0 || uint64_t(ids[p]) >= n)
+                throw std::invalid_argument(which + "pixel_to_node holds " + std::to_string(ids[p]) +
+                                            ", outside 0.." + std::to_string(n - 1));
+            tree->pixelNode[p] = uint32_t(ids[p]);
+            NodeTotals& t = totals[ids[p]];
+            t.sum += double(image[p]);
+            ++t.compact;
+            t.rowLow = std::min(t.rowLow, int32_t(y));
+            t.rowHigh = std::max(t.rowHigh, int32_t(y));
+            t.columnLow = std::min(t.columnLow, int32_t(x));
+            t.columnHigh = std::max(t.columnHigh, int32_t(x));
+        }
+        poll.step(uint32_t(width));
+    }
+    tree->level.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (totals[i].compact == 0)
+            throw std::invalid_argument(which + "node " + std::to_string(i) + " is the smallest component of no pixel");
+        tree->level[i] = totals[i].sum / totals[i].compact;
+        totals[i].area = totals[i].compact;
+    }
+    for (size_t i = n; i-- > 1;) {  // children first
+        NodeTotals &to = totals[tree->parent[i]], &from = totals[i];
+        to.sum += from.sum;
+        to.area += from.area;
+        to.rowLow = std::min(to.rowLow, from.rowLow);
+        to.rowHigh = std::max(to.rowHigh, from.rowHigh);
+        to.columnLow = std::min(to.columnLow, from.columnLow);
+        to.columnHigh = std::max(to.columnHigh, from.columnHigh);
+    }
+    return tree;
+}
+
+// The attribute of node i that follows the pixels, before the logarithm.
+inline double pixelAttributeAt(int a, const Tree& t, double sign, size_t i) {
+    switch (a) {
+        case Volume: return sign * (t.totals[i].sum - t.area(i) * t.level[t.above(i)]);
+        case Height: return sign * (t.level[t.extreme[i]] - t.level[t.above(i)]);
+        default: return t.totals[i].sum / t.area(i);  // mean level
+    }
+}
+
+// The attribute of node i that the tree alone fixes, before the logarithm.
+inline double treeAttributeAt(int a, const Tree& t, size_t i) {
+    switch (a) {
+        case Area: return t.area(i);
+        case BoxHeight:
+        case ExtentRows: return t.rows(i);
+        case BoxWidth:
+        case ExtentColumns: return t.columns(i);
+        case Diameter: return std::max(t.rows(i), t.columns(i));
+        default: return t.area(i) / (t.rows(i) * t.columns(i));
+    }
+}
+
+// log1p(|v|); counts and extents, whole numbers mostly small, read a table.
+inline double logSize(double v, bool wholeNumber) {
+    static const std::vector<double> table = [] {
+        std::vector<double> values(4096);
+        for (size_t k = 0; k < values.size(); ++k) values[k] = std::log1p(double(k));
+        return values;
+    }();
+    if (wholeNumber && v >= 0 && v < double(table.size())) return table[size_t(v)];
+    return std::log1p(std::abs(v));
+}
+
+// The mean and spread of column j, over the nodes.
+template <typename Value>
+void standardise(Tree& t, size_t j, Value valueAt) {
+    const size_t n = t.numNodes();
+    double total = 0;
+    for (size_t i = 0; i < n; ++i) total += valueAt(i);
+    const double mean = total / double(n);
+    double var = 0;
+    for (size_t i = 0; i < n; ++i) var += (valueAt(i) - mean) * (valueAt(i) - mean);
+    var /= double(n);
+    t.mean[j] = mean;
+    t.constant[j] = !(var > 0);
+    t.spread[j] = t.constant[j] ? 1.0 : std::sqrt(var);
+}
+
+// The columns the tree alone fixes, standardised once.
+void standardiseTreeColumns(Tree& t, const std::vector<int>& columns) {
+    const size_t width = columns.size();
+    t.feature.assign(width, {});
+    t.slope.assign(width, {});
+    t.mean.assign(width, 0.0);
+    t.spread.assign(width, 1.0);
+    t.constant.assign(width, true);
+    for (size_t j = 0; j < width; ++j)
+        if (!followsPixels(columns[j])) {
+            const int a = columns[j];
+            Doubles& f = t.feature[j];
+            f.resize(t.numNodes());
+            for (size_t i = 0; i < f.size(); ++i) {
+                const double v = treeAttributeAt(a, t, i);
+                f[i] = isSize(a) ? logSize(v, true) : v;
+            }
+            standardise(t, j, [&](size_t i) { return f[i]; });
+        }
+}
+
+template <typename T>
+void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, const std::vector<double>& weight,
+                 double bias) {
+    const size_t n = t.numNodes(), pixels = t.pixelNode.size();
+    InterruptPoll poll;
+    if (anyColumn(columns, [](int a) { return a == Height; })) {
+        t.extreme.resize(n);
+        subtreeExtremes(t.parent.data(), n, t.level.data(), sign > 0, t.extreme.data());
+    }
+    standardiseTreeColumns(t, columns);
+    const size_t width = columns.size();
+    for (size_t j = 0; j < width; ++j) {
+        const int a = columns[j];
+        if (!followsPixels(a)) continue;
+        Doubles &f = t.feature[j], &slope = t.slope[j];
+        f.resize(n);
+        slope.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const double v = pixelAttributeAt(a, t, sign, i);
+            const bool size = isSize(a);  // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
+            slope[i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
+            f[i] = size ? logSize(v, false) : v;
+        }
+        standardise(t, j, [&](size_t i) { return f[i]; });
+        poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
+    }
+    // logit = bias + sum_j weight_j (f_j - mean_j) / spread_j
+    double offset = bias;
+    std::vector<double> scale(width);
+    for (size_t j = 0; j < width; ++j) scale[j] = weight[j] / t.spread[j], offset -= scale[j] * t.mean[j];
+    t.score.assign(n, offset);  // the logits first
+    for (size_t j = 0; j < width; ++j) {
+        for (size_t i = 0; i < n; ++i) t.score[i] += scale[j] * t.feature[j][i];
+        poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
+    }
+    Doubles below(n);  // each node's output level
+    for (size_t i = 0; i < n; ++i) {
+        t.score[i] = i == 0 ? 1.0 : 1.0 / (1.0 + std::exp(-t.score[i]));
+        below[i] = i == 0 ? t.level[0] : t.score[i] * (t.level[i] - t.level[t.parent[i]]) + below[t.parent[i]];
+        poll.step();
+    }
+    for (size_t p = 0; p < pixels; ++p) {
+        out[p] = T(below[t.pixelNode[p]]);
+        poll.step();
+    }
+}
+
+template <typename T>
+void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, const T* gradOut, T* gradImage,
+                  const std::vector<double>& weight, double* gradWeight, double* gradBias) {
+    const size_t n = t.numNodes(), pixels = t.pixelNode.size(), width = columns.size();
+    InterruptPoll poll;
+    Doubles down(n, 0.0);  // gradient of each node's output level, then summed over its subtree
+    for (size_t p = 0; p < pixels; ++p) {
+        down[t.pixelNode[p]] += double(gradOut[p]);
+        poll.step();
+    }
+    for (size_t i = n; i-- > 1;) down[t.parent[i]] += down[i];
+    Doubles gradLogit(n, 0.0), gradLevel(n, 0.0);
+    *gradBias = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double residue = i == 0 ? t.level[0] : t.level[i] - t.level[t.parent[i]];
+        gradLevel[i] += down[i] * t.score[i];
+        if (i == 0) continue;
+        gradLevel[t.parent[i]] -= down[i] * t.score[i];
+        gradLogit[i] = down[i] * residue * t.score[i] * (1 - t.score[i]);
+        *gradBias += gradLogit[i];
+        poll.step();
+    }
+    Doubles gradSums;  // of each subtree's pixel sum
+    if (anyColumn(columns, readsSums)) gradSums.assign(n, 0.0);
+    for (size_t j = 0; j < width; ++j) {
+        double dotF = 0, total = 0;
+        for (size_t i = 0; i < n; ++i) dotF += gradLogit[i] * t.feature[j][i], total += gradLogit[i];
+        const double dot = (dotF - t.mean[j] * total) / t.spread[j];  // of gradLogit and the standardised column
+        gradWeight[j] = dot;
+        if (!followsPixels(columns[j])) continue;
+        // Back through the standardisation: z = (f - mean) / spread.
+        const double meanGrad = weight[j] * total / double(n);
+        const double meanGradZ = t.constant[j] ? 0 : weight[j] * dot / double(n);
+        for (size_t i = 0; i < n; ++i) {
+            const double g = (weight[j] * gradLogit[i] - meanGrad - (t.feature[j][i] - t.mean[j]) / t.spread[j] * meanGradZ) / t.spread[j] * t.slope[j][i];
+            const size_t up = t.above(i);
+            switch (columns[j]) {
+                case Volume:
+                    gradSums[i] += sign * g;
+                    gradLevel[up] -= sign * t.area(i) * g;
+                    break;
+                case Height:
+                    gradLevel[t.extreme[i]] += sign * g;
+                    gradLevel[up] -= sign * g;
+                    break;
+                default: gradSums[i] += g / t.area(i); break;  // mean level
+            }
+        }
+        poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
+    }
+    // A subtree's sum takes every pixel below: its gradient reaches them through the ancestors.
+    if (!gradSums.empty())
+        for (size_t i = 1; i < n; ++i) gradSums[i] += gradSums[t.parent[i]];
+    for (size_t i = 0; i < n; ++i) gradLevel[i] = gradLevel[i] / t.totals[i].compact + (gradSums.empty() ? 0 : gradSums[i]);
+    for (size_t p = 0; p < pixels; ++p) {
+        gradImage[p] = T(gradLevel[t.pixelNode[p]]);
+        poll.step();
+    }
+}
+
+void checkImages(const at::Tensor& images, const std::vector<FilterTree>& trees, const char* name) {
+    if (!images.defined() || !at::isFloatingType(images.scalar_type()) || images.dim() != 2 ||
+        images.size(0) != int64_t(trees.size()) || !images.device().is_cpu())
+        throw std::invalid_argument(std::string(name) + " must be a floating-point CPU tensor (K, P) with K = " +
+                                    std::to_string(trees.size()) + " trees, got " + describe(images));
+    for (size_t k = 0; k < trees.size(); ++k)
+        if (images.size(1) != trees[k].pixelToNode.numel())
+            throw std::invalid_argument(std::string(name) + " has " + std::to_string(images.size(1)) +
+                                        " pixels per row, but trees[" + std::to_string(k) + "] has " +
+                                        std::to_string(trees[k].pixelToNode.numel()));
+}
+
+}  // namespace
+
+LearnedFilterBatch::LearnedFilterBatch(const std::vector<FilterTree>& trees, const std::vector<std::string>& attributes,
+                                       bool maxTree)
+    : columns_(columnsOf(attributes)), sign_(maxTree ? 1.0 : -1.0) {
+    if (trees.empty()) throw std::invalid_argument("trees is empty");
+    for (size_t k = 0; k < trees.size(); ++k) checkTypes(trees[k], k);
+    given_ = trees;
+}
+
+LearnedFilterBatch::~LearnedFilterBatch() = default;
+
+int64_t LearnedFilterBatch::numFeatures() const { return int64_t(columns_.size()); }
+
+at::Tensor LearnedFilterBatch::forward(const at::Tensor& images, const at::Tensor& weight, const at::Tensor& bias) {
+    if (ran_) throw std::logic_error("forward runs once per batch of trees");
+    checkImages(images, given_, "images");
+    if (!weight.defined() || !at::isFloatingType(weight.scalar_type()) || weight.dim() != 1 ||
+        weight.size(0) != numFeatures() || !weight.device().is_cpu())
+        throw std::invalid_argument("weight must be a floating-point CPU tensor of shape (" +
+                                    std::to_string(numFeatures()) + "), got " + describe(weight));
+    if (!bias.defined() || !at::isFloatingType(bias.scalar_type()) || bias.numel() != 1 || !bias.device().is_cpu())
+        throw std::invalid_argument("bias must be a floating-point CPU scalar, got " + describe(bias));
+    const std::vector<double> w = doublesOf(weight);
+    const double b = doublesOf(bias)[0];
+    const at::Tensor input = images.detach().contiguous();
+    at::Tensor out = at::empty(input.sizes(), input.options());
+    const int64_t row = input.size(1);
+    trees_.resize(given_.size());
+    AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, input.scalar_type(), "learnedFilter", [&] {
+        const scalar_t* from = input.data_ptr<scalar_t>();
+        scalar_t* to = out.data_ptr<scalar_t>();
+        parallelFor(trees_.size(), threadBudget(), [&](size_t k) {
+            trees_[k] = readTree(given_[k], k, from + k * row);
+            forwardTree(*trees_[k], columns_, sign_, to + k * row, w, b);
+        });
+    });
+    imageType_ = input.scalar_type();
+    weightType_ = weight.scalar_type();
+    weight_ = w;
+    ran_ = true;
+    return out;
+}
+
+std::tuple<at::Tensor, at::Tensor, at::Tensor> LearnedFilterBatch::backward(const at::Tensor& gradOutput) const {
+    if (!ran_) throw std::logic_error("backward needs a completed forward");
+    checkImages(gradOutput, given_, "grad_output");
+    const at::Tensor grad = gradOutput.detach().to(imageType_).contiguous();
+    at::Tensor gradImages = at::empty(grad.sizes(), grad.options());
+    const size_t width = columns_.size(), count = trees_.size();
+    std::vector<double> perTree(count * (width + 1));  // weight then bias gradients of each tree
+    const int64_t row = grad.size(1);
+    AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, grad.scalar_type(), "learnedFilterBackward", [&] {
+        const scalar_t* from = grad.data_ptr<scalar_t>();
+        scalar_t* to = gradImages.data_ptr<scalar_t>();
+        parallelFor(count, threadBudget(), [&](size_t k) {
+            double* sums = perTree.data() + k * (width + 1);
+            backwardTree(*trees_[k], columns_, sign_, from + k * row, to + k * row, weight_, sums, sums + width);
+        });
+    });
+    at::Tensor gradWeight = at::zeros({int64_t(width)}, at::kDouble), gradBias = at::zeros({}, at::kDouble);
+    double* gw = gradWeight.data_ptr<double>();
+    for (size_t k = 0; k < count; ++k) {  // in tree order: the same sums on every run
+        for (size_t j = 0; j < width; ++j) gw[j] += perTree[k * (width + 1) + j];
+        gradBias.data_ptr<double>()[0] += perTree[k * (width + 1) + width];
+    }
+    return {gradImages, gradWeight.to(weightType_), gradBias.to(weightType_)};
+}
+
+}  // namespace vexa::tensors

@@ -1,0 +1,65 @@
+"""The filter's native passes against the same filter in torch operators."""
+import pytest
+import torch
+
+import _vexa
+from vexa.forests import build_trees
+from vexa.nn import _BatchFilter, _composed_filter
+
+NAMES = ["area", "volume", "height", "box_height", "box_width", "extent", "diameter", "mean_level",
+         "rectangularity"]
+
+
+@pytest.mark.parametrize("kind", ["max", "min"])
+@pytest.mark.parametrize("connectivity", [1, 2])
+def test_native_passes_match_torch_operators_with_ties(kind, connectivity):
+    generator = torch.Generator().manual_seed(connectivity)
+    stack = torch.randint(0, 6, (3, 9, 11), generator=generator).double()  # many ties and plateaus
+    trees = build_trees(stack, kind, connectivity)
+    weight = torch.randn(len(NAMES) + 1, dtype=torch.float64, generator=generator).requires_grad_()
+    bias = torch.tensor(0.2, dtype=torch.float64, requires_grad=True)
+    image = stack.clone().requires_grad_()
+    native = _BatchFilter.apply(image, weight, bias, trees, NAMES)
+    composed = _composed_filter(trees, image, weight, bias, NAMES)
+    assert torch.allclose(native, composed, rtol=0, atol=1e-12)
+    grad = torch.randn(native.shape, dtype=torch.float64, generator=generator)
+    for ours, theirs in zip(torch.autograd.grad(native, (image, weight, bias), grad),
+                            torch.autograd.grad(composed, (image, weight, bias), grad)):
+        assert torch.allclose(ours, theirs, rtol=1e-10, atol=1e-10)
+
+
+def batch_of(parents, pixel_to_node, names=("volume",)):
+    return _vexa._LearnedFilterBatch([torch.tensor(parents)], [torch.tensor(pixel_to_node)], list(names), True)
+
+
+@pytest.mark.parametrize("parents, pixel_to_node, message", [
+    ([-1, 2, 0], [[0, 1, 2]], "node 1 has parent 2"),
+    ([0, 0], [[0, 1]], "node 0 has parent 0"),
+    ([-1, 0], [[0, 2]], "holds 2, outside 0..1"),
+    ([-1, 0, 0], [[0, 1, 1]], "node 2 is the smallest component of no pixel")])
+def test_bad_trees_are_refused_by_name(parents, pixel_to_node, message):
+    batch = batch_of(parents, pixel_to_node)
+    with pytest.raises(ValueError, match=message):
+        batch.forward(torch.zeros(1, len(pixel_to_node[0])), torch.zeros(1), torch.zeros(()))
+
+
+def test_misuse_is_refused():
+    with pytest.raises(ValueError, match="unknown attribute 'size'"):
+        batch_of([-1], [[0]], ["size"])
+    with pytest.raises(ValueError, match="pixel_to_node must be"):
+        _vexa._LearnedFilterBatch([torch.tensor([-1])], [torch.tensor([0])], ["area"], True)
+    with pytest.raises(TypeError, match="must be a torch tensor, got list"):
+        _vexa._LearnedFilterBatch([[-1]], [torch.tensor([[0]])], ["area"], True)
+    batch = batch_of([-1, 0], [[0, 1, 1]])
+    with pytest.raises(RuntimeError, match="completed forward"):
+        batch.backward(torch.zeros(1, 3))
+    with pytest.raises(ValueError, match="has 2 pixels per row, but trees\\[0\\] has 3"):
+        batch.forward(torch.zeros(1, 2), torch.zeros(1), torch.zeros(()))
+    with pytest.raises(ValueError, match="weight must be"):
+        batch.forward(torch.zeros(1, 3), torch.zeros(2), torch.zeros(()))
+    batch.forward(torch.zeros(1, 3), torch.zeros(1), torch.zeros(()))
+    with pytest.raises(RuntimeError, match="once per batch"):
+        batch.forward(torch.zeros(1, 3), torch.zeros(1), torch.zeros(()))
+    with pytest.raises(TypeError, match="without its constructor"):
+        _vexa._LearnedFilterBatch.__new__(_vexa._LearnedFilterBatch).forward(
+            torch.zeros(1, 3), torch.zeros(1), torch.zeros(()))
