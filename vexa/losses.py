@@ -27,8 +27,10 @@ def _dominant_leaves(forest, stack, levels, extinction):
     if extinction == "dynamics":
         # The branch of a node continues into its child holding the highest leaf.
         down = forest.extreme_node(levels)
-        top = ~has_parent | (down != down[parents.clamp(min=0)])
-        significance = levels.detach()[down] - forest.parent_levels(levels.detach())
+        tops = (~has_parent | (down != down[parents.clamp(min=0)])).nonzero()[:, 0]
+        # Dynamics of the tops alone (few beside all nodes); a root's is replaced below.
+        values = levels.detach()
+        significance = values[down[tops]] - values[parents[tops].clamp(min=0)]
     else:
         size = forest.attribute(extinction, stack.detach(), levels.detach())
         highest = levels.detach()[forest.extreme_node(levels)]
@@ -51,9 +53,9 @@ def _dominant_leaves(forest, stack, levels, extinction):
             down = further
         top = ~has_parent
         top[child] = rank[child] != best[parents[child]]
-        significance = size
-    tops = top.nonzero()[:, 0]
-    significance = torch.where(has_parent[tops], significance[tops].to(torch.float64),
+        tops = top.nonzero()[:, 0]
+        significance = size[tops]
+    significance = torch.where(has_parent[tops], significance.to(torch.float64),
                                torch.tensor(float("inf"), dtype=torch.float64))
     return tops, down[tops], significance
 
