@@ -27,7 +27,8 @@ def _dominant_leaves(forest, stack, levels, extinction):
     if extinction == "dynamics":
         # The branch of a node continues into its child holding the highest leaf.
         down = forest.extreme_node(levels)
-        tops = (~has_parent | (down != down[parents.clamp(min=0)])).nonzero()[:, 0]
+        # index_select: a gather over every node, a few times faster than indexing
+        tops = (~has_parent | (down != down.index_select(0, parents.clamp(min=0)))).nonzero()[:, 0]
         # Dynamics of the tops alone (few beside all nodes); a root's is replaced below.
         values = levels.detach()
         significance = values[down[tops]] - values[parents[tops].clamp(min=0)]
