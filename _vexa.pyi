@@ -184,6 +184,14 @@ def subtree_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
     """Sum of ``values`` over each node's subtree (J @ values)."""
 
 
+def _subtree_extremes(parents: np.ndarray, values: np.ndarray, highest: bool) -> np.ndarray:
+    """Private kernel of ``vexa.forests``: for each node, the node of its
+    subtree with the largest value (``highest``) or the smallest, the largest
+    id among equal values, as int64 (N). ``parents``: int64 (N), -1 for a
+    root, each parent listed before its children; ``values``: float32 or
+    float64 (N), no NaN. Bad input raises ValueError or TypeError."""
+
+
 class DissimilarityType:
     """How the binary partition tree measures two adjacent regions."""
 

@@ -1,7 +1,10 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cmath>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/any_tree.hpp"
 #include "core/parallel.hpp"
@@ -82,6 +85,48 @@ void subtreeMax(const Int64Array& parents, py::array_t<double, py::array::c_styl
     subtreeMaxInPlace(parents.data(), size_t(parents.shape(0)), data, size_t(values.shape(1)));
 }
 
+std::string describe(const py::array& a) {
+    std::string shape;
+    for (int d = 0; d < a.ndim(); ++d) shape += (d ? ", " : "") + std::to_string(a.shape(d));
+    if (a.ndim() == 1) shape += ",";
+    return py::str(static_cast<py::handle>(a.dtype())).cast<std::string>() + " (" + shape + ")";
+}
+
+// The array's elements in memory of our own, made under the lock: once it is
+// released another thread may change the caller's array.
+template <typename T>
+std::vector<T> copied(const py::array& a) {
+    const auto contiguous = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(a);
+    if (!contiguous) throw py::error_already_set();
+    return std::vector<T>(contiguous.data(), contiguous.data() + contiguous.size());
+}
+
+template <typename T>
+py::array_t<int64_t> extremes(const py::array& parents, const py::array& values, bool highest) {
+    const std::vector<int64_t> ownParents = copied<int64_t>(parents);
+    const std::vector<T> ownValues = copied<T>(values);
+    py::array_t<int64_t> out(py::ssize_t(ownParents.size()));
+    int64_t* to = out.mutable_data();
+    {
+        py::gil_scoped_release release;
+        for (const T v : ownValues)
+            if (std::isnan(v)) throw std::invalid_argument("values hold NaN");
+        subtreeExtremes(ownParents.data(), ownParents.size(), ownValues.data(), highest, to);
+    }
+    return out;
+}
+
+py::array_t<int64_t> subtreeExtremesArray(const py::array& parents, const py::array& values, bool highest) {
+    const py::dtype p = parents.dtype(), v = values.dtype();
+    if (p.kind() != 'i' || p.itemsize() != 8) throw py::type_error("parents must be int64, got " + describe(parents));
+    if (v.kind() != 'f' || (v.itemsize() != 4 && v.itemsize() != 8))
+        throw py::type_error("values must be float32 or float64, got " + describe(values));
+    if (parents.ndim() != 1 || values.ndim() != 1 || values.shape(0) != parents.shape(0))
+        throw py::value_error("expected parents (N,) and values (N,), got " + describe(parents) + " and " +
+                              describe(values));
+    return v.itemsize() == 4 ? extremes<float>(parents, values, highest) : extremes<double>(parents, values, highest);
+}
+
 Int64Array boxes(const Int64Array& pixelNode, const Int64Array& parents) {
     const int ndim = int(pixelNode.ndim());
     if (ndim < 2 || ndim > 3 || parents.ndim() != 1) throw py::value_error("expected a 2-D or 3-D pixel_to_node");
@@ -105,6 +150,10 @@ void bindAnyTrees(py::module_& m) {
           "as int64 arrays; bands = 0 plans the bands from the thread budget.");
     m.def("_subtree_max", &subtreeMax, py::arg("parents"), py::arg("values").noconvert(),
           "In place: each node's row of values (float64, (N, C)) becomes the maximum over its subtree.");
+    m.def("_subtree_extremes", &subtreeExtremesArray, py::arg("parents"), py::arg("values"), py::arg("highest"),
+          "For each node, the node of its subtree with the largest value (highest) or the smallest, the largest "
+          "id among equal values (int64 (N,)); parents int64 (N,) listing each parent before its children, "
+          "values float32 or float64 (N,).");
     m.def("_subtree_boxes", &boxes, py::arg("pixel_to_node"), py::arg("parents"),
           "(N, ndim, 2) lowest and highest coordinate of each node's component along every axis.");
 }

@@ -167,14 +167,12 @@ class Forest:
 
     def extreme_node(self, levels) -> torch.Tensor:
         """For each node, the node of its subtree farthest from the root in
-        level (highest in a max-tree, lowest in a min-tree)."""
-        sign = 1.0 if self.kind == "max" else -1.0
-        order = torch.argsort(sign * levels.detach(), stable=True)
-        rank = torch.empty(self.num_nodes, dtype=torch.float64)
-        rank[order] = torch.arange(self.num_nodes, dtype=torch.float64)
-        rank = rank.reshape(-1, 1).numpy().copy()
-        _vexa._subtree_max(self.parents.numpy(), rank)
-        return order[torch.from_numpy(rank[:, 0]).long()]
+        level (highest in a max-tree, lowest in a min-tree), the largest id
+        among equal levels."""
+        values = levels.detach()
+        if values.dtype not in (torch.float32, torch.float64):
+            values = values.to(torch.float64)  # the same order for the half types
+        return torch.from_numpy(_vexa._subtree_extremes(self.parents.numpy(), values.numpy(), self.kind == "max"))
 
     def feature_columns(self, names: Sequence[str], stack: torch.Tensor, levels=None):
         """The features as a list of (N,) columns: each attribute (both axes

@@ -26,9 +26,13 @@ def _dominant_leaves(forest, stack, levels, extinction):
     has_parent = parents >= 0
     if extinction == "dynamics":
         # The branch of a node continues into its child holding the highest leaf.
+        # index_select gathers here and below: several times faster than indexing.
         down = forest.extreme_node(levels)
-        top = ~has_parent | (down != down[parents.clamp(min=0)])
-        significance = levels.detach()[down] - forest.parent_levels(levels.detach())
+        tops = (~has_parent | (down != down.index_select(0, parents.clamp(min=0)))).nonzero()[:, 0]
+        # Dynamics of the tops alone (few beside all nodes); a root's is replaced below.
+        values = levels.detach()
+        merges = parents.index_select(0, tops).clamp(min=0)
+        significance = values.index_select(0, down.index_select(0, tops)) - values.index_select(0, merges)
     else:
         size = forest.attribute(extinction, stack.detach(), levels.detach())
         highest = levels.detach()[forest.extreme_node(levels)]
@@ -51,11 +55,11 @@ def _dominant_leaves(forest, stack, levels, extinction):
             down = further
         top = ~has_parent
         top[child] = rank[child] != best[parents[child]]
-        significance = size
-    tops = top.nonzero()[:, 0]
-    significance = torch.where(has_parent[tops], significance[tops].to(torch.float64),
+        tops = top.nonzero()[:, 0]
+        significance = size[tops]
+    significance = torch.where(has_parent.index_select(0, tops), significance.to(torch.float64),
                                torch.tensor(float("inf"), dtype=torch.float64))
-    return tops, down[tops], significance
+    return tops, down.index_select(0, tops), significance
 
 
 def component_tree_loss(image: torch.Tensor, num_maxima: int, extinction: str = "dynamics",
@@ -99,6 +103,7 @@ def component_tree_loss(image: torch.Tensor, num_maxima: int, extinction: str = 
         levels = tree.levels(one)
         tops, leaves, significance = _dominant_leaves(tree, one, levels, extinction)
         removed = torch.argsort(significance, descending=True, stable=True)[num_maxima:]
-        dynamics = levels[leaves[removed]] - levels[tree.parents[tops[removed]]]
+        merges = tree.parents.index_select(0, tops.index_select(0, removed))
+        dynamics = levels.index_select(0, leaves.index_select(0, removed)) - levels.index_select(0, merges)
         loss = loss + (dynamics * dynamics).sum()
     return loss
