@@ -1,7 +1,7 @@
 """ConnectedFilter and component_tree_loss inside a training step, as ratios
 to building the trees alone, all measured in the same run.
 
-Usage: bench_network.py [--size 1024] [--batch 8] [--runs 3]
+Usage: bench_network.py [--size 1024] [--batch 8] [--runs 5]
 
 Images: smoothed float32 noise (many nodes, no ties), shape (batch, 1, size, size).
 Prints:
@@ -18,7 +18,7 @@ import torch
 import vexa
 from vexa.forests import build_trees
 
-from measure import median_time
+from measure import interleaved_best_times
 
 
 def smooth_noise(batch, size, seed=0):
@@ -30,7 +30,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--size", type=int, default=1024)
     parser.add_argument("--batch", type=int, default=8)
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
 
     images = smooth_noise(args.batch, args.size)
@@ -48,15 +48,20 @@ def main():
         vexa.component_tree_loss(image, 5).backward()
         return image.grad
 
-    trees_together = median_time(lambda: build_trees(images[:, 0], "max", connectivity), args.runs)
-    trees_in_turn = median_time(lambda: [vexa.max_tree(a, connectivity=connectivity) for a in arrays], args.runs)
-    filter_together = median_time(lambda: filter_step(images), args.runs)
-    filter_in_turn = median_time(lambda: [filter_step(image) for image in images], args.runs)
-    one_tree = median_time(lambda: vexa.max_tree(arrays[0]), args.runs)
-    loss = median_time(lambda: loss_step(images[0, 0]), args.runs)
+    times = interleaved_best_times({
+        "trees together": lambda: build_trees(images[:, 0], "max", connectivity),
+        "trees in turn": lambda: [vexa.max_tree(a, connectivity=connectivity) for a in arrays],
+        "filter together": lambda: filter_step(images),
+        "filter in turn": lambda: [filter_step(image) for image in images],
+        "one tree": lambda: vexa.max_tree(arrays[0]),
+        "loss": lambda: loss_step(images[0, 0]),
+    }, args.runs)
+    trees_together, trees_in_turn = times["trees together"], times["trees in turn"]
+    filter_together, filter_in_turn = times["filter together"], times["filter in turn"]
+    one_tree, loss = times["one tree"], times["loss"]
 
     print(f"images ({args.batch}, 1, {args.size}, {args.size}) float32, connectivity {connectivity}, "
-          f"{vexa.get_num_threads()} threads, median of {args.runs}")
+          f"{vexa.get_num_threads()} threads, best of {args.runs} interleaved rounds")
     print(f"trees of the batch built together (as the filter does) {trees_together:7.3f} s")
     print(f"the same trees one by one (vexa.max_tree, arrays only)   {trees_in_turn:7.3f} s")
     print(f"filter forward + backward / trees together     {filter_together / trees_together:6.2f}x  (target <= 1.5)")

@@ -18,6 +18,22 @@ def median_time(fn, runs):
     return statistics.median(times)
 
 
+def interleaved_best_times(tasks, rounds):
+    """Best wall time of each task (a dict of name -> fn) over several
+    rounds, the tasks taking turns within each round: on a shared machine a
+    slow spell then slows every task alike rather than one of them, and the
+    best of several runs is the least disturbed."""
+    best = {name: float("inf") for name in tasks}
+    for _ in range(rounds):
+        for name, fn in tasks.items():
+            gc.collect()
+            start = time.perf_counter()
+            result = fn()
+            best[name] = min(best[name], time.perf_counter() - start)
+            del result
+    return best
+
+
 def _status(field):
     with open("/proc/self/status") as f:
         for line in f:

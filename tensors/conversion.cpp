@@ -2,6 +2,8 @@
 
 #include <ATen/ATen.h>
 
+#include "core/reused_memory.hpp"
+
 namespace vexa::tensors {
 
 namespace {
@@ -38,6 +40,14 @@ at::Tensor indexVectorPairToTensor(const std::vector<int64_t>& first, const std:
         result.select(0, 1).copy_(borrow(second, at::kLong));
     }
     return result;
+}
+
+at::Tensor emptyReused(c10::IntArrayRef shape, c10::ScalarType dtype) {
+    const size_t bytes = size_t(c10::multiply_integers(shape)) * c10::elementSize(dtype);
+    void* data = takeMemory(bytes);
+    return at::from_blob(
+        data, shape, [bytes](void* block) { giveBackMemory(block, bytes); },
+        at::TensorOptions().dtype(dtype).device(at::kCPU));
 }
 
 }  // namespace vexa::tensors

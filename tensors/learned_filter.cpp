@@ -12,6 +12,7 @@
 #include "core/parallel.hpp"
 #include "core/subtree_extents.hpp"
 #include "core/threads.hpp"
+#include "tensors/conversion.hpp"
 #include "tensors/describe.hpp"
 
 namespace vexa::tensors {
@@ -385,7 +386,7 @@ at::Tensor LearnedFilterBatch::forward(const at::Tensor& images, const at::Tenso
     const std::vector<double> w = doublesOf(weight);
     const double b = doublesOf(bias)[0];
     const at::Tensor input = images.detach().contiguous();
-    at::Tensor out = at::empty(input.sizes(), input.options());
+    at::Tensor out = emptyReused(input.sizes(), input.scalar_type());
     const int64_t row = input.size(1);
     trees_.resize(given_.size());
     AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, input.scalar_type(), "learnedFilter", [&] {
@@ -407,7 +408,7 @@ std::tuple<at::Tensor, at::Tensor, at::Tensor> LearnedFilterBatch::backward(cons
     if (!ran_) throw std::logic_error("backward needs a completed forward");
     checkImages(gradOutput, given_, "grad_output");
     const at::Tensor grad = gradOutput.detach().to(imageType_).contiguous();
-    at::Tensor gradImages = at::empty(grad.sizes(), grad.options());
+    at::Tensor gradImages = emptyReused(grad.sizes(), grad.scalar_type());
     const size_t width = columns_.size(), count = trees_.size();
     std::vector<double> perTree(count * (width + 1));  // weight then bias gradients of each tree
     const int64_t row = grad.size(1);
