@@ -23,6 +23,13 @@ namespace {
 using Doubles = ReusedVector<double>;
 using Ids = ReusedVector<int64_t>;
 
+// Passes that read or write nodes at scattered places (a pixel's node, a
+// node's parent) ask for the entry needed this many steps ahead, so that
+// the cache misses overlap instead of following one another.
+constexpr size_t kAhead = 16;
+
+inline void prefetch(const void* at) { __builtin_prefetch(at, 1); }
+
 enum Attribute : int {
     Area, Volume, Height, BoxHeight, BoxWidth, ExtentRows, ExtentColumns, Diameter, MeanLevel, Rectangularity
 };
@@ -75,7 +82,7 @@ struct NodeTotals {
 
 struct LearnedFilterBatch::Tree {
     // Read once and checked: the call owns them.
-    Ids parent;  // -1 at node 0, else a smaller id
+    ReusedVector<uint32_t> parent;  // a smaller id; node 0, the root, has itself
     ReusedVector<uint32_t> pixelNode;
     ReusedVector<NodeTotals> totals;  // sums over each subtree
     // What forward leaves for backward.
@@ -90,7 +97,7 @@ struct LearnedFilterBatch::Tree {
 
     size_t numNodes() const { return parent.size(); }
     // The parent, the node itself at the root (as the level of a root's parent is its own).
-    size_t above(size_t n) const { return n == 0 ? 0 : size_t(parent[n]); }
+    size_t above(size_t n) const { return parent[n]; }
     double area(size_t n) const { return double(totals[n].area); }
     double rows(size_t n) const { return double(totals[n].rowHigh - totals[n].rowLow + 1); }
     double columns(size_t n) const { return double(totals[n].columnHigh - totals[n].columnLow + 1); }
@@ -121,14 +128,18 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
     const std::string which = "trees[" + std::to_string(k) + "]: ";
     auto tree = std::make_unique<Tree>();
     const at::Tensor denseParents = given.parents.contiguous();
-    tree->parent.assign(denseParents.data_ptr<int64_t>(), denseParents.data_ptr<int64_t>() + denseParents.numel());
-    const size_t n = tree->numNodes();
+    const int64_t* parents = denseParents.data_ptr<int64_t>();
+    const size_t n = size_t(denseParents.numel());
     if (n > 0xFFFFFFFFull) throw std::invalid_argument(which + "too many nodes");
-    for (size_t i = 0; i < n; ++i)
-        if (i == 0 ? tree->parent[0] != -1 : tree->parent[i] < 0 || tree->parent[i] >= int64_t(i))
+    tree->parent.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const int64_t p = parents[i];  // read once: another thread may write the tensor meanwhile
+        if (i == 0 ? p != -1 : p < 0 || p >= int64_t(i))
             throw std::invalid_argument(which + "parents must hold one tree whose root is node 0 and whose every "
                                         "parent comes before its children: node " + std::to_string(i) +
-                                        " has parent " + std::to_string(tree->parent[i]));
+                                        " has parent " + std::to_string(p));
+        tree->parent[i] = uint32_t(i == 0 ? 0 : p);
+    }
     const at::Tensor densePixels = given.pixelToNode.contiguous();
     const int64_t* ids = densePixels.data_ptr<int64_t>();
     const int64_t height = densePixels.size(0), width = densePixels.size(1);
@@ -143,6 +154,8 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
                 throw std::invalid_argument(which + "pixel_to_node holds " + std::to_string(ids[p]) +
                                             ", outside 0.." + std::to_string(n - 1));
             tree->pixelNode[p] = uint32_t(ids[p]);
+            if (p + int64_t(kAhead) < height * width && uint64_t(ids[p + kAhead]) < n)
+                prefetch(&totals[ids[p + kAhead]]);
             NodeTotals& t = totals[ids[p]];
             t.sum += double(image[p]);
             ++t.compact;
@@ -161,6 +174,7 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
         totals[i].area = totals[i].compact;
     }
     for (size_t i = n; i-- > 1;) {  // children first
+        if (i >= kAhead) prefetch(&totals[tree->parent[i - kAhead]]);
         NodeTotals &to = totals[tree->parent[i]], &from = totals[i];
         to.sum += from.sum;
         to.area += from.area;
@@ -205,12 +219,10 @@ inline double logSize(double v, bool wholeNumber) {
     return std::log1p(std::abs(v));
 }
 
-// The mean and spread of column j, over the nodes.
+// The mean and spread of column j over the nodes, given its total.
 template <typename Value>
-void standardise(Tree& t, size_t j, Value valueAt) {
+void standardise(Tree& t, size_t j, double total, Value valueAt) {
     const size_t n = t.numNodes();
-    double total = 0;
-    for (size_t i = 0; i < n; ++i) total += valueAt(i);
     const double mean = total / double(n);
     double var = 0;
     for (size_t i = 0; i < n; ++i) var += (valueAt(i) - mean) * (valueAt(i) - mean);
@@ -233,11 +245,12 @@ void standardiseTreeColumns(Tree& t, const std::vector<int>& columns) {
             const int a = columns[j];
             Doubles& f = t.feature[j];
             f.resize(t.numNodes());
+            double total = 0;
             for (size_t i = 0; i < f.size(); ++i) {
                 const double v = treeAttributeAt(a, t, i);
-                f[i] = isSize(a) ? logSize(v, true) : v;
+                total += f[i] = isSize(a) ? logSize(v, true) : v;
             }
-            standardise(t, j, [&](size_t i) { return f[i]; });
+            standardise(t, j, total, [&](size_t i) { return f[i]; });
         }
 }
 
@@ -248,7 +261,9 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
     InterruptPoll poll;
     if (anyColumn(columns, [](int a) { return a == Height; })) {
         t.extreme.resize(n);
-        subtreeExtremes(t.parent.data(), n, t.level.data(), sign > 0, t.extreme.data());
+        Ids parents(n);  // as the pass takes them
+        for (size_t i = 0; i < n; ++i) parents[i] = i == 0 ? -1 : int64_t(t.parent[i]);
+        subtreeExtremes(parents.data(), n, t.level.data(), sign > 0, t.extreme.data());
     }
     standardiseTreeColumns(t, columns);
     const size_t width = columns.size();
@@ -258,31 +273,39 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
         Doubles &f = t.feature[j], &slope = t.slope[j];
         f.resize(n);
         slope.resize(n);
+        double total = 0;
         for (size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n) prefetch(&t.level[t.above(i + kAhead)]);
             const double v = pixelAttributeAt(a, t, sign, i);
             const bool size = isSize(a);  // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
             slope[i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
-            f[i] = size ? logSize(v, false) : v;
+            total += f[i] = size ? logSize(v, false) : v;
         }
-        standardise(t, j, [&](size_t i) { return f[i]; });
+        standardise(t, j, total, [&](size_t i) { return f[i]; });
         poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
     }
     // logit = bias + sum_j weight_j (f_j - mean_j) / spread_j
     double offset = bias;
     std::vector<double> scale(width);
     for (size_t j = 0; j < width; ++j) scale[j] = weight[j] / t.spread[j], offset -= scale[j] * t.mean[j];
-    t.score.assign(n, offset);  // the logits first
-    for (size_t j = 0; j < width; ++j) {
-        for (size_t i = 0; i < n; ++i) t.score[i] += scale[j] * t.feature[j][i];
-        poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
+    t.score.resize(n);  // the logits first
+    std::vector<const double*> columnsOf(width);
+    for (size_t j = 0; j < width; ++j) columnsOf[j] = t.feature[j].data();
+    for (size_t i = 0; i < n; ++i) {
+        double logit = offset;
+        for (size_t j = 0; j < width; ++j) logit += scale[j] * columnsOf[j][i];
+        t.score[i] = logit;
+        poll.step();
     }
     Doubles below(n);  // each node's output level
     for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) prefetch(&below[t.parent[i + kAhead]]), prefetch(&t.level[t.parent[i + kAhead]]);
         t.score[i] = i == 0 ? 1.0 : 1.0 / (1.0 + std::exp(-t.score[i]));
         below[i] = i == 0 ? t.level[0] : t.score[i] * (t.level[i] - t.level[t.parent[i]]) + below[t.parent[i]];
         poll.step();
     }
     for (size_t p = 0; p < pixels; ++p) {
+        if (p + kAhead < pixels) prefetch(&below[t.pixelNode[p + kAhead]]);
         out[p] = T(below[t.pixelNode[p]]);
         poll.step();
     }
@@ -295,13 +318,18 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
     InterruptPoll poll;
     Doubles down(n, 0.0);  // gradient of each node's output level, then summed over its subtree
     for (size_t p = 0; p < pixels; ++p) {
+        if (p + kAhead < pixels) prefetch(&down[t.pixelNode[p + kAhead]]);
         down[t.pixelNode[p]] += double(gradOut[p]);
         poll.step();
     }
-    for (size_t i = n; i-- > 1;) down[t.parent[i]] += down[i];
+    for (size_t i = n; i-- > 1;) {
+        if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
+        down[t.parent[i]] += down[i];
+    }
     Doubles gradLogit(n, 0.0), gradLevel(n, 0.0);
     *gradBias = 0;
     for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) prefetch(&gradLevel[t.parent[i + kAhead]]), prefetch(&t.level[t.parent[i + kAhead]]);
         const double residue = i == 0 ? t.level[0] : t.level[i] - t.level[t.parent[i]];
         gradLevel[i] += down[i] * t.score[i];
         if (i == 0) continue;
@@ -340,9 +368,13 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
     }
     // A subtree's sum takes every pixel below: its gradient reaches them through the ancestors.
     if (!gradSums.empty())
-        for (size_t i = 1; i < n; ++i) gradSums[i] += gradSums[t.parent[i]];
+        for (size_t i = 1; i < n; ++i) {
+            if (i + kAhead < n) prefetch(&gradSums[t.parent[i + kAhead]]);
+            gradSums[i] += gradSums[t.parent[i]];
+        }
     for (size_t i = 0; i < n; ++i) gradLevel[i] = gradLevel[i] / t.totals[i].compact + (gradSums.empty() ? 0 : gradSums[i]);
     for (size_t p = 0; p < pixels; ++p) {
+        if (p + kAhead < pixels) prefetch(&gradLevel[t.pixelNode[p + kAhead]]);
         gradImage[p] = T(gradLevel[t.pixelNode[p]]);
         poll.step();
     }
