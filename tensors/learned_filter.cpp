@@ -216,7 +216,10 @@ inline double logSize(double v, bool wholeNumber) {
         return values;
     }();
     if (wholeNumber && v >= 0 && v < double(table.size())) return table[size_t(v)];
-    return std::log1p(std::abs(v));
+    // log is about twice as fast as log1p, and as accurate once 1 + |v| loses
+    // under half an ulp of its logarithm (|v| >= 1/2): sizes are mostly large.
+    const double magnitude = std::abs(v);
+    return magnitude < 0.5 ? std::log1p(magnitude) : std::log(1.0 + magnitude);
 }
 
 // The mean and spread of column j over the nodes, given its total.
