@@ -86,7 +86,7 @@ struct LearnedFilterBatch::Tree {
     ReusedVector<uint32_t> pixelNode;
     ReusedVector<NodeTotals> totals;  // sums over each subtree
     // What forward leaves for backward.
-    Doubles level, score;
+    Doubles level, residue, score;  // residue: the level less its parent's (the root's own level)
     Ids extreme;
     // Per feature column: the feature before standardisation, its mean and
     // the deviation it is divided by (1 for a constant column); for the
@@ -98,6 +98,7 @@ struct LearnedFilterBatch::Tree {
     size_t numNodes() const { return parent.size(); }
     // The parent, the node itself at the root (as the level of a root's parent is its own).
     size_t above(size_t n) const { return parent[n]; }
+    double levelAbove(size_t n) const { return n == 0 ? level[0] : level[n] - residue[n]; }
     double area(size_t n) const { return double(totals[n].area); }
     double rows(size_t n) const { return double(totals[n].rowHigh - totals[n].rowLow + 1); }
     double columns(size_t n) const { return double(totals[n].columnHigh - totals[n].columnLow + 1); }
@@ -173,6 +174,12 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
         tree->level[i] = totals[i].sum / totals[i].compact;
         totals[i].area = totals[i].compact;
     }
+    tree->residue.resize(n);
+    tree->residue[0] = tree->level[0];
+    for (size_t i = 1; i < n; ++i) {
+        if (i + kAhead < n) prefetch(&tree->level[tree->parent[i + kAhead]]);
+        tree->residue[i] = tree->level[i] - tree->level[tree->parent[i]];
+    }
     for (size_t i = n; i-- > 1;) {  // children first
         if (i >= kAhead) prefetch(&totals[tree->parent[i - kAhead]]);
         NodeTotals &to = totals[tree->parent[i]], &from = totals[i];
@@ -189,8 +196,8 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
 // The attribute of node i that follows the pixels, before the logarithm.
 inline double pixelAttributeAt(int a, const Tree& t, double sign, size_t i) {
     switch (a) {
-        case Volume: return sign * (t.totals[i].sum - t.area(i) * t.level[t.above(i)]);
-        case Height: return sign * (t.level[t.extreme[i]] - t.level[t.above(i)]);
+        case Volume: return sign * (t.totals[i].sum - t.area(i) * t.levelAbove(i));
+        case Height: return sign * (t.level[t.extreme[i]] - t.levelAbove(i));
         default: return t.totals[i].sum / t.area(i);  // mean level
     }
 }
@@ -278,7 +285,6 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
         slope.resize(n);
         double total = 0;
         for (size_t i = 0; i < n; ++i) {
-            if (i + kAhead < n) prefetch(&t.level[t.above(i + kAhead)]);
             const double v = pixelAttributeAt(a, t, sign, i);
             const bool size = isSize(a);  // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
             slope[i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
@@ -302,9 +308,9 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
     }
     Doubles below(n);  // each node's output level
     for (size_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) prefetch(&below[t.parent[i + kAhead]]), prefetch(&t.level[t.parent[i + kAhead]]);
+        if (i + kAhead < n) prefetch(&below[t.parent[i + kAhead]]);
         t.score[i] = i == 0 ? 1.0 : 1.0 / (1.0 + std::exp(-t.score[i]));
-        below[i] = i == 0 ? t.level[0] : t.score[i] * (t.level[i] - t.level[t.parent[i]]) + below[t.parent[i]];
+        below[i] = i == 0 ? t.level[0] : t.score[i] * t.residue[i] + below[t.parent[i]];
         poll.step();
     }
     for (size_t p = 0; p < pixels; ++p) {
@@ -329,53 +335,62 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
         if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
         down[t.parent[i]] += down[i];
     }
-    Doubles gradLogit(n, 0.0), gradLevel(n, 0.0);
-    *gradBias = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) prefetch(&gradLevel[t.parent[i + kAhead]]), prefetch(&t.level[t.parent[i + kAhead]]);
-        const double residue = i == 0 ? t.level[0] : t.level[i] - t.level[t.parent[i]];
-        gradLevel[i] += down[i] * t.score[i];
-        if (i == 0) continue;
-        gradLevel[t.parent[i]] -= down[i] * t.score[i];
-        gradLogit[i] = down[i] * residue * t.score[i] * (1 - t.score[i]);
-        *gradBias += gradLogit[i];
+    // The logits' gradient, and its sums with every feature column.
+    Doubles gradLogit(n);
+    gradLogit[0] = 0;  // the root keeps its level whatever its score
+    double totalGradLogit = 0;
+    std::vector<double> dotF(width, 0.0);
+    std::vector<const double*> featureOf(width);
+    for (size_t j = 0; j < width; ++j) featureOf[j] = t.feature[j].data();
+    for (size_t i = 1; i < n; ++i) {
+        const double g = down[i] * t.residue[i] * t.score[i] * (1 - t.score[i]);
+        gradLogit[i] = g;
+        totalGradLogit += g;
+        for (size_t j = 0; j < width; ++j) dotF[j] += g * featureOf[j][i];
         poll.step();
     }
-    Doubles gradSums;  // of each subtree's pixel sum
-    if (anyColumn(columns, readsSums)) gradSums.assign(n, 0.0);
+    *gradBias = totalGradLogit;
+    // Back through each column's standardisation, z = (f - mean) / spread:
+    // d loss / d f = factor * (weight gradLogit - meanGrad - z meanGradZ).
+    std::vector<double> meanGrad(width), meanGradZ(width);
     for (size_t j = 0; j < width; ++j) {
-        double dotF = 0, total = 0;
-        for (size_t i = 0; i < n; ++i) dotF += gradLogit[i] * t.feature[j][i], total += gradLogit[i];
-        const double dot = (dotF - t.mean[j] * total) / t.spread[j];  // of gradLogit and the standardised column
-        gradWeight[j] = dot;
-        if (!followsPixels(columns[j])) continue;
-        // Back through the standardisation: z = (f - mean) / spread.
-        const double meanGrad = weight[j] * total / double(n);
-        const double meanGradZ = t.constant[j] ? 0 : weight[j] * dot / double(n);
-        for (size_t i = 0; i < n; ++i) {
-            const double g = (weight[j] * gradLogit[i] - meanGrad - (t.feature[j][i] - t.mean[j]) / t.spread[j] * meanGradZ) / t.spread[j] * t.slope[j][i];
-            const size_t up = t.above(i);
-            switch (columns[j]) {
-                case Volume:
-                    gradSums[i] += sign * g;
-                    gradLevel[up] -= sign * t.area(i) * g;
-                    break;
-                case Height:
-                    gradLevel[t.extreme[i]] += sign * g;
-                    gradLevel[up] -= sign * g;
-                    break;
-                default: gradSums[i] += g / t.area(i); break;  // mean level
+        gradWeight[j] = (dotF[j] - t.mean[j] * totalGradLogit) / t.spread[j];
+        meanGrad[j] = weight[j] * totalGradLogit / double(n);
+        meanGradZ[j] = t.constant[j] ? 0 : weight[j] * gradWeight[j] / double(n);
+    }
+    // One pass, parents first: each node's share of its own level and of its
+    // parent's, and the gradient of its subtree's pixel sum, whose pixels all
+    // lie below: it reaches them through the ancestors' (already complete).
+    Doubles gradLevel(n, 0.0), gradSums;
+    const bool sums = anyColumn(columns, readsSums);
+    if (sums) gradSums.assign(n, 0.0);
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) {
+            prefetch(&gradLevel[t.parent[i + kAhead]]);
+            if (sums) prefetch(&gradSums[t.parent[i + kAhead]]);
+        }
+        gradLevel[i] += down[i] * t.score[i];
+        double toParent = i == 0 ? 0 : -down[i] * t.score[i];
+        for (size_t j = 0; j < width; ++j) {
+            const int a = columns[j];
+            if (!followsPixels(a)) continue;
+            const double z = (featureOf[j][i] - t.mean[j]) / t.spread[j];
+            const double g = (weight[j] * gradLogit[i] - meanGrad[j] - z * meanGradZ[j]) / t.spread[j] * t.slope[j][i];
+            if (a == Volume) {
+                gradSums[i] += sign * g;
+                toParent -= sign * t.area(i) * g;
+            } else if (a == Height) {
+                gradLevel[t.extreme[i]] += sign * g;
+                toParent -= sign * g;
+            } else {  // mean level
+                gradSums[i] += g / t.area(i);
             }
         }
-        poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
+        gradLevel[t.above(i)] += toParent;  // the root's own level for the root
+        if (sums && i > 0) gradSums[i] += gradSums[t.parent[i]];
+        poll.step();
     }
-    // A subtree's sum takes every pixel below: its gradient reaches them through the ancestors.
-    if (!gradSums.empty())
-        for (size_t i = 1; i < n; ++i) {
-            if (i + kAhead < n) prefetch(&gradSums[t.parent[i + kAhead]]);
-            gradSums[i] += gradSums[t.parent[i]];
-        }
-    for (size_t i = 0; i < n; ++i) gradLevel[i] = gradLevel[i] / t.totals[i].compact + (gradSums.empty() ? 0 : gradSums[i]);
+    for (size_t i = 0; i < n; ++i) gradLevel[i] = gradLevel[i] / t.totals[i].compact + (sums ? gradSums[i] : 0);
     for (size_t p = 0; p < pixels; ++p) {
         if (p + kAhead < pixels) prefetch(&gradLevel[t.pixelNode[p + kAhead]]);
         gradImage[p] = T(gradLevel[t.pixelNode[p]]);
