@@ -39,12 +39,12 @@ def main():
     connectivity = module.connectivity  # the trees the filter builds
 
     def filter_step(batch):
-        batch = batch.clone().requires_grad_()
+        batch = batch.detach().requires_grad_()  # a leaf without copying the images
         module(batch).sum().backward()
         return batch.grad
 
     def loss_step(image):
-        image = image.clone().requires_grad_()
+        image = image.detach().requires_grad_()
         vexa.component_tree_loss(image, 5).backward()
         return image.grad
 

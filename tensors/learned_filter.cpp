@@ -321,14 +321,15 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
 }
 
 template <typename T>
-void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, const T* gradOut, T* gradImage,
+void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, const T* gradOut, int64_t step,
+                  T* gradImage,
                   const std::vector<double>& weight, double* gradWeight, double* gradBias) {
     const size_t n = t.numNodes(), pixels = t.pixelNode.size(), width = columns.size();
     InterruptPoll poll;
     Doubles down(n, 0.0);  // gradient of each node's output level, then summed over its subtree
     for (size_t p = 0; p < pixels; ++p) {
         if (p + kAhead < pixels) prefetch(&down[t.pixelNode[p + kAhead]]);
-        down[t.pixelNode[p]] += double(gradOut[p]);
+        down[t.pixelNode[p]] += double(gradOut[int64_t(p) * step]);
         poll.step();
     }
     for (size_t i = n; i-- > 1;) {
@@ -457,17 +458,20 @@ at::Tensor LearnedFilterBatch::forward(const at::Tensor& images, const at::Tenso
 std::tuple<at::Tensor, at::Tensor, at::Tensor> LearnedFilterBatch::backward(const at::Tensor& gradOutput) const {
     if (!ran_) throw std::logic_error("backward needs a completed forward");
     checkImages(gradOutput, given_, "grad_output");
-    const at::Tensor grad = gradOutput.detach().to(imageType_).contiguous();
+    // Read in place whatever its strides: the gradient of a sum or a mean is
+    // one value expanded to the output's shape, not worth writing out.
+    const at::Tensor grad = gradOutput.detach().to(imageType_);
     at::Tensor gradImages = emptyReused(grad.sizes(), grad.scalar_type());
     const size_t width = columns_.size(), count = trees_.size();
     std::vector<double> perTree(count * (width + 1));  // weight then bias gradients of each tree
-    const int64_t row = grad.size(1);
+    const int64_t row = grad.size(1), rowStep = grad.stride(0), step = grad.stride(1);
     AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, grad.scalar_type(), "learnedFilterBackward", [&] {
         const scalar_t* from = grad.data_ptr<scalar_t>();
         scalar_t* to = gradImages.data_ptr<scalar_t>();
         parallelFor(count, threadBudget(), [&](size_t k) {
             double* sums = perTree.data() + k * (width + 1);
-            backwardTree(*trees_[k], columns_, sign_, from + k * row, to + k * row, weight_, sums, sums + width);
+            backwardTree(*trees_[k], columns_, sign_, from + int64_t(k) * rowStep, step, to + k * row, weight_, sums,
+                         sums + width);
         });
     });
     at::Tensor gradWeight = at::zeros({int64_t(width)}, at::kDouble), gradBias = at::zeros({}, at::kDouble);

@@ -28,6 +28,19 @@ def test_native_passes_match_torch_operators_with_ties(kind, connectivity):
         assert torch.allclose(ours, theirs, rtol=1e-10, atol=1e-10)
 
 
+def test_gradients_of_any_layout_agree():
+    stack = torch.rand(2, 6, 7, dtype=torch.float64, generator=torch.Generator().manual_seed(5))
+    trees = build_trees(stack, "max", 1)
+    weight, bias = torch.ones(len(NAMES) + 1, dtype=torch.float64), torch.tensor(0.0, dtype=torch.float64)
+    image = stack.clone().requires_grad_()
+    out = _BatchFilter.apply(image, weight, bias, trees, NAMES)
+    dense = torch.autograd.grad(out, image, torch.full_like(out, 2.0), retain_graph=True)[0]
+    expanded = torch.autograd.grad(out, image, torch.tensor(2.0, dtype=torch.float64).expand_as(out),
+                                   retain_graph=True)[0]
+    strided = torch.autograd.grad(out, image, torch.full((2, 7, 6), 2.0, dtype=torch.float64).transpose(1, 2))[0]
+    assert torch.equal(dense, expanded) and torch.equal(dense, strided)
+
+
 def batch_of(parents, pixel_to_node, names=("volume",)):
     return _vexa._LearnedFilterBatch([torch.tensor(parents)], [torch.tensor(pixel_to_node)], list(names), True)
 
