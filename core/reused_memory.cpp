@@ -1,5 +1,6 @@
 #include "core/reused_memory.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -30,7 +31,13 @@ struct Kept {
 };
 
 Kept& kept() {
-    static Kept* instance = new Kept;  // never destroyed: blocks may come back during exit
+    static Kept* instance = [] {
+        Kept* made = new Kept;  // never destroyed: blocks may come back during exit
+        // A process forked while another thread holds the lock (a data
+        // loader's workers) must not inherit it held.
+        pthread_atfork([] { kept().lock.lock(); }, [] { kept().lock.unlock(); }, [] { kept().lock.unlock(); });
+        return made;
+    }();
     return *instance;
 }
 
