@@ -244,24 +244,24 @@ void standardise(Tree& t, size_t j, double total, Value valueAt) {
 
 // The columns the tree alone fixes, standardised once.
 void standardiseTreeColumns(Tree& t, const std::vector<int>& columns) {
-    const size_t width = columns.size();
+    const size_t width = columns.size(), n = t.numNodes();
     t.feature.assign(width, {});
     t.slope.assign(width, {});
     t.mean.assign(width, 0.0);
     t.spread.assign(width, 1.0);
     t.constant.assign(width, true);
+    std::vector<size_t> fixed;  // the columns the tree alone fixes
     for (size_t j = 0; j < width; ++j)
-        if (!followsPixels(columns[j])) {
+        if (!followsPixels(columns[j])) fixed.push_back(j), t.feature[j].resize(n);
+    // One pass over the nodes' totals for all of them: each pass streams the whole array.
+    std::vector<double> total(width, 0.0);
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j : fixed) {
             const int a = columns[j];
-            Doubles& f = t.feature[j];
-            f.resize(t.numNodes());
-            double total = 0;
-            for (size_t i = 0; i < f.size(); ++i) {
-                const double v = treeAttributeAt(a, t, i);
-                total += f[i] = isSize(a) ? logSize(v, true) : v;
-            }
-            standardise(t, j, total, [&](size_t i) { return f[i]; });
+            const double v = treeAttributeAt(a, t, i);
+            total[j] += t.feature[j][i] = isSize(a) ? logSize(v, true) : v;
         }
+    for (size_t j : fixed) standardise(t, j, total[j], [&](size_t i) { return t.feature[j][i]; });
 }
 
 template <typename T>
