@@ -150,6 +150,11 @@ LONG_WORK = {
     "partition tree, one region per pixel": (
         "image, labels = noise(256, 256), np.arange(256 * 256, dtype=np.int32).reshape(256, 256)",
         "_vexa.BPT(image, labels, _vexa.Mean)"),
+    "learned filter of a large tree": (
+        "import torch; from vexa.forests import build_trees; stack = torch.rand(1, 4096, 4096); "
+        "tree = build_trees(stack, 'max', 2)[0]; "
+        "batch = _vexa._LearnedFilterBatch([tree.parents], [tree.pixel_to_node], ['area', 'volume'], True)",
+        "batch.forward(stack.reshape(1, -1), torch.zeros(2), torch.zeros(()))"),
 }
 
 
