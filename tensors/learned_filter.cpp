@@ -84,7 +84,13 @@ struct LearnedFilterBatch::Tree {
     // Read once and checked: the call owns them.
     ReusedVector<uint32_t> parent;  // a smaller id; node 0, the root, has itself
     ReusedVector<uint32_t> pixelNode;
-    ReusedVector<NodeTotals> totals;  // sums over each subtree
+    ReusedVector<NodeTotals> totals;  // sums over each subtree; dropped once the features are made
+    // The two counts backward reads, apart: a pass over them streams 8 bytes
+    // a node rather than the totals' 32.
+    struct Counts {
+        uint32_t compact, area;
+    };
+    ReusedVector<Counts> counts;
     // What forward leaves for backward.
     Doubles level, residue, score;  // residue: the level less its parent's (the root's own level)
     Ids extreme;
@@ -242,26 +248,41 @@ void standardise(Tree& t, size_t j, double total, Value valueAt) {
     t.spread[j] = t.constant[j] ? 1.0 : std::sqrt(var);
 }
 
-// The columns the tree alone fixes, standardised once.
-void standardiseTreeColumns(Tree& t, const std::vector<int>& columns) {
+// Every feature column in one pass over the nodes' totals (each pass
+// streams the whole array), then each column's mean and spread; keeps the
+// counts backward needs.
+void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
     const size_t width = columns.size(), n = t.numNodes();
     t.feature.assign(width, {});
     t.slope.assign(width, {});
     t.mean.assign(width, 0.0);
     t.spread.assign(width, 1.0);
     t.constant.assign(width, true);
-    std::vector<size_t> fixed;  // the columns the tree alone fixes
-    for (size_t j = 0; j < width; ++j)
-        if (!followsPixels(columns[j])) fixed.push_back(j), t.feature[j].resize(n);
-    // One pass over the nodes' totals for all of them: each pass streams the whole array.
+    t.counts.resize(n);
+    for (size_t j = 0; j < width; ++j) {
+        t.feature[j].resize(n);
+        if (followsPixels(columns[j])) t.slope[j].resize(n);
+    }
     std::vector<double> total(width, 0.0);
-    for (size_t i = 0; i < n; ++i)
-        for (size_t j : fixed) {
+    InterruptPoll poll;
+    for (size_t i = 0; i < n; ++i) {
+        t.counts[i] = {t.totals[i].compact, t.totals[i].area};
+        for (size_t j = 0; j < width; ++j) {
             const int a = columns[j];
-            const double v = treeAttributeAt(a, t, i);
-            total[j] += t.feature[j][i] = isSize(a) ? logSize(v, true) : v;
+            const bool size = isSize(a);
+            double v;
+            if (followsPixels(a)) {
+                v = pixelAttributeAt(a, t, sign, i);
+                // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
+                t.slope[j][i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
+            } else {
+                v = treeAttributeAt(a, t, i);
+            }
+            total[j] += t.feature[j][i] = size ? logSize(v, !followsPixels(a)) : v;
         }
-    for (size_t j : fixed) standardise(t, j, total[j], [&](size_t i) { return t.feature[j][i]; });
+        poll.step();
+    }
+    for (size_t j = 0; j < width; ++j) standardise(t, j, total[j], [&](size_t i) { return t.feature[j][i]; });
 }
 
 template <typename T>
@@ -275,24 +296,9 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
         for (size_t i = 0; i < n; ++i) parents[i] = i == 0 ? -1 : int64_t(t.parent[i]);
         subtreeExtremes(parents.data(), n, t.level.data(), sign > 0, t.extreme.data());
     }
-    standardiseTreeColumns(t, columns);
+    computeColumns(t, columns, sign);
+    ReusedVector<NodeTotals>().swap(t.totals);  // backward reads the counts alone
     const size_t width = columns.size();
-    for (size_t j = 0; j < width; ++j) {
-        const int a = columns[j];
-        if (!followsPixels(a)) continue;
-        Doubles &f = t.feature[j], &slope = t.slope[j];
-        f.resize(n);
-        slope.resize(n);
-        double total = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const double v = pixelAttributeAt(a, t, sign, i);
-            const bool size = isSize(a);  // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
-            slope[i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
-            total += f[i] = size ? logSize(v, false) : v;
-        }
-        standardise(t, j, total, [&](size_t i) { return f[i]; });
-        poll.step(uint32_t(std::min<size_t>(n, 1u << 20)));
-    }
     // logit = bias + sum_j weight_j (f_j - mean_j) / spread_j
     double offset = bias;
     std::vector<double> scale(width);
@@ -379,19 +385,19 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
             const double g = (weight[j] * gradLogit[i] - meanGrad[j] - z * meanGradZ[j]) / t.spread[j] * t.slope[j][i];
             if (a == Volume) {
                 gradSums[i] += sign * g;
-                toParent -= sign * t.area(i) * g;
+                toParent -= sign * double(t.counts[i].area) * g;
             } else if (a == Height) {
                 gradLevel[t.extreme[i]] += sign * g;
                 toParent -= sign * g;
             } else {  // mean level
-                gradSums[i] += g / t.area(i);
+                gradSums[i] += g / double(t.counts[i].area);
             }
         }
         gradLevel[t.above(i)] += toParent;  // the root's own level for the root
         if (sums && i > 0) gradSums[i] += gradSums[t.parent[i]];
         poll.step();
     }
-    for (size_t i = 0; i < n; ++i) gradLevel[i] = gradLevel[i] / t.totals[i].compact + (sums ? gradSums[i] : 0);
+    for (size_t i = 0; i < n; ++i) gradLevel[i] = gradLevel[i] / t.counts[i].compact + (sums ? gradSums[i] : 0);
     for (size_t p = 0; p < pixels; ++p) {
         if (p + kAhead < pixels) prefetch(&gradLevel[t.pixelNode[p + kAhead]]);
         gradImage[p] = T(gradLevel[t.pixelNode[p]]);
