@@ -1,6 +1,11 @@
 // Large blocks come back for reuse; small ones and oversized fits do not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "core/reused_memory.hpp"
 
 using namespace vexa;
@@ -25,4 +30,24 @@ TEST(ReusedMemory, SmallBlocksAreNotKept) {
     const size_t before = keptMemory();
     giveBackMemory(takeMemory(4096), 4096);
     EXPECT_EQ(keptMemory(), before);
+}
+
+TEST(ReusedMemory, ThreadsNeverShareABlock) {
+    // Each thread writes its id over its block and checks it before giving
+    // it back: a block handed to two threads at once would show the other's.
+    std::vector<std::thread> threads;
+    std::atomic<int> clashes{0};
+    for (int id = 1; id <= 4; ++id)
+        threads.emplace_back([id, &clashes] {
+            for (int round = 0; round < 50; ++round) {
+                const size_t bytes = (size_t(1) << 20) + size_t(round % 3) * 4096;
+                auto* block = static_cast<int*>(takeMemory(bytes));
+                std::fill(block, block + 1024, id);
+                std::this_thread::yield();
+                if (std::count(block, block + 1024, id) != 1024) ++clashes;
+                giveBackMemory(block, bytes);
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(clashes.load(), 0);
 }

@@ -1,8 +1,12 @@
-"""The filter's native passes against the same filter in torch operators."""
+"""The filter's native passes against the same filter in torch operators, and the
+batch trees they read."""
+import pickle
+
 import pytest
 import torch
 
 import _vexa
+import vexa
 from vexa.forests import build_trees
 from vexa.nn import _BatchFilter, _composed_filter
 
@@ -76,3 +80,27 @@ def test_misuse_is_refused():
     with pytest.raises(TypeError, match="without its constructor"):
         _vexa._LearnedFilterBatch.__new__(_vexa._LearnedFilterBatch).forward(
             torch.zeros(1, 3), torch.zeros(1), torch.zeros(()))
+
+
+@pytest.mark.parametrize("kind", ["max", "min"])
+def test_batch_trees_are_the_trees_of_each_image_with_their_attributes(kind):
+    stack = torch.randint(0, 9, (3, 13, 10), generator=torch.Generator().manual_seed(7)).to(torch.int16)
+    forests = build_trees(stack, kind, 2)
+    pickled = pickle.loads(pickle.dumps(forests[0]))
+    assert not pickled._derived and torch.equal(pickled.parents, forests[0].parents)
+    for forest, image in zip(forests, stack.numpy()):
+        tree = (vexa.max_tree if kind == "max" else vexa.min_tree)(image, connectivity=2)
+        assert torch.equal(forest.parents, torch.from_numpy(tree.parents))
+        assert torch.equal(forest.pixel_to_node, torch.from_numpy(tree.pixel_to_node))
+        assert forest.area.tolist() == tree.area.tolist()
+        assert forest.extent.tolist() == tree.extent.tolist()
+        assert forest.compact.sum().item() == image.size
+
+
+def test_single_precision_follows_double_precision():
+    stack = torch.rand(2, 16, 16, generator=torch.Generator().manual_seed(8))
+    trees = build_trees(stack, "min", 1)
+    weight = torch.linspace(-1, 1, len(NAMES) + 1)
+    single = _BatchFilter.apply(stack, weight, torch.tensor(0.5), trees, NAMES)
+    double = _composed_filter(trees, stack.double(), weight.double(), torch.tensor(0.5, dtype=torch.float64), NAMES)
+    assert single.dtype == torch.float32 and torch.allclose(single.double(), double, atol=1e-5)
