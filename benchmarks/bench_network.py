@@ -7,6 +7,7 @@ Images: smoothed float32 noise (many nodes, no ties), shape (batch, 1, size, siz
 Prints:
 - filter forward + backward on the batch / building the batch's trees;
 - filter forward + backward on the batch / the same trees built one by one;
+- filter forward + backward on trees prepared beforehand / building them;
 - the batch's trees built together / the same trees built one by one;
 - filter forward + backward on the batch / the same on each image in turn;
 - loss forward + backward on one image / that image's tree built alone.
@@ -43,6 +44,14 @@ def main():
         module(batch).sum().backward()
         return batch.grad
 
+    prepared = module.prepare(images)
+
+    def prepared_step():  # the trees built once, as when a PreparedBatch is reused
+        batch = images.detach().requires_grad_()
+        prepared.image = batch
+        module(prepared).sum().backward()
+        return batch.grad
+
     def loss_step(image):
         image = image.detach().requires_grad_()
         vexa.component_tree_loss(image, 5).backward()
@@ -53,6 +62,7 @@ def main():
         "trees in turn": lambda: [vexa.max_tree(a, connectivity=connectivity) for a in arrays],
         "filter together": lambda: filter_step(images),
         "filter in turn": lambda: [filter_step(image) for image in images],
+        "filter on prepared trees": prepared_step,
         "one tree": lambda: vexa.max_tree(arrays[0]),
         "loss": lambda: loss_step(images[0, 0]),
     }, args.runs)
@@ -66,6 +76,7 @@ def main():
     print(f"the same trees one by one (vexa.max_tree, arrays only)   {trees_in_turn:7.3f} s")
     print(f"filter forward + backward / trees together     {filter_together / trees_together:6.2f}x  (target <= 1.5)")
     print(f"filter forward + backward / trees one by one   {filter_together / trees_in_turn:6.2f}x")
+    print(f"the same on prepared trees / trees together    {times['filter on prepared trees'] / trees_together:6.2f}x")
     print(f"trees together / one by one                    {trees_together / trees_in_turn:6.2f}x  (target <= 0.75)")
     print(f"filter on the batch / image by image           {filter_together / filter_in_turn:6.2f}x  (target <= 0.75)")
     print(f"loss forward + backward / one tree             {loss / one_tree:6.2f}x  (target <= 2)")
