@@ -26,7 +26,7 @@ using Ids = ReusedVector<int64_t>;
 // Passes that read or write nodes at scattered places (a pixel's node, a
 // node's parent) ask for the entry needed this many steps ahead, so that
 // the cache misses overlap instead of following one another.
-constexpr size_t kAhead = 16;
+constexpr size_t kAhead = 32;
 
 inline void prefetch(const void* at) { __builtin_prefetch(at, 1); }
 
