@@ -7,9 +7,9 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "core/reused_memory.hpp"
 #include "core/interrupt.hpp"
 #include "core/parallel.hpp"
+#include "core/reused_memory.hpp"
 #include "core/subtree_extents.hpp"
 #include "core/threads.hpp"
 #include "tensors/conversion.hpp"
@@ -19,7 +19,7 @@ namespace vexa::tensors {
 
 namespace {
 
-// Node arrays: read at scattered places (a node's parent, a pixel's node).
+// Per-node arrays, their memory reused from step to step.
 using Doubles = ReusedVector<double>;
 using Ids = ReusedVector<int64_t>;
 
@@ -303,19 +303,15 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
     double offset = bias;
     std::vector<double> scale(width);
     for (size_t j = 0; j < width; ++j) scale[j] = weight[j] / t.spread[j], offset -= scale[j] * t.mean[j];
-    t.score.resize(n);  // the logits first
+    t.score.resize(n);
     std::vector<const double*> columnsOf(width);
     for (size_t j = 0; j < width; ++j) columnsOf[j] = t.feature[j].data();
-    for (size_t i = 0; i < n; ++i) {
-        double logit = offset;
-        for (size_t j = 0; j < width; ++j) logit += scale[j] * columnsOf[j][i];
-        t.score[i] = logit;
-        poll.step();
-    }
     Doubles below(n);  // each node's output level
     for (size_t i = 0; i < n; ++i) {
         if (i + kAhead < n) prefetch(&below[t.parent[i + kAhead]]);
-        t.score[i] = i == 0 ? 1.0 : 1.0 / (1.0 + std::exp(-t.score[i]));
+        double logit = offset;
+        for (size_t j = 0; j < width; ++j) logit += scale[j] * columnsOf[j][i];
+        t.score[i] = i == 0 ? 1.0 : 1.0 / (1.0 + std::exp(-logit));
         below[i] = i == 0 ? t.level[0] : t.score[i] * t.residue[i] + below[t.parent[i]];
         poll.step();
     }

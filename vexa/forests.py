@@ -25,6 +25,7 @@ import torch
 
 import _vexa
 from . import ops
+from .trees import areas, compact_counts, extents
 
 __all__ = ["Forest", "build_trees", "image_stack"]
 
@@ -99,21 +100,20 @@ class Forest:
     @property
     def compact(self) -> torch.Tensor:
         """float64 (N,): the pixels whose smallest component each node is."""
-        return self._made_once("compact", lambda: torch.bincount(
-            self.pixel_to_node.reshape(-1), minlength=self.num_nodes).to(torch.float64))
+        return self._made_once("compact", lambda: torch.from_numpy(
+            compact_counts(self.pixel_to_node.numpy(), self.num_nodes)).to(torch.float64))
 
     @property
     def area(self) -> torch.Tensor:
         """float64 (N,): the pixels of each node's component."""
-        return self._made_once("area", lambda: _vexa._subtree_sum(self.parents, self.compact))
+        return self._made_once("area", lambda: torch.from_numpy(
+            areas(self.parents.numpy(), self.compact.numpy())).to(torch.float64))
 
     @property
     def extent(self) -> torch.Tensor:
         """float64 (N, 2): the rows and columns of each node's bounding box."""
-        def make():
-            boxes = _vexa._subtree_boxes(self.pixel_to_node.numpy(), self.parents.numpy())
-            return torch.from_numpy(boxes[:, :, 1] - boxes[:, :, 0] + 1).to(torch.float64)
-        return self._made_once("extent", make)
+        return self._made_once("extent", lambda: torch.from_numpy(
+            extents(_vexa._subtree_boxes(self.pixel_to_node.numpy(), self.parents.numpy()))).to(torch.float64))
 
     @property
     def tree_of_node(self) -> torch.Tensor:

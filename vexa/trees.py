@@ -42,6 +42,23 @@ def _checked(image):
     return np.ascontiguousarray(image, dtype=image.dtype.newbyteorder("="))
 
 
+def compact_counts(pixel_to_node: np.ndarray, num_nodes: int) -> np.ndarray:
+    """int64 (N,): how many pixels have each node as their smallest component."""
+    return np.bincount(pixel_to_node.ravel(), minlength=num_nodes)
+
+
+def areas(parents: np.ndarray, compact: np.ndarray) -> np.ndarray:
+    """int64 (N,): the pixels of each node's component, from the compact counts."""
+    sums = _vexa._subtree_sum(torch.as_tensor(parents), torch.from_numpy(compact.astype(np.float64)))
+    return sums.numpy().astype(np.int64)
+
+
+def extents(boxes: np.ndarray) -> np.ndarray:
+    """(N, ndim): each bounding box's side length along every axis, from
+    the (N, ndim, 2) boxes of ``_vexa._subtree_boxes``."""
+    return boxes[:, :, 1] - boxes[:, :, 0] + 1
+
+
 class ComponentTree:
     """A max-tree or min-tree as flat arrays indexed by node id.
 
@@ -129,10 +146,8 @@ class ComponentTree:
 
     @property
     def area(self) -> np.ndarray:
-        def compute():
-            compact = np.bincount(self._numpy("pixel_to_node").ravel(), minlength=self.num_nodes)
-            return self._subtree_sum(compact.astype(np.float64)).astype(np.int64)
-        return self._cached("area", compute)
+        return self._cached("area", lambda: areas(self._numpy("parents"),
+                                                  compact_counts(self._numpy("pixel_to_node"), self.num_nodes)))
 
     def _level_sums(self):
         def compute():
@@ -166,7 +181,7 @@ class ComponentTree:
 
     @property
     def extent(self) -> np.ndarray:
-        return self._cached("extent", lambda: self.bbox[:, :, 1] - self.bbox[:, :, 0] + 1)
+        return self._cached("extent", lambda: extents(self.bbox))
 
     @property
     def diameter(self) -> np.ndarray:
