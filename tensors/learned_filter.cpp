@@ -208,31 +208,68 @@ inline double pixelAttributeAt(int a, const Tree& t, double sign, size_t i) {
     }
 }
 
-// The attribute of node i that the tree alone fixes, before the logarithm.
-inline double treeAttributeAt(int a, const Tree& t, size_t i) {
-    switch (a) {
-        case Area: return t.area(i);
-        case BoxHeight:
-        case ExtentRows: return t.rows(i);
-        case BoxWidth:
-        case ExtentColumns: return t.columns(i);
-        case Diameter: return std::max(t.rows(i), t.columns(i));
-        default: return t.area(i) / (t.rows(i) * t.columns(i));
-    }
-}
+// log1p of the whole numbers below this comes from a table.
+constexpr uint32_t kLogTableSize = 4096;
 
-// log1p(|v|); counts and extents, whole numbers mostly small, read a table.
-inline double logSize(double v, bool wholeNumber) {
+const double* logTable() {
     static const std::vector<double> table = [] {
-        std::vector<double> values(4096);
+        std::vector<double> values(kLogTableSize);
         for (size_t k = 0; k < values.size(); ++k) values[k] = std::log1p(double(k));
         return values;
     }();
-    if (wholeNumber && v >= 0 && v < double(table.size())) return table[size_t(v)];
-    // log is about twice as fast as log1p, and as accurate once 1 + |v| loses
-    // under half an ulp of its logarithm (|v| >= 1/2): sizes are mostly large.
+    return table.data();
+}
+
+// log1p(|v|). log is about twice as fast as log1p, and as accurate once
+// 1 + |v| loses under half an ulp of its logarithm (|v| >= 1/2): sizes are
+// mostly large.
+inline double logMagnitude(double v) {
     const double magnitude = std::abs(v);
     return magnitude < 0.5 ? std::log1p(magnitude) : std::log(1.0 + magnitude);
+}
+
+// log1p(c) of a count or an extent, mostly small.
+inline double logCount(uint32_t c, const double* table) {
+    return c < kLogTableSize ? table[c] : std::log(1.0 + double(c));
+}
+
+// Column j's features of nodes [begin, end): one loop per attribute, so
+// that each loop is short and free of the choice between attributes.
+void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end) {
+    double* f = t.feature[j].data();
+    const NodeTotals* totals = t.totals.data();
+    const double* table = logTable();
+    auto rows = [&](size_t i) { return uint32_t(totals[i].rowHigh - totals[i].rowLow + 1); };
+    auto columns = [&](size_t i) { return uint32_t(totals[i].columnHigh - totals[i].columnLow + 1); };
+    switch (a) {
+        case Area:
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(totals[i].area, table);
+            break;
+        case BoxHeight:
+        case ExtentRows:
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(rows(i), table);
+            break;
+        case BoxWidth:
+        case ExtentColumns:
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(columns(i), table);
+            break;
+        case Diameter:
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(std::max(rows(i), columns(i)), table);
+            break;
+        case Rectangularity:
+            for (size_t i = begin; i < end; ++i) f[i] = t.area(i) / (double(rows(i)) * double(columns(i)));
+            break;
+        default: {  // follows the pixels
+            double* slope = t.slope[j].data();
+            const bool size = isSize(a);
+            for (size_t i = begin; i < end; ++i) {
+                const double v = pixelAttributeAt(a, t, sign, i);
+                // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
+                slope[i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
+                f[i] = size ? logMagnitude(v) : v;
+            }
+        }
+    }
 }
 
 // The mean and spread of column j over the nodes, given its total.
@@ -249,8 +286,8 @@ void standardise(Tree& t, size_t j, double total, Value valueAt) {
 }
 
 // Every feature column in one pass over the nodes' totals (each pass
-// streams the whole array), then each column's mean and spread; keeps the
-// counts backward needs.
+// streams the whole array), block by block, then each column's mean and
+// spread; keeps the counts backward needs.
 void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
     const size_t width = columns.size(), n = t.numNodes();
     t.feature.assign(width, {});
@@ -265,22 +302,15 @@ void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
     }
     std::vector<double> total(width, 0.0);
     InterruptPoll poll;
-    for (size_t i = 0; i < n; ++i) {
-        t.counts[i] = {t.totals[i].compact, t.totals[i].area};
+    constexpr size_t kBlock = 256;  // nodes whose totals stay in the first-level cache across the columns
+    for (size_t begin = 0; begin < n; begin += kBlock) {
+        const size_t end = std::min(n, begin + kBlock);
+        for (size_t i = begin; i < end; ++i) t.counts[i] = {t.totals[i].compact, t.totals[i].area};
         for (size_t j = 0; j < width; ++j) {
-            const int a = columns[j];
-            const bool size = isSize(a);
-            double v;
-            if (followsPixels(a)) {
-                v = pixelAttributeAt(a, t, sign, i);
-                // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
-                t.slope[j][i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
-            } else {
-                v = treeAttributeAt(a, t, i);
-            }
-            total[j] += t.feature[j][i] = size ? logSize(v, !followsPixels(a)) : v;
+            fillColumn(t, columns[j], j, sign, begin, end);
+            for (size_t i = begin; i < end; ++i) total[j] += t.feature[j][i];
         }
-        poll.step();
+        poll.step(uint32_t(end - begin));
     }
     for (size_t j = 0; j < width; ++j) standardise(t, j, total[j], [&](size_t i) { return t.feature[j][i]; });
 }
