@@ -165,11 +165,16 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
                 prefetch(&totals[ids[p + kAhead]]);
             NodeTotals& t = totals[ids[p]];
             t.sum += double(image[p]);
-            ++t.compact;
-            t.rowLow = std::min(t.rowLow, int32_t(y));
-            t.rowHigh = std::max(t.rowHigh, int32_t(y));
-            t.columnLow = std::min(t.columnLow, int32_t(x));
-            t.columnHigh = std::max(t.columnHigh, int32_t(x));
+            // Rows come in order: a node's first pixel has its lowest row,
+            // and its latest pixel its highest.
+            if (t.compact++ == 0) {
+                t.rowLow = int32_t(y);
+                t.columnLow = t.columnHigh = int32_t(x);
+            } else {
+                t.columnLow = std::min(t.columnLow, int32_t(x));
+                t.columnHigh = std::max(t.columnHigh, int32_t(x));
+            }
+            t.rowHigh = int32_t(y);
         }
         poll.step(uint32_t(width));
     }
@@ -220,17 +225,29 @@ const double* logTable() {
     return table.data();
 }
 
-// log1p(|v|). log is about twice as fast as log1p, and as accurate once
-// 1 + |v| loses under half an ulp of its logarithm (|v| >= 1/2): sizes are
-// mostly large.
+// log1p(|v|) in one log and one division, to a few ulps (Goldberg, "What
+// every computer scientist should know about floating-point arithmetic",
+// theorem 4): log1p itself costs about three logs, and choosing between
+// the two by magnitude is a branch that mispredicts.
 inline double logMagnitude(double v) {
-    const double magnitude = std::abs(v);
-    return magnitude < 0.5 ? std::log1p(magnitude) : std::log(1.0 + magnitude);
+    const double magnitude = std::abs(v), u = 1.0 + magnitude;
+    return u == 1.0 ? magnitude : std::log(u) * magnitude / (u - 1.0);
 }
 
 // log1p(c) of a count or an extent, mostly small.
 inline double logCount(uint32_t c, const double* table) {
     return c < kLogTableSize ? table[c] : std::log(1.0 + double(c));
+}
+
+// The sum of values[0..count), in four running sums: one would make each
+// addition wait for the previous one.
+inline double sumOf(const double* values, size_t count) {
+    double sums[4] = {0, 0, 0, 0};
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (size_t k = 0; k < 4; ++k) sums[k] += values[i + k];
+    for (; i < count; ++i) sums[0] += values[i];
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 // Column j's features of nodes [begin, end): one loop per attribute, so
@@ -308,7 +325,7 @@ void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
         for (size_t i = begin; i < end; ++i) t.counts[i] = {t.totals[i].compact, t.totals[i].area};
         for (size_t j = 0; j < width; ++j) {
             fillColumn(t, columns[j], j, sign, begin, end);
-            for (size_t i = begin; i < end; ++i) total[j] += t.feature[j][i];
+            total[j] += sumOf(t.feature[j].data() + begin, end - begin);
         }
         poll.step(uint32_t(end - begin));
     }
