@@ -179,17 +179,14 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
         poll.step(uint32_t(width));
     }
     tree->level.resize(n);
-    for (size_t i = 0; i < n; ++i) {
+    tree->residue.resize(n);
+    for (size_t i = 0; i < n; ++i) {  // parents first: a parent's level is known
         if (totals[i].compact == 0)
             throw std::invalid_argument(which + "node " + std::to_string(i) + " is the smallest component of no pixel");
-        tree->level[i] = totals[i].sum / totals[i].compact;
-        totals[i].area = totals[i].compact;
-    }
-    tree->residue.resize(n);
-    tree->residue[0] = tree->level[0];
-    for (size_t i = 1; i < n; ++i) {
         if (i + kAhead < n) prefetch(&tree->level[tree->parent[i + kAhead]]);
-        tree->residue[i] = tree->level[i] - tree->level[tree->parent[i]];
+        tree->level[i] = totals[i].sum / totals[i].compact;
+        tree->residue[i] = i == 0 ? tree->level[0] : tree->level[i] - tree->level[tree->parent[i]];
+        totals[i].area = totals[i].compact;
     }
     for (size_t i = n; i-- > 1;) {  // children first
         if (i >= kAhead) prefetch(&totals[tree->parent[i - kAhead]]);
@@ -381,32 +378,40 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
         down[t.pixelNode[p]] += double(gradOut[int64_t(p) * step]);
         poll.step();
     }
-    for (size_t i = n; i-- > 1;) {
-        if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
-        down[t.parent[i]] += down[i];
-    }
-    // The logits' gradient, and its sums with every feature column.
+    // Children first: a node's gradient is its subtree's once its children
+    // have added theirs, and then gives its logit's gradient and its sums
+    // with every feature column.
     Doubles gradLogit(n);
     gradLogit[0] = 0;  // the root keeps its level whatever its score
     double totalGradLogit = 0;
     std::vector<double> dotF(width, 0.0);
     std::vector<const double*> featureOf(width);
     for (size_t j = 0; j < width; ++j) featureOf[j] = t.feature[j].data();
-    for (size_t i = 1; i < n; ++i) {
+    for (size_t i = n; i-- > 1;) {
+        if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
         const double g = down[i] * t.residue[i] * t.score[i] * (1 - t.score[i]);
         gradLogit[i] = g;
         totalGradLogit += g;
         for (size_t j = 0; j < width; ++j) dotF[j] += g * featureOf[j][i];
+        down[t.parent[i]] += down[i];
         poll.step();
     }
     *gradBias = totalGradLogit;
     // Back through each column's standardisation, z = (f - mean) / spread:
     // d loss / d f = factor * (weight gradLogit - meanGrad - z meanGradZ).
-    std::vector<double> meanGrad(width), meanGradZ(width);
+    // Only the columns that follow the pixels pass it on to them.
+    struct Follower {
+        int attribute;
+        const double *feature, *slope;
+        double mean, inverseSpread, weight, meanGrad, meanGradZ;
+    };
+    std::vector<Follower> followers;
     for (size_t j = 0; j < width; ++j) {
         gradWeight[j] = (dotF[j] - t.mean[j] * totalGradLogit) / t.spread[j];
-        meanGrad[j] = weight[j] * totalGradLogit / double(n);
-        meanGradZ[j] = t.constant[j] ? 0 : weight[j] * gradWeight[j] / double(n);
+        if (!followsPixels(columns[j])) continue;
+        followers.push_back({columns[j], featureOf[j], t.slope[j].data(), t.mean[j], 1 / t.spread[j], weight[j],
+                             weight[j] * totalGradLogit / double(n),
+                             t.constant[j] ? 0 : weight[j] * gradWeight[j] / double(n)});
     }
     // One pass, parents first: each node's share of its own level and of its
     // parent's, and the gradient of its subtree's pixel sum, whose pixels all
@@ -421,11 +426,10 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
         }
         gradLevel[i] += down[i] * t.score[i];
         double toParent = i == 0 ? 0 : -down[i] * t.score[i];
-        for (size_t j = 0; j < width; ++j) {
-            const int a = columns[j];
-            if (!followsPixels(a)) continue;
-            const double z = (featureOf[j][i] - t.mean[j]) / t.spread[j];
-            const double g = (weight[j] * gradLogit[i] - meanGrad[j] - z * meanGradZ[j]) / t.spread[j] * t.slope[j][i];
+        for (const Follower& c : followers) {
+            const int a = c.attribute;
+            const double z = (c.feature[i] - c.mean) * c.inverseSpread;
+            const double g = (c.weight * gradLogit[i] - c.meanGrad - z * c.meanGradZ) * c.inverseSpread * c.slope[i];
             if (a == Volume) {
                 gradSums[i] += sign * g;
                 toParent -= sign * double(t.counts[i].area) * g;
