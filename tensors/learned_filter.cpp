@@ -222,15 +222,6 @@ const double* logTable() {
     return table.data();
 }
 
-// log1p(|v|) in one log and one division, to a few ulps (Goldberg, "What
-// every computer scientist should know about floating-point arithmetic",
-// theorem 4): log1p itself costs about three logs, and choosing between
-// the two by magnitude is a branch that mispredicts.
-inline double logMagnitude(double v) {
-    const double magnitude = std::abs(v), u = 1.0 + magnitude;
-    return u == 1.0 ? magnitude : std::log(u) * magnitude / (u - 1.0);
-}
-
 // log1p(c) of a count or an extent, mostly small.
 inline double logCount(uint32_t c, const double* table) {
     return c < kLogTableSize ? table[c] : std::log(1.0 + double(c));
@@ -246,6 +237,10 @@ inline double sumOf(const double* values, size_t count) {
     for (; i < count; ++i) sums[0] += values[i];
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
+
+// Features are made for blocks of this many nodes, whose totals stay in the
+// first-level cache across the columns.
+constexpr size_t kBlock = 256;
 
 // Column j's features of nodes [begin, end): one loop per attribute, so
 // that each loop is short and free of the choice between attributes.
@@ -275,25 +270,38 @@ void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end)
             break;
         default: {  // follows the pixels
             double* slope = t.slope[j].data();
-            const bool size = isSize(a);
-            for (size_t i = begin; i < end; ++i) {
-                const double v = pixelAttributeAt(a, t, sign, i);
-                // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
-                slope[i] = size ? double((v > 0) - (v < 0)) / (1 + std::abs(v)) : 1.0;
-                f[i] = size ? logMagnitude(v) : v;
+            if (!isSize(a)) {
+                for (size_t i = begin; i < end; ++i) f[i] = pixelAttributeAt(a, t, sign, i), slope[i] = 1.0;
+                break;
             }
+            // log1p(|v|) = log(u) |v| / (u - 1) with u = 1 + |v|, to a few ulps
+            // (Goldberg, "What every computer scientist should know about
+            // floating-point arithmetic", theorem 4): log1p costs about three
+            // logs. The divisions first, in a loop free of calls that
+            // overlaps them, then the logarithms.
+            double ratio[kBlock];
+            for (size_t i = begin; i < end; ++i) {
+                const double v = pixelAttributeAt(a, t, sign, i), magnitude = std::abs(v), u = 1.0 + magnitude;
+                slope[i] = double((v > 0) - (v < 0)) / u;  // d log1p(|v|) / dv, 0 at 0 as torch's abs has it
+                f[i] = u;
+                ratio[i - begin] = u == 1.0 ? magnitude : magnitude / (u - 1.0);
+            }
+            for (size_t i = begin; i < end; ++i) f[i] = f[i] == 1.0 ? ratio[i - begin] : std::log(f[i]) * ratio[i - begin];
         }
     }
 }
 
 // The mean and spread of column j over the nodes, given its total.
-template <typename Value>
-void standardise(Tree& t, size_t j, double total, Value valueAt) {
+void standardise(Tree& t, size_t j, double total) {
     const size_t n = t.numNodes();
+    const double* f = t.feature[j].data();
     const double mean = total / double(n);
-    double var = 0;
-    for (size_t i = 0; i < n; ++i) var += (valueAt(i) - mean) * (valueAt(i) - mean);
-    var /= double(n);
+    double vars[4] = {0, 0, 0, 0};  // four running sums, as in sumOf
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (size_t k = 0; k < 4; ++k) vars[k] += (f[i + k] - mean) * (f[i + k] - mean);
+    for (; i < n; ++i) vars[0] += (f[i] - mean) * (f[i] - mean);
+    const double var = ((vars[0] + vars[1]) + (vars[2] + vars[3])) / double(n);
     t.mean[j] = mean;
     t.constant[j] = !(var > 0);
     t.spread[j] = t.constant[j] ? 1.0 : std::sqrt(var);
@@ -316,7 +324,6 @@ void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
     }
     std::vector<double> total(width, 0.0);
     InterruptPoll poll;
-    constexpr size_t kBlock = 256;  // nodes whose totals stay in the first-level cache across the columns
     for (size_t begin = 0; begin < n; begin += kBlock) {
         const size_t end = std::min(n, begin + kBlock);
         for (size_t i = begin; i < end; ++i) t.counts[i] = {t.totals[i].compact, t.totals[i].area};
@@ -326,7 +333,7 @@ void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
         }
         poll.step(uint32_t(end - begin));
     }
-    for (size_t j = 0; j < width; ++j) standardise(t, j, total[j], [&](size_t i) { return t.feature[j][i]; });
+    for (size_t j = 0; j < width; ++j) standardise(t, j, total[j]);
 }
 
 template <typename T>
