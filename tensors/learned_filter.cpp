@@ -291,25 +291,42 @@ void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end)
     }
 }
 
-// The mean and spread of column j over the nodes, given its total.
-void standardise(Tree& t, size_t j, double total) {
-    const size_t n = t.numNodes();
-    const double* f = t.feature[j].data();
-    const double mean = total / double(n);
-    double vars[4] = {0, 0, 0, 0};  // four running sums, as in sumOf
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        for (size_t k = 0; k < 4; ++k) vars[k] += (f[i + k] - mean) * (f[i + k] - mean);
-    for (; i < n; ++i) vars[0] += (f[i] - mean) * (f[i] - mean);
-    const double var = ((vars[0] + vars[1]) + (vars[2] + vars[3])) / double(n);
-    t.mean[j] = mean;
-    t.constant[j] = !(var > 0);
+// A column's count, total, extremes and sum of squared deviations from its
+// mean, gathered block by block while each block is in cache: blocks merge
+// as in Chan, Golub and LeVeque's pairwise update of the variance.
+struct ColumnStats {
+    double count = 0, total = 0, mean = 0, squares = 0;
+    double low = INFINITY, high = -INFINITY;
+
+    void add(const double* values, size_t k) {
+        const double blockTotal = sumOf(values, k), blockMean = blockTotal / double(k);
+        double sums[4] = {0, 0, 0, 0};  // four running sums, as in sumOf
+        size_t i = 0;
+        for (; i + 4 <= k; i += 4)
+            for (size_t r = 0; r < 4; ++r) sums[r] += (values[i + r] - blockMean) * (values[i + r] - blockMean);
+        for (; i < k; ++i) sums[0] += (values[i] - blockMean) * (values[i] - blockMean);
+        for (i = 0; i < k; ++i) low = std::min(low, values[i]), high = std::max(high, values[i]);
+        const double merged = count + double(k), delta = blockMean - mean;
+        squares += (sums[0] + sums[1]) + (sums[2] + sums[3]) + delta * delta * count * double(k) / merged;
+        mean += delta * double(k) / merged;
+        total += blockTotal;
+        count = merged;
+    }
+};
+
+// Column j's mean and spread. A constant column (all values equal, not
+// merely a variance rounded to a tiny positive number) has its value as
+// mean and spread 1: its standardised feature is exactly 0.
+void standardise(Tree& t, size_t j, const ColumnStats& stats) {
+    const double var = stats.squares / stats.count;
+    t.constant[j] = stats.low == stats.high || !(var > 0);
+    t.mean[j] = stats.low == stats.high ? stats.low : stats.total / stats.count;
     t.spread[j] = t.constant[j] ? 1.0 : std::sqrt(var);
 }
 
-// Every feature column in one pass over the nodes' totals (each pass
-// streams the whole array), block by block, then each column's mean and
-// spread; keeps the counts backward needs.
+// Every feature column with its mean and spread, in one pass over the
+// nodes' totals (each pass streams the whole array), block by block; keeps
+// the counts backward needs.
 void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
     const size_t width = columns.size(), n = t.numNodes();
     t.feature.assign(width, {});
@@ -322,18 +339,18 @@ void computeColumns(Tree& t, const std::vector<int>& columns, double sign) {
         t.feature[j].resize(n);
         if (followsPixels(columns[j])) t.slope[j].resize(n);
     }
-    std::vector<double> total(width, 0.0);
+    std::vector<ColumnStats> stats(width);
     InterruptPoll poll;
     for (size_t begin = 0; begin < n; begin += kBlock) {
         const size_t end = std::min(n, begin + kBlock);
         for (size_t i = begin; i < end; ++i) t.counts[i] = {t.totals[i].compact, t.totals[i].area};
         for (size_t j = 0; j < width; ++j) {
             fillColumn(t, columns[j], j, sign, begin, end);
-            total[j] += sumOf(t.feature[j].data() + begin, end - begin);
+            stats[j].add(t.feature[j].data() + begin, end - begin);
         }
         poll.step(uint32_t(end - begin));
     }
-    for (size_t j = 0; j < width; ++j) standardise(t, j, total[j]);
+    for (size_t j = 0; j < width; ++j) standardise(t, j, stats[j]);
 }
 
 template <typename T>
@@ -414,7 +431,7 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
     };
     std::vector<Follower> followers;
     for (size_t j = 0; j < width; ++j) {
-        gradWeight[j] = (dotF[j] - t.mean[j] * totalGradLogit) / t.spread[j];
+        gradWeight[j] = t.constant[j] ? 0 : (dotF[j] - t.mean[j] * totalGradLogit) / t.spread[j];
         if (!followsPixels(columns[j])) continue;
         followers.push_back({columns[j], featureOf[j], t.slope[j].data(), t.mean[j], 1 / t.spread[j], weight[j],
                              weight[j] * totalGradLogit / double(n),

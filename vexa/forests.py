@@ -189,12 +189,17 @@ class Forest:
         pieces = column.split(self.sizes)  # the nodes of each image
         mean = torch.stack([piece.mean() for piece in pieces])
         var = torch.stack([((piece - m) ** 2).mean() for piece, m in zip(pieces, mean)])
-        # sqrt has no derivative at 0: a constant column stays at 0.
-        std = torch.sqrt(torch.where(var > 0, var, torch.ones_like(var)))
-        if len(pieces) == 1:
-            return (column - mean) / std
-        sizes = torch.tensor(self.sizes)
-        return (column - mean.repeat_interleave(sizes)) / std.repeat_interleave(sizes)
+        # All values equal: the rounded mean may miss them, and the variance
+        # be a tiny positive number that would blow the column up to +-1.
+        constant = torch.stack([piece.detach().amin() == piece.detach().amax() for piece in pieces])
+        std = torch.sqrt(torch.where(constant, torch.ones_like(var), var))
+        if len(pieces) > 1:
+            sizes = torch.tensor(self.sizes)
+            mean, std, constant = (t.repeat_interleave(sizes) for t in (mean, std, constant))
+        centred = column - mean
+        # A constant column is exactly 0; sqrt has no derivative at 0, so its
+        # gradient is that of the centred column.
+        return torch.where(constant, centred - centred.detach(), centred / std)
 
     def features(self, names: Sequence[str], stack: torch.Tensor, levels=None) -> torch.Tensor:
         """Features (N, F), the columns of :meth:`feature_columns`."""

@@ -23,7 +23,10 @@ def standardised_features(data):
     ATTRIBUTE_NAMES: log sizes, standardised over the nodes. Changes data."""
     data[:, :4] = torch.log1p(data[:, :4].abs())
     mean, std = data.mean(dim=0), data.std(dim=0, unbiased=False)
-    return ((data - mean) / torch.where(std > 0, std, torch.ones_like(std))).float()
+    # A constant column is 0, though its rounded variance may not be.
+    constant = data.amin(dim=0) == data.amax(dim=0)
+    standardised = (data - mean) / torch.where(constant, torch.ones_like(std), std)
+    return torch.where(constant, torch.zeros_like(standardised), standardised).float()
 
 
 class PreparedImage:

@@ -32,6 +32,32 @@ def test_native_passes_match_torch_operators_with_ties(kind, connectivity):
         assert torch.allclose(ours, theirs, rtol=1e-10, atol=1e-10)
 
 
+@pytest.mark.parametrize("shape", [(2, 1, 3000), (2, 40, 50)])
+def test_native_passes_match_over_many_nodes_and_constant_columns(shape):
+    # Thousands of nodes: the native passes gather the columns' statistics
+    # in blocks. In a single row every box is one row high: a constant
+    # column, whose feature must be exactly 0 whatever its weight.
+    generator = torch.Generator().manual_seed(7)
+    stack = torch.rand(shape, dtype=torch.float64, generator=generator)
+    trees = build_trees(stack, "max", 2)
+    weight = torch.randn(len(NAMES) + 1, dtype=torch.float64, generator=generator).requires_grad_()
+    bias = torch.tensor(0.5, dtype=torch.float64, requires_grad=True)
+    image = stack.clone().requires_grad_()
+    native = _BatchFilter.apply(image, weight, bias, trees, NAMES)
+    composed = _composed_filter(trees, image, weight, bias, NAMES)
+    assert torch.allclose(native, composed, rtol=0, atol=1e-12)
+    grad = torch.randn(native.shape, dtype=torch.float64, generator=generator)
+    for ours, theirs in zip(torch.autograd.grad(native, (image, weight, bias), grad),
+                            torch.autograd.grad(composed, (image, weight, bias), grad)):
+        assert torch.allclose(ours, theirs, rtol=1e-10, atol=1e-10)
+    if shape[1] == 1:
+        box_height = NAMES.index("box_height")
+        moved = weight.detach().clone()
+        moved[box_height] += 5
+        assert torch.allclose(_BatchFilter.apply(stack, moved, bias, trees, NAMES), native, rtol=0, atol=1e-12)
+        assert torch.allclose(_composed_filter(trees, stack, moved, bias, NAMES), native, rtol=0, atol=1e-12)
+
+
 def test_gradients_of_any_layout_agree():
     stack = torch.rand(2, 6, 7, dtype=torch.float64, generator=torch.Generator().manual_seed(5))
     trees = build_trees(stack, "max", 1)

@@ -30,8 +30,9 @@ def test_batches_are_filtered_image_by_image(shape, dtype):
         assert torch.allclose(module(one), filtered, atol=1e-5)
 
 
-def test_tensor_path_matches_the_component_tree_path():
-    image = np.random.default_rng(2).integers(0, 40, (20, 24)).astype(np.uint8)
+@pytest.mark.parametrize("shape", [(20, 24), (1, 3000)])  # one row: constant box heights
+def test_tensor_path_matches_the_component_tree_path(shape):
+    image = np.random.default_rng(2).integers(0, 40, shape).astype(np.uint8)
     module = trained_like(vexa.ConnectedFilter())
     expected = module(vexa.max_tree(image, 2))  # numpy attributes of ComponentTree
     assert torch.allclose(module(torch.from_numpy(image)), expected, atol=1e-4)
