@@ -242,6 +242,16 @@ inline double sumOf(const double* values, size_t count) {
 // first-level cache across the columns.
 constexpr size_t kBlock = 256;
 
+// The dot product of a[0..count) and b[0..count), in four running sums.
+inline double dotOf(const double* a, const double* b, size_t count) {
+    double sums[4] = {0, 0, 0, 0};
+    size_t i = count;
+    for (; i >= 4; i -= 4)
+        for (size_t k = 1; k <= 4; ++k) sums[k - 1] += a[i - k] * b[i - k];
+    for (; i > 0; --i) sums[0] += a[i - 1] * b[i - 1];
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
 // Column j's features of nodes [begin, end): one loop per attribute, so
 // that each loop is short and free of the choice between attributes.
 void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end) {
@@ -411,14 +421,17 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
     std::vector<double> dotF(width, 0.0);
     std::vector<const double*> featureOf(width);
     for (size_t j = 0; j < width; ++j) featureOf[j] = t.feature[j].data();
-    for (size_t i = n; i-- > 1;) {
-        if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
-        const double g = down[i] * t.residue[i] * t.score[i] * (1 - t.score[i]);
-        gradLogit[i] = g;
-        totalGradLogit += g;
-        for (size_t j = 0; j < width; ++j) dotF[j] += g * featureOf[j][i];
-        down[t.parent[i]] += down[i];
-        poll.step();
+    // Block by block, so that the sums read one column at a time.
+    for (size_t end = n, begin; end > 0; end = begin) {
+        begin = end > kBlock ? end - kBlock : 0;
+        for (size_t i = end; i-- > std::max<size_t>(begin, 1);) {
+            if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
+            gradLogit[i] = down[i] * t.residue[i] * t.score[i] * (1 - t.score[i]);
+            down[t.parent[i]] += down[i];
+        }
+        totalGradLogit += sumOf(gradLogit.data() + begin, end - begin);
+        for (size_t j = 0; j < width; ++j) dotF[j] += dotOf(gradLogit.data() + begin, featureOf[j] + begin, end - begin);
+        poll.step(uint32_t(end - begin));
     }
     *gradBias = totalGradLogit;
     // Back through each column's standardisation, z = (f - mean) / spread:
