@@ -3,6 +3,9 @@ to building the trees alone, all measured in the same run.
 
 Usage: bench_network.py [--size 1024] [--batch 8] [--runs 5]
 
+Each ratio is the median over interleaved rounds of the two times taken in
+the same round, with the ratio of each task's best time beside it.
+
 Images: smoothed float32 noise (many nodes, no ties), shape (batch, 1, size, size).
 Prints:
 - filter forward + backward on the batch / building the batch's trees;
@@ -19,7 +22,7 @@ import torch
 import vexa
 from vexa.forests import build_trees
 
-from measure import interleaved_best_times
+from measure import interleaved_times, paired_ratio
 
 
 def smooth_noise(batch, size, seed=0):
@@ -57,29 +60,34 @@ def main():
         vexa.component_tree_loss(image, 5).backward()
         return image.grad
 
-    times = interleaved_best_times({
+    times = interleaved_times({
         "trees together": lambda: build_trees(images[:, 0], "max", connectivity),
-        "trees in turn": lambda: [vexa.max_tree(a, connectivity=connectivity) for a in arrays],
         "filter together": lambda: filter_step(images),
+        "trees in turn": lambda: [vexa.max_tree(a, connectivity=connectivity) for a in arrays],
         "filter in turn": lambda: [filter_step(image) for image in images],
         "filter on prepared trees": prepared_step,
         "one tree": lambda: vexa.max_tree(arrays[0]),
         "loss": lambda: loss_step(images[0, 0]),
     }, args.runs)
-    trees_together, trees_in_turn = times["trees together"], times["trees in turn"]
-    filter_together, filter_in_turn = times["filter together"], times["filter in turn"]
-    one_tree, loss = times["one tree"], times["loss"]
+    best = {name: min(values) for name, values in times.items()}
+
+    def ratio(numerator, denominator, target=None):
+        goal = f"  (target <= {target})" if target else ""
+        return (f"{paired_ratio(times, numerator, denominator):6.2f}x "
+                f"(best of each: {best[numerator] / best[denominator]:4.2f}x){goal}")
 
     print(f"images ({args.batch}, 1, {args.size}, {args.size}) float32, connectivity {connectivity}, "
-          f"{vexa.get_num_threads()} threads, best of {args.runs} interleaved rounds")
-    print(f"trees of the batch built together (as the filter does) {trees_together:7.3f} s")
-    print(f"the same trees one by one (vexa.max_tree, arrays only)   {trees_in_turn:7.3f} s")
-    print(f"filter forward + backward / trees together     {filter_together / trees_together:6.2f}x  (target <= 1.5)")
-    print(f"filter forward + backward / trees one by one   {filter_together / trees_in_turn:6.2f}x")
-    print(f"the same on prepared trees / trees together    {times['filter on prepared trees'] / trees_together:6.2f}x")
-    print(f"trees together / one by one                    {trees_together / trees_in_turn:6.2f}x  (target <= 0.75)")
-    print(f"filter on the batch / image by image           {filter_together / filter_in_turn:6.2f}x  (target <= 0.75)")
-    print(f"loss forward + backward / one tree             {loss / one_tree:6.2f}x  (target <= 2)")
+          f"{vexa.get_num_threads()} threads, {args.runs} interleaved rounds; ratios are the median over "
+          "rounds of the two times in the same round")
+    print(f"trees of the batch built together (as the filter does), best {best['trees together']:7.3f} s")
+    print(f"the same trees one by one (vexa.max_tree, arrays only), best {best['trees in turn']:7.3f} s")
+    print(f"filter forward + backward / trees together  {ratio('filter together', 'trees together', 1.5)}")
+    print(f"filter forward + backward / trees one by one {ratio('filter together', 'trees in turn')}")
+    print(f"the same on prepared trees / trees together  {ratio('filter on prepared trees', 'trees together')}")
+    print(f"trees together / one by one                  {ratio('trees together', 'trees in turn', 0.75)}")
+    print(f"filter on the batch / image by image         {ratio('filter together', 'filter in turn', 0.75)}")
+    print(f"loss forward + backward / one tree           {ratio('loss', 'one tree', 2)}")
+
 
 if __name__ == "__main__":
     main()

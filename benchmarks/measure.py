@@ -18,20 +18,26 @@ def median_time(fn, runs):
     return statistics.median(times)
 
 
-def interleaved_best_times(tasks, rounds):
-    """Best wall time of each task (a dict of name -> fn) over several
-    rounds, the tasks taking turns within each round: on a shared machine a
-    slow spell then slows every task alike rather than one of them, and the
-    best of several runs is the least disturbed."""
-    best = {name: float("inf") for name in tasks}
+def interleaved_times(tasks, rounds):
+    """Wall times of each task (a dict of name -> fn), one per round, the
+    tasks taking turns within each round: on a shared machine a slow spell
+    then slows the tasks of a round alike rather than one of them."""
+    times = {name: [] for name in tasks}
     for _ in range(rounds):
         for name, fn in tasks.items():
             gc.collect()
             start = time.perf_counter()
             result = fn()
-            best[name] = min(best[name], time.perf_counter() - start)
+            times[name].append(time.perf_counter() - start)
             del result
-    return best
+    return times
+
+
+def paired_ratio(times, numerator, denominator):
+    """Median over rounds of numerator's time / denominator's in the same
+    round. The best of each alone favours a task that takes less time than
+    one made of it plus more (its best round need not be the other's)."""
+    return statistics.median(a / b for a, b in zip(times[numerator], times[denominator]))
 
 
 def _status(field):

@@ -245,10 +245,10 @@ constexpr size_t kBlock = 256;
 // The dot product of a[0..count) and b[0..count), in four running sums.
 inline double dotOf(const double* a, const double* b, size_t count) {
     double sums[4] = {0, 0, 0, 0};
-    size_t i = count;
-    for (; i >= 4; i -= 4)
-        for (size_t k = 1; k <= 4; ++k) sums[k - 1] += a[i - k] * b[i - k];
-    for (; i > 0; --i) sums[0] += a[i - 1] * b[i - 1];
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (size_t k = 0; k < 4; ++k) sums[k] += a[i + k] * b[i + k];
+    for (; i < count; ++i) sums[0] += a[i] * b[i];
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
@@ -309,13 +309,29 @@ struct ColumnStats {
     double low = INFINITY, high = -INFINITY;
 
     void add(const double* values, size_t k) {
-        const double blockTotal = sumOf(values, k), blockMean = blockTotal / double(k);
-        double sums[4] = {0, 0, 0, 0};  // four running sums, as in sumOf
+        // Four running sums, lows and highs: one would make each step wait
+        // for the previous one.
+        double sums[4] = {0, 0, 0, 0}, lows[4], highs[4];
+        std::fill(lows, lows + 4, low), std::fill(highs, highs + 4, high);
         size_t i = 0;
         for (; i + 4 <= k; i += 4)
+            for (size_t r = 0; r < 4; ++r) {
+                sums[r] += values[i + r];
+                lows[r] = std::min(lows[r], values[i + r]);
+                highs[r] = std::max(highs[r], values[i + r]);
+            }
+        for (; i < k; ++i) {
+            sums[0] += values[i];
+            lows[0] = std::min(lows[0], values[i]);
+            highs[0] = std::max(highs[0], values[i]);
+        }
+        low = std::min(std::min(lows[0], lows[1]), std::min(lows[2], lows[3]));
+        high = std::max(std::max(highs[0], highs[1]), std::max(highs[2], highs[3]));
+        const double blockTotal = (sums[0] + sums[1]) + (sums[2] + sums[3]), blockMean = blockTotal / double(k);
+        std::fill(sums, sums + 4, 0.0);
+        for (i = 0; i + 4 <= k; i += 4)
             for (size_t r = 0; r < 4; ++r) sums[r] += (values[i + r] - blockMean) * (values[i + r] - blockMean);
         for (; i < k; ++i) sums[0] += (values[i] - blockMean) * (values[i] - blockMean);
-        for (i = 0; i < k; ++i) low = std::min(low, values[i]), high = std::max(high, values[i]);
         const double merged = count + double(k), delta = blockMean - mean;
         squares += (sums[0] + sums[1]) + (sums[2] + sums[3]) + delta * delta * count * double(k) / merged;
         mean += delta * double(k) / merged;
@@ -384,14 +400,20 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
     t.score.resize(n);
     std::vector<const double*> columnsOf(width);
     for (size_t j = 0; j < width; ++j) columnsOf[j] = t.feature[j].data();
-    Doubles below(n);  // each node's output level
-    for (size_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) prefetch(&below[t.parent[i + kAhead]]);
+    t.score[0] = 1.0;  // the root keeps its level
+    for (size_t i = 1; i < n; ++i) {
         double logit = offset;
         for (size_t j = 0; j < width; ++j) logit += scale[j] * columnsOf[j][i];
-        t.score[i] = i == 0 ? 1.0 : 1.0 / (1.0 + std::exp(-logit));
-        below[i] = i == 0 ? t.level[0] : t.score[i] * t.residue[i] + below[t.parent[i]];
+        t.score[i] = 1.0 / (1.0 + std::exp(-logit));
         poll.step();
+    }
+    // Apart from the scores: a pass that reads at scattered places runs
+    // faster without arithmetic that keeps its reads from overlapping.
+    Doubles below(n);  // each node's output level
+    below[0] = t.level[0];
+    for (size_t i = 1; i < n; ++i) {
+        if (i + kAhead < n) prefetch(&below[t.parent[i + kAhead]]);
+        below[i] = t.score[i] * t.residue[i] + below[t.parent[i]];
     }
     for (size_t p = 0; p < pixels; ++p) {
         if (p + kAhead < pixels) prefetch(&below[t.pixelNode[p + kAhead]]);
@@ -412,23 +434,20 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
         down[t.pixelNode[p]] += double(gradOut[int64_t(p) * step]);
         poll.step();
     }
-    // Children first: a node's gradient is its subtree's once its children
-    // have added theirs, and then gives its logit's gradient and its sums
-    // with every feature column.
+    for (size_t i = n; i-- > 1;) {  // children first: each node's gradient summed over its subtree
+        if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
+        down[t.parent[i]] += down[i];
+    }
+    // The logits' gradient, and its sums with every feature column.
     Doubles gradLogit(n);
     gradLogit[0] = 0;  // the root keeps its level whatever its score
     double totalGradLogit = 0;
     std::vector<double> dotF(width, 0.0);
     std::vector<const double*> featureOf(width);
     for (size_t j = 0; j < width; ++j) featureOf[j] = t.feature[j].data();
-    // Block by block, so that the sums read one column at a time.
-    for (size_t end = n, begin; end > 0; end = begin) {
-        begin = end > kBlock ? end - kBlock : 0;
-        for (size_t i = end; i-- > std::max<size_t>(begin, 1);) {
-            if (i >= kAhead) prefetch(&down[t.parent[i - kAhead]]);
-            gradLogit[i] = down[i] * t.residue[i] * t.score[i] * (1 - t.score[i]);
-            down[t.parent[i]] += down[i];
-        }
+    for (size_t i = 1; i < n; ++i) gradLogit[i] = down[i] * t.residue[i] * t.score[i] * (1 - t.score[i]);
+    for (size_t begin = 0; begin < n; begin += kBlock) {  // block by block, one column at a time
+        const size_t end = std::min(n, begin + kBlock);
         totalGradLogit += sumOf(gradLogit.data() + begin, end - begin);
         for (size_t j = 0; j < width; ++j) dotF[j] += dotOf(gradLogit.data() + begin, featureOf[j] + begin, end - begin);
         poll.step(uint32_t(end - begin));
