@@ -238,8 +238,8 @@ inline double sumOf(const double* values, size_t count) {
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
-// Features are made for blocks of this many nodes, whose totals stay in the
-// first-level cache across the columns.
+// Passes that make or sum feature columns take the nodes in blocks of this
+// many, which stay in the first-level cache from one column to the next.
 constexpr size_t kBlock = 256;
 
 // The dot product of a[0..count) and b[0..count), in four running sums.
@@ -281,7 +281,10 @@ void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end)
         default: {  // follows the pixels
             double* slope = t.slope[j].data();
             if (!isSize(a)) {
-                for (size_t i = begin; i < end; ++i) f[i] = pixelAttributeAt(a, t, sign, i), slope[i] = 1.0;
+                for (size_t i = begin; i < end; ++i) {
+                    f[i] = pixelAttributeAt(a, t, sign, i);
+                    slope[i] = 1.0;
+                }
                 break;
             }
             // log1p(|v|) = log(u) |v| / (u - 1) with u = 1 + |v|, to a few ulps
@@ -296,7 +299,8 @@ void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end)
                 f[i] = u;
                 ratio[i - begin] = u == 1.0 ? magnitude : magnitude / (u - 1.0);
             }
-            for (size_t i = begin; i < end; ++i) f[i] = f[i] == 1.0 ? ratio[i - begin] : std::log(f[i]) * ratio[i - begin];
+            for (size_t i = begin; i < end; ++i)
+                f[i] = f[i] == 1.0 ? ratio[i - begin] : std::log(f[i]) * ratio[i - begin];
         }
     }
 }
@@ -312,7 +316,8 @@ struct ColumnStats {
         // Four running sums, lows and highs: one would make each step wait
         // for the previous one.
         double sums[4] = {0, 0, 0, 0}, lows[4], highs[4];
-        std::fill(lows, lows + 4, low), std::fill(highs, highs + 4, high);
+        std::fill(lows, lows + 4, low);
+        std::fill(highs, highs + 4, high);
         size_t i = 0;
         for (; i + 4 <= k; i += 4)
             for (size_t r = 0; r < 4; ++r) {
@@ -449,7 +454,8 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
     for (size_t begin = 0; begin < n; begin += kBlock) {  // block by block, one column at a time
         const size_t end = std::min(n, begin + kBlock);
         totalGradLogit += sumOf(gradLogit.data() + begin, end - begin);
-        for (size_t j = 0; j < width; ++j) dotF[j] += dotOf(gradLogit.data() + begin, featureOf[j] + begin, end - begin);
+        for (size_t j = 0; j < width; ++j)
+            dotF[j] += dotOf(gradLogit.data() + begin, featureOf[j] + begin, end - begin);
         poll.step(uint32_t(end - begin));
     }
     *gradBias = totalGradLogit;
