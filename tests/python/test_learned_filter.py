@@ -14,14 +14,11 @@ NAMES = ["area", "volume", "height", "box_height", "box_width", "extent", "diame
          "rectangularity"]
 
 
-@pytest.mark.parametrize("kind", ["max", "min"])
-@pytest.mark.parametrize("connectivity", [1, 2])
-def test_native_passes_match_torch_operators_with_ties(kind, connectivity):
-    generator = torch.Generator().manual_seed(connectivity)
-    stack = torch.randint(0, 6, (3, 9, 11), generator=generator).double()  # many ties and plateaus
-    trees = build_trees(stack, kind, connectivity)
+def native_matching_composed(stack, trees, generator, bias=0.2):
+    """The native filter of stack, checked against the same filter in torch
+    operators, output and gradients; with its random weight."""
     weight = torch.randn(len(NAMES) + 1, dtype=torch.float64, generator=generator).requires_grad_()
-    bias = torch.tensor(0.2, dtype=torch.float64, requires_grad=True)
+    bias = torch.tensor(bias, dtype=torch.float64, requires_grad=True)
     image = stack.clone().requires_grad_()
     native = _BatchFilter.apply(image, weight, bias, trees, NAMES)
     composed = _composed_filter(trees, image, weight, bias, NAMES)
@@ -30,6 +27,15 @@ def test_native_passes_match_torch_operators_with_ties(kind, connectivity):
     for ours, theirs in zip(torch.autograd.grad(native, (image, weight, bias), grad),
                             torch.autograd.grad(composed, (image, weight, bias), grad)):
         assert torch.allclose(ours, theirs, rtol=1e-10, atol=1e-10)
+    return native.detach(), weight.detach(), bias.detach()
+
+
+@pytest.mark.parametrize("kind", ["max", "min"])
+@pytest.mark.parametrize("connectivity", [1, 2])
+def test_native_passes_match_torch_operators_with_ties(kind, connectivity):
+    generator = torch.Generator().manual_seed(connectivity)
+    stack = torch.randint(0, 6, (3, 9, 11), generator=generator).double()  # many ties and plateaus
+    native_matching_composed(stack, build_trees(stack, kind, connectivity), generator)
 
 
 @pytest.mark.parametrize("shape", [(2, 1, 3000), (2, 40, 50)])
@@ -40,22 +46,11 @@ def test_native_passes_match_over_many_nodes_and_constant_columns(shape):
     generator = torch.Generator().manual_seed(7)
     stack = torch.rand(shape, dtype=torch.float64, generator=generator)
     trees = build_trees(stack, "max", 2)
-    weight = torch.randn(len(NAMES) + 1, dtype=torch.float64, generator=generator).requires_grad_()
-    bias = torch.tensor(0.5, dtype=torch.float64, requires_grad=True)
-    image = stack.clone().requires_grad_()
-    native = _BatchFilter.apply(image, weight, bias, trees, NAMES)
-    composed = _composed_filter(trees, image, weight, bias, NAMES)
-    assert torch.allclose(native, composed, rtol=0, atol=1e-12)
-    grad = torch.randn(native.shape, dtype=torch.float64, generator=generator)
-    for ours, theirs in zip(torch.autograd.grad(native, (image, weight, bias), grad),
-                            torch.autograd.grad(composed, (image, weight, bias), grad)):
-        assert torch.allclose(ours, theirs, rtol=1e-10, atol=1e-10)
+    native, weight, bias = native_matching_composed(stack, trees, generator, bias=0.5)
     if shape[1] == 1:
-        box_height = NAMES.index("box_height")
-        moved = weight.detach().clone()
-        moved[box_height] += 5
-        assert torch.allclose(_BatchFilter.apply(stack, moved, bias, trees, NAMES), native, rtol=0, atol=1e-12)
-        assert torch.allclose(_composed_filter(trees, stack, moved, bias, NAMES), native, rtol=0, atol=1e-12)
+        weight[NAMES.index("box_height")] += 5
+        assert torch.allclose(_BatchFilter.apply(stack, weight, bias, trees, NAMES), native, rtol=0, atol=1e-12)
+        assert torch.allclose(_composed_filter(trees, stack, weight, bias, NAMES), native, rtol=0, atol=1e-12)
 
 
 def test_gradients_of_any_layout_agree():
