@@ -305,53 +305,51 @@ void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end)
     }
 }
 
-// A column's count, total, extremes and sum of squared deviations from its
-// mean, gathered block by block while each block is in cache: blocks merge
-// as in Chan, Golub and LeVeque's pairwise update of the variance.
+// A column's count, total, mean and sum of squared deviations from the mean,
+// gathered block by block while each block is in cache: blocks merge as in
+// Chan, Golub and LeVeque's pairwise update of the variance. Within a block
+// the deviations are taken from its first value, so that a constant column
+// has exactly its value as mean and 0 as variance, where a mean rounded
+// from the total would leave a tiny variance that blows the column up.
 struct ColumnStats {
     double count = 0, total = 0, mean = 0, squares = 0;
-    double low = INFINITY, high = -INFINITY;
 
     void add(const double* values, size_t k) {
-        // Four running sums, lows and highs: one would make each step wait
-        // for the previous one.
-        double sums[4] = {0, 0, 0, 0}, lows[4], highs[4];
-        std::fill(lows, lows + 4, low);
-        std::fill(highs, highs + 4, high);
+        const double first = values[0];
+        // Four running sums of each kind: one would make each step wait for
+        // the previous one.
+        double sums[4] = {0, 0, 0, 0}, shifted[4] = {0, 0, 0, 0}, shiftedSquares[4] = {0, 0, 0, 0};
         size_t i = 0;
         for (; i + 4 <= k; i += 4)
             for (size_t r = 0; r < 4; ++r) {
+                const double d = values[i + r] - first;
                 sums[r] += values[i + r];
-                lows[r] = std::min(lows[r], values[i + r]);
-                highs[r] = std::max(highs[r], values[i + r]);
+                shifted[r] += d;
+                shiftedSquares[r] += d * d;
             }
         for (; i < k; ++i) {
+            const double d = values[i] - first;
             sums[0] += values[i];
-            lows[0] = std::min(lows[0], values[i]);
-            highs[0] = std::max(highs[0], values[i]);
+            shifted[0] += d;
+            shiftedSquares[0] += d * d;
         }
-        low = std::min(std::min(lows[0], lows[1]), std::min(lows[2], lows[3]));
-        high = std::max(std::max(highs[0], highs[1]), std::max(highs[2], highs[3]));
-        const double blockTotal = (sums[0] + sums[1]) + (sums[2] + sums[3]), blockMean = blockTotal / double(k);
-        std::fill(sums, sums + 4, 0.0);
-        for (i = 0; i + 4 <= k; i += 4)
-            for (size_t r = 0; r < 4; ++r) sums[r] += (values[i + r] - blockMean) * (values[i + r] - blockMean);
-        for (; i < k; ++i) sums[0] += (values[i] - blockMean) * (values[i] - blockMean);
+        auto sumOf4 = [](const double* s) { return (s[0] + s[1]) + (s[2] + s[3]); };
+        const double shiftedSum = sumOf4(shifted), blockMean = first + shiftedSum / double(k);
+        const double blockSquares = std::max(0.0, sumOf4(shiftedSquares) - shiftedSum * shiftedSum / double(k));
         const double merged = count + double(k), delta = blockMean - mean;
-        squares += (sums[0] + sums[1]) + (sums[2] + sums[3]) + delta * delta * count * double(k) / merged;
-        mean += delta * double(k) / merged;
-        total += blockTotal;
+        squares += blockSquares + delta * delta * count * double(k) / merged;
+        mean += delta * (double(k) / merged);  // the first block's mean exactly
+        total += sumOf4(sums);
         count = merged;
     }
 };
 
-// Column j's mean and spread. A constant column (all values equal, not
-// merely a variance rounded to a tiny positive number) has its value as
-// mean and spread 1: its standardised feature is exactly 0.
+// Column j's mean and spread; a constant column's spread is 1, so that its
+// standardised feature is exactly 0.
 void standardise(Tree& t, size_t j, const ColumnStats& stats) {
     const double var = stats.squares / stats.count;
-    t.constant[j] = stats.low == stats.high || !(var > 0);
-    t.mean[j] = stats.low == stats.high ? stats.low : stats.total / stats.count;
+    t.constant[j] = !(var > 0);
+    t.mean[j] = t.constant[j] ? stats.mean : stats.total / stats.count;
     t.spread[j] = t.constant[j] ? 1.0 : std::sqrt(var);
 }
 
