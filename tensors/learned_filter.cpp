@@ -106,8 +106,8 @@ struct LearnedFilterBatch::Tree {
     size_t above(size_t n) const { return parent[n]; }
     double levelAbove(size_t n) const { return n == 0 ? level[0] : level[n] - residue[n]; }
     double area(size_t n) const { return double(totals[n].area); }
-    double rows(size_t n) const { return double(totals[n].rowHigh - totals[n].rowLow + 1); }
-    double columns(size_t n) const { return double(totals[n].columnHigh - totals[n].columnLow + 1); }
+    uint32_t rows(size_t n) const { return uint32_t(totals[n].rowHigh - totals[n].rowLow + 1); }
+    uint32_t columns(size_t n) const { return uint32_t(totals[n].columnHigh - totals[n].columnLow + 1); }
 };
 
 namespace {
@@ -256,27 +256,24 @@ inline double dotOf(const double* a, const double* b, size_t count) {
 // that each loop is short and free of the choice between attributes.
 void fillColumn(Tree& t, int a, size_t j, double sign, size_t begin, size_t end) {
     double* f = t.feature[j].data();
-    const NodeTotals* totals = t.totals.data();
     const double* table = logTable();
-    auto rows = [&](size_t i) { return uint32_t(totals[i].rowHigh - totals[i].rowLow + 1); };
-    auto columns = [&](size_t i) { return uint32_t(totals[i].columnHigh - totals[i].columnLow + 1); };
     switch (a) {
         case Area:
-            for (size_t i = begin; i < end; ++i) f[i] = logCount(totals[i].area, table);
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(t.totals[i].area, table);
             break;
         case BoxHeight:
         case ExtentRows:
-            for (size_t i = begin; i < end; ++i) f[i] = logCount(rows(i), table);
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(t.rows(i), table);
             break;
         case BoxWidth:
         case ExtentColumns:
-            for (size_t i = begin; i < end; ++i) f[i] = logCount(columns(i), table);
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(t.columns(i), table);
             break;
         case Diameter:
-            for (size_t i = begin; i < end; ++i) f[i] = logCount(std::max(rows(i), columns(i)), table);
+            for (size_t i = begin; i < end; ++i) f[i] = logCount(std::max(t.rows(i), t.columns(i)), table);
             break;
         case Rectangularity:
-            for (size_t i = begin; i < end; ++i) f[i] = t.area(i) / (double(rows(i)) * double(columns(i)));
+            for (size_t i = begin; i < end; ++i) f[i] = t.area(i) / (double(t.rows(i)) * double(t.columns(i)));
             break;
         default: {  // follows the pixels
             double* slope = t.slope[j].data();
