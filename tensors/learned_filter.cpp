@@ -163,8 +163,12 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
             tree->pixelNode[p] = uint32_t(ids[p]);
             if (p + int64_t(kAhead) < height * width && uint64_t(ids[p + kAhead]) < n)
                 prefetch(&totals[ids[p + kAhead]]);
+            const double value = double(image[p]);
+            if (!std::isfinite(value))  // the levels, volumes and outputs would all be NaN
+                throw std::invalid_argument(which + "the image holds " + std::to_string(value) + " at pixel " +
+                                            std::to_string(p) + "; the filter takes finite values");
             NodeTotals& t = totals[ids[p]];
-            t.sum += double(image[p]);
+            t.sum += value;
             // Rows come in order: a node's first pixel has its lowest row,
             // and its latest pixel its highest.
             if (t.compact++ == 0) {

@@ -55,7 +55,8 @@ def test_gradients_in_pixels_and_parameters(tree_type):
 
 @pytest.mark.parametrize("image, error", [
     (torch.zeros(2, 2, 2, 3, 3), ValueError), (torch.zeros(0, 4), ValueError),
-    (torch.tensor([[0.0, float("nan")]]), ValueError), (torch.zeros(3, 3, dtype=torch.complex64), TypeError)])
+    (torch.tensor([[0.0, float("nan")]]), ValueError), (torch.tensor([[0.0, float("-inf")]]), ValueError),
+    (torch.zeros(3, 3, dtype=torch.complex64), TypeError)])
 def test_bad_tensors(image, error):
     with pytest.raises(error):
         vexa.ConnectedFilter()(image)
