@@ -5,8 +5,9 @@
 // the size of its images every time. Their blocks are kept when dropped and
 // handed out again, so that a step writes to memory already mapped.
 #include <cstddef>
-#include <utility>
 #include <vector>
+
+#include "core/uninitialised_vector.hpp"
 
 namespace vexa {
 
@@ -25,18 +26,13 @@ size_t keptMemory();
 // new elements of trivial types unset (give a value to have them set): the
 // arrays are filled right after.
 template <typename T>
-struct ReusedAllocator {
+struct ReusedAllocator : LeavesNewElementsUnset {
     using value_type = T;
     ReusedAllocator() = default;
     template <typename U>
     ReusedAllocator(const ReusedAllocator<U>&) noexcept {}
     T* allocate(size_t n) { return static_cast<T*>(takeMemory(n * sizeof(T))); }
     void deallocate(T* p, size_t n) noexcept { giveBackMemory(p, n * sizeof(T)); }
-    template <typename U, typename... Args>
-    void construct(U* at, Args&&... args) {
-        if constexpr (sizeof...(Args) == 0) ::new (static_cast<void*>(at)) U;
-        else ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-    }
     template <typename U>
     bool operator==(const ReusedAllocator<U>&) const noexcept { return true; }
     template <typename U>

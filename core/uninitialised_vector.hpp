@@ -9,8 +9,20 @@
 
 namespace vexa {
 
+// The construct of an allocator whose containers leave new elements of
+// trivial types unset when given no value (default- rather than
+// value-initialised).
+struct LeavesNewElementsUnset {
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        if constexpr (sizeof...(Args) == 0) ::new (static_cast<void*>(at)) U;
+        else ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
 template <typename T>
-struct UninitialisedAllocator : std::allocator<T> {
+struct UninitialisedAllocator : std::allocator<T>, LeavesNewElementsUnset {
+    using LeavesNewElementsUnset::construct;
     template <typename U>
     struct rebind {
         using other = UninitialisedAllocator<U>;
@@ -18,11 +30,6 @@ struct UninitialisedAllocator : std::allocator<T> {
     UninitialisedAllocator() = default;
     template <typename U>
     UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
-    template <typename U, typename... Args>
-    void construct(U* at, Args&&... args) {
-        if constexpr (sizeof...(Args) == 0) ::new (static_cast<void*>(at)) U;
-        else ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-    }
 };
 
 template <typename T>

@@ -17,11 +17,13 @@ namespace {
 
 using tensors::LearnedFilterBatch;
 
+// A list's item through the tensor caster, refused by name otherwise.
 at::Tensor tensorOf(const py::handle& item, const std::string& name) {
-    if (!THPVariable_Check(item.ptr()))
+    py::detail::make_caster<TorchTensor> caster;
+    if (!caster.load(item, false))
         throw py::type_error(name + " must be a torch tensor, got " +
                              std::string(py::str(py::type::of(item).attr("__name__"))));
-    return THPVariable_Unpack(item.ptr());
+    return py::detail::cast_op<TorchTensor&>(caster).tensor;
 }
 
 LearnedFilterBatch* makeBatch(const py::list& parents, const py::list& pixelToNode,

@@ -27,7 +27,7 @@ import _vexa
 from . import ops
 from .trees import areas, compact_counts, extents
 
-__all__ = ["Forest", "build_trees", "image_stack"]
+__all__ = ["Forest", "build_trees", "image_stack", "standardised"]
 
 # Attributes whose logarithm (of the magnitude) is the feature: sizes spread
 # over orders of magnitude.
@@ -49,6 +49,17 @@ def image_stack(image):
     if image.numel() == 0:
         raise ValueError(f"image is empty (shape {tuple(image.shape)})")
     return image.reshape((-1,) + tuple(image.shape[-2:]))
+
+
+def standardised(column: torch.Tensor) -> torch.Tensor:
+    """(column - mean) / standard deviation, differentiable. A constant
+    column is exactly 0: its rounded mean may miss the common value, and
+    leave a tiny positive variance that would blow it up to +-1. As sqrt has
+    no derivative at 0, its gradient is that of the centred column."""
+    centred = column - column.mean()
+    if column.detach().amin() == column.detach().amax():
+        return centred - centred.detach()
+    return centred / torch.sqrt((centred ** 2).mean())
 
 
 def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -> list:
@@ -186,20 +197,7 @@ class Forest:
         return columns
 
     def _standardised(self, column):
-        pieces = column.split(self.sizes)  # the nodes of each image
-        mean = torch.stack([piece.mean() for piece in pieces])
-        var = torch.stack([((piece - m) ** 2).mean() for piece, m in zip(pieces, mean)])
-        # All values equal: the rounded mean may miss them, and the variance
-        # be a tiny positive number that would blow the column up to +-1.
-        constant = torch.stack([piece.detach().amin() == piece.detach().amax() for piece in pieces])
-        std = torch.sqrt(torch.where(constant, torch.ones_like(var), var))
-        if len(pieces) > 1:
-            sizes = torch.tensor(self.sizes)
-            mean, std, constant = (t.repeat_interleave(sizes) for t in (mean, std, constant))
-        centred = column - mean
-        # A constant column is exactly 0; sqrt has no derivative at 0, so its
-        # gradient is that of the centred column.
-        return torch.where(constant, centred - centred.detach(), centred / std)
+        return torch.cat([standardised(piece) for piece in column.split(self.sizes)])  # each tree's nodes apart
 
     def features(self, names: Sequence[str], stack: torch.Tensor, levels=None) -> torch.Tensor:
         """Features (N, F), the columns of :meth:`feature_columns`."""

@@ -4,7 +4,7 @@ import torch
 
 import _vexa
 from . import filters, ops
-from .forests import ATTRIBUTES, build_trees, image_stack
+from .forests import ATTRIBUTES, build_trees, image_stack, standardised
 
 ATTRIBUTE_NAMES = ("AREA", "VOLUME", "HEIGHT", "WIDTH", "RECTANGULARITY")
 # The same, for trees of tensors: HEIGHT and WIDTH are the bounding box's.
@@ -22,11 +22,7 @@ def standardised_features(data):
     """Features (N, 5) from raw attribute columns in the order of
     ATTRIBUTE_NAMES: log sizes, standardised over the nodes. Changes data."""
     data[:, :4] = torch.log1p(data[:, :4].abs())
-    mean, std = data.mean(dim=0), data.std(dim=0, unbiased=False)
-    # A constant column is 0, though its rounded variance may not be.
-    constant = data.amin(dim=0) == data.amax(dim=0)
-    standardised = (data - mean) / torch.where(constant, torch.ones_like(std), std)
-    return torch.where(constant, torch.zeros_like(standardised), standardised).float()
+    return torch.stack([standardised(column) for column in data.unbind(1)], dim=1).float()
 
 
 class PreparedImage:
