@@ -10,8 +10,9 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import filters, images, morphology, nn, ops, partition, threads, trees
+from . import extrema, filters, images, morphology, nn, ops, partition, threads, trees
 from ._version import __version__
+from .extrema import extinction_values, h_maxima, h_minima, local_maxima, local_minima
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
 from .images import default_image, read_image, read_pgm, write_image, write_pgm, write_png
 from .morphology import (area_closing, area_opening, attribute_filter, contrast_closing,
@@ -37,12 +38,14 @@ __all__ = [
     "area_opening", "area_closing", "diameter_opening", "diameter_closing",
     "volume_opening", "volume_closing", "contrast_opening", "contrast_closing",
     "attribute_filter", "max_tree_local_maxima",
+    # regional extrema and their significance
+    "h_maxima", "h_minima", "local_maxima", "local_minima", "extinction_values",
     # partition trees by region merging
     "PartitionTree", "binary_partition_tree",
     # images
     "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "filters", "images", "morphology", "nn", "ops", "partition", "threads", "trees",
+    "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "threads", "trees",
     "__version__",
 ]
 

@@ -6,11 +6,10 @@ one). A loss on the maxima beyond the ``num_maxima`` most significant drives
 their dynamics to zero: gradient descent on the pixels removes them and
 leaves the others, as in Perret & Cousty's component-tree loss (2022).
 """
-import warnings
-
 import numpy as np
 import torch
 
+from .extrema import _branches
 from .forests import build_trees, image_stack
 
 __all__ = ["component_tree_loss"]
@@ -21,45 +20,24 @@ EXTINCTIONS = ("dynamics", "area", "volume")
 def _dominant_leaves(forest, stack, levels, extinction):
     """(top, leaf, significance): for each regional maximum (leaf), the
     highest node of the branch it dominates (where it goes extinct, at the
-    top's parent) and its extinction value there; a root's is infinite."""
-    parents = forest.parents
-    has_parent = parents >= 0
-    if extinction == "dynamics":
-        # The branch of a node continues into its child holding the highest leaf.
-        # index_select gathers here and below: several times faster than indexing.
-        down = forest.extreme_node(levels)
-        tops = (~has_parent | (down != down.index_select(0, parents.clamp(min=0)))).nonzero()[:, 0]
-        # Dynamics of the tops alone (few beside all nodes); a root's is replaced below.
-        values = levels.detach()
-        merges = parents.index_select(0, tops).clamp(min=0)
-        significance = values.index_select(0, down.index_select(0, tops)) - values.index_select(0, merges)
+    top's parent) and its extinction value there; a root's is infinite.
+    The branches are those of :func:`vexa.extinction_values`."""
+    values = levels.detach()
+    if values.dtype not in (torch.float32, torch.float64):
+        values = values.to(torch.float64)  # the same order for the half types
+    size = None
+    if extinction != "dynamics":
+        size = forest.attribute(extinction, stack.detach(), levels.detach()).to(torch.float64)
+    tops, leaves = _branches(forest.parents, values.numpy(), True, size)
+    has_parent = forest.parents.index_select(0, tops) >= 0
+    if size is None:
+        merges = forest.parents.index_select(0, tops).clamp(min=0)
+        significance = values.index_select(0, leaves) - values.index_select(0, merges)
     else:
-        size = forest.attribute(extinction, stack.detach(), levels.detach())
-        highest = levels.detach()[forest.extreme_node(levels)]
-        # Each node's rank by (size, highest level, id): the largest child continues the branch.
-        order = torch.from_numpy(np.lexsort((highest.numpy(), size.numpy())))
-        rank = torch.empty_like(order)
-        rank[order] = torch.arange(forest.num_nodes)
-        child = has_parent.nonzero()[:, 0]
-        best = torch.full((forest.num_nodes,), -1, dtype=torch.int64)
-        with warnings.catch_warnings():  # scatter_reduce is labelled beta in torch 1.13
-            warnings.simplefilter("ignore", UserWarning)
-            best.scatter_reduce_(0, parents[child], rank[child], "amax")
-        dominant = child[rank[child] == best[parents[child]]]
-        down = torch.arange(forest.num_nodes)
-        down[parents[dominant]] = dominant
-        while True:  # pointer jumping: every node reaches the leaf of its branch
-            further = down[down]
-            if torch.equal(further, down):
-                break
-            down = further
-        top = ~has_parent
-        top[child] = rank[child] != best[parents[child]]
-        tops = top.nonzero()[:, 0]
-        significance = size[tops]
-    significance = torch.where(has_parent.index_select(0, tops), significance.to(torch.float64),
+        significance = size.index_select(0, tops)
+    significance = torch.where(has_parent, significance.to(torch.float64),
                                torch.tensor(float("inf"), dtype=torch.float64))
-    return tops, down.index_select(0, tops), significance
+    return tops, leaves, significance
 
 
 def component_tree_loss(image: torch.Tensor, num_maxima: int, extinction: str = "dynamics",
