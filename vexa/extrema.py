@@ -18,7 +18,6 @@ import numpy as np
 import torch
 
 import _vexa
-from . import trees
 from .morphology import _as_array, _check_connectivity, _component_tree, _invert, _is_empty_image
 
 ImageLike = Union[np.ndarray, torch.Tensor]
@@ -177,7 +176,8 @@ def h_maxima(image: ImageLike, h: float, footprint=None) -> ImageLike:
     Read from the max-tree in linear time. For integer images the maxima
     kept are the leaves whose dynamics, counting a merge with an equal
     maximum as no merge, reaches ``h``; the pixels equal scikit-image's
-    (exactly even beyond 2**53, where its float64 reconstruction rounds).
+    for levels within +-2**53 (beyond, its float64 reconstruction rounds
+    levels together, while vexa compares them exactly).
     For float images vexa repeats scikit-image's arithmetic: the image is
     lowered by ``h`` plus a rounding allowance of ``2 * resolution *
     abs(image)`` (``resolution`` of ``np.finfo``), and a pixel is kept when
