@@ -7,7 +7,7 @@
 
 #include "bpt/candidate_queue.hpp"
 #include "bpt/label_index.hpp"
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "core/interrupt.hpp"
-#include "core/parallel.hpp"
-#include "core/reused_memory.hpp"
-#include "core/subtree_extents.hpp"
-#include "core/threads.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/runtime/reused_memory.hpp"
+#include "core/trees/subtree_extents.hpp"
+#include "core/runtime/threads.hpp"
 #include "tensors/conversion.hpp"
 #include "tensors/describe.hpp"
 

@@ -5,11 +5,11 @@
 #include <random>
 #include <set>
 
-#include "core/adjacency.hpp"
-#include "core/component_forest.hpp"
-#include "core/max_tree.hpp"
-#include "core/min_tree.hpp"
-#include "core/node.hpp"
+#include "core/geometry/adjacency.hpp"
+#include "core/trees/component_forest.hpp"
+#include "core/trees/max_tree.hpp"
+#include "core/trees/min_tree.hpp"
+#include "core/trees/node.hpp"
 
 using namespace vexa;
 

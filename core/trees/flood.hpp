@@ -15,9 +15,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "core/component_forest.hpp"
-#include "core/interrupt.hpp"
-#include "core/parallel.hpp"
+#include "core/trees/component_forest.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/runtime/parallel.hpp"
 
 namespace vexa::flood {
 

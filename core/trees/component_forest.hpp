@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/uninitialised_vector.hpp"
+#include "core/runtime/uninitialised_vector.hpp"
 
 namespace vexa {
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/interrupt.hpp"
-#include "core/threads.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/runtime/threads.hpp"
 
 namespace vexa {
 

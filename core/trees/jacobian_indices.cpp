@@ -1,10 +1,10 @@
-#include "core/jacobian_indices.hpp"
+#include "core/trees/jacobian_indices.hpp"
 
 #include <stdexcept>
 #include <string>
 
-#include "core/interrupt.hpp"
-#include "core/parent_array.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/trees/parent_array.hpp"
 
 namespace vexa {
 

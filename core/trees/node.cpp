@@ -1,4 +1,4 @@
-#include "core/node.hpp"
+#include "core/trees/node.hpp"
 
 #include <stdexcept>
 

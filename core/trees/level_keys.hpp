@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -1,12 +1,12 @@
-#include "core/any_tree.hpp"
+#include "core/trees/any_tree.hpp"
 
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "core/flood.hpp"
-#include "core/level_keys.hpp"
-#include "core/node_numbering.hpp"
+#include "core/trees/flood.hpp"
+#include "core/trees/level_keys.hpp"
+#include "core/trees/node_numbering.hpp"
 
 namespace vexa {
 

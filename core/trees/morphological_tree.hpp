@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "core/image_view.hpp"
-#include "core/node_id.hpp"
-#include "core/span.hpp"
-#include "core/uninitialised_vector.hpp"
+#include "core/geometry/image_view.hpp"
+#include "core/trees/node_id.hpp"
+#include "core/runtime/span.hpp"
+#include "core/runtime/uninitialised_vector.hpp"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 // Index patterns of the ancestor matrix of a component tree: N x N over node
 // ids, with an entry at (a, c) exactly when a is c or an ancestor of c. Its

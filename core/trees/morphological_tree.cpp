@@ -1,17 +1,17 @@
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 #include <malloc.h>
 
 #include <algorithm>
 #include <numeric>
 
-#include "core/adjacency.hpp"
-#include "core/component_forest.hpp"
-#include "core/interrupt.hpp"
-#include "core/node_numbering.hpp"
-#include "core/parallel.hpp"
-#include "core/node.hpp"
-#include "core/parent_array.hpp"
+#include "core/geometry/adjacency.hpp"
+#include "core/trees/component_forest.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/trees/node_numbering.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/trees/node.hpp"
+#include "core/trees/parent_array.hpp"
 
 namespace vexa {
 

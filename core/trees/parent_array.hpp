@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/node_id.hpp"
-#include "core/span.hpp"
+#include "core/trees/node_id.hpp"
+#include "core/runtime/span.hpp"
 
 // Forests given as parent arrays: parents[i] is the parent of node i, or
 // kNoNode for a node without parent. This is the one place where such arrays

@@ -1,4 +1,4 @@
-#include "core/threads.hpp"
+#include "core/runtime/threads.hpp"
 
 #include <sched.h>
 

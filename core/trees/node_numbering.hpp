@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/component_forest.hpp"
-#include "core/parallel.hpp"
+#include "core/trees/component_forest.hpp"
+#include "core/runtime/parallel.hpp"
 
 namespace vexa {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/component_forest.hpp"
+#include "core/trees/component_forest.hpp"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "core/adjacency.hpp"
+#include "core/geometry/adjacency.hpp"
 
 #include <algorithm>
 #include <cmath>

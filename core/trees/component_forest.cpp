@@ -1,10 +1,10 @@
-#include "core/component_forest.hpp"
+#include "core/trees/component_forest.hpp"
 
 #include <algorithm>
 #include <numeric>
 
-#include "core/flood.hpp"
-#include "core/threads.hpp"
+#include "core/trees/flood.hpp"
+#include "core/runtime/threads.hpp"
 
 namespace vexa {
 

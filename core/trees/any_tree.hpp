@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/component_forest.hpp"
+#include "core/trees/component_forest.hpp"
 
 namespace vexa {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 namespace vexa {
 

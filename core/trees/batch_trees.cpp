@@ -1,7 +1,7 @@
-#include "core/batch_trees.hpp"
+#include "core/trees/batch_trees.hpp"
 
-#include "core/parallel.hpp"
-#include "core/threads.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/runtime/threads.hpp"
 
 namespace vexa {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "core/uninitialised_vector.hpp"
+#include "core/runtime/uninitialised_vector.hpp"
 
 namespace vexa {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 namespace vexa {
 

@@ -1,8 +1,8 @@
-#include "core/parent_array.hpp"
+#include "core/trees/parent_array.hpp"
 
 #include <string>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "core/reused_memory.hpp"
+#include "core/runtime/reused_memory.hpp"
 
 #include <pthread.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "core/image_view.hpp"
+#include "core/geometry/image_view.hpp"
 
 #include <stdexcept>
 

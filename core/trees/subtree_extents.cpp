@@ -1,10 +1,10 @@
-#include "core/subtree_extents.hpp"
+#include "core/trees/subtree_extents.hpp"
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 
