@@ -3,7 +3,6 @@ stub of the native module, the bundled image and image files."""
 import ast
 import os
 import subprocess
-import sys
 
 import numpy as np
 import pytest
