@@ -5,10 +5,13 @@
 #include <string>
 
 #include "core/runtime/interrupt.hpp"
+#include "core/trees/parent_array.hpp"
 
 namespace vexa {
 
 void checkParentsBeforeChildren(const int64_t* parents, size_t numNodes) {
+    if (numNodes > kNoNode)  // node ids are 32-bit
+        throw std::invalid_argument("too many nodes: " + std::to_string(numNodes));
     for (size_t i = 0; i < numNodes; ++i)
         if (parents[i] < -1 || parents[i] >= int64_t(i))
             throw std::invalid_argument("parents must list every parent before its children: node " +
@@ -18,13 +21,13 @@ void checkParentsBeforeChildren(const int64_t* parents, size_t numNodes) {
 void subtreeMaxInPlace(const int64_t* parents, size_t numNodes, double* values, size_t columns) {
     checkParentsBeforeChildren(parents, numNodes);
     InterruptPoll poll;
-    for (size_t i = numNodes; i-- > 0;) {
-        if (parents[i] < 0) continue;
+    ParentsFirst::ascending(numNodes).forEachReversed([&](NodeId i) {
+        if (parents[i] < 0) return;
         double* to = values + size_t(parents[i]) * columns;
         const double* from = values + i * columns;
         for (size_t c = 0; c < columns; ++c) to[c] = std::max(to[c], from[c]);
         poll.step(uint32_t(columns));
-    }
+    });
 }
 
 template <typename T>
@@ -32,13 +35,13 @@ void subtreeExtremes(const int64_t* parents, size_t numNodes, const T* values, b
     checkParentsBeforeChildren(parents, numNodes);
     for (size_t i = 0; i < numNodes; ++i) out[i] = int64_t(i);
     InterruptPoll poll;
-    for (size_t i = numNodes; i-- > 0;) {  // children first: ids only grow away from the root
-        if (parents[i] < 0) continue;
+    ParentsFirst::ascending(numNodes).forEachReversed([&](NodeId i) {  // ids only grow away from the root
+        if (parents[i] < 0) return;
         const int64_t a = out[i], b = out[parents[i]];
         const bool beyond = highest ? values[a] > values[b] : values[a] < values[b];
         if (beyond || (values[a] == values[b] && a > b)) out[parents[i]] = a;
         poll.step();
-    }
+    });
 }
 
 template void subtreeExtremes<float>(const int64_t*, size_t, const float*, bool, int64_t*);
@@ -72,15 +75,15 @@ void subtreeBoxes(const int64_t* pixelNode, const Grid& grid, int ndim, const in
             }
             poll.step(grid.width);
         }
-    for (size_t i = numNodes; i-- > 0;) {
-        if (parents[i] < 0) continue;
+    ParentsFirst::ascending(numNodes).forEachReversed([&](NodeId i) {
+        if (parents[i] < 0) return;
         int64_t* to = out + size_t(parents[i]) * row;
         const int64_t* from = out + i * row;
         for (int a = 0; a < ndim; ++a) {
             to[2 * a] = std::min(to[2 * a], from[2 * a]);
             to[2 * a + 1] = std::max(to[2 * a + 1], from[2 * a + 1]);
         }
-    }
+    });
 }
 
 }  // namespace vexa
