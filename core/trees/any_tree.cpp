@@ -10,23 +10,6 @@
 
 namespace vexa {
 
-std::vector<GridOffset> connectivityOffsets(const Grid& grid, int ndim, int connectivity) {
-    if (ndim < 2 || ndim > 3 || connectivity < 1 || connectivity > ndim)
-        throw std::invalid_argument("connectivity must be between 1 and " + std::to_string(ndim) + ", got " +
-                                    std::to_string(connectivity));
-    std::vector<GridOffset> offsets;
-    const int zs = ndim == 3 ? 1 : 0;
-    for (int dz = -zs; dz <= zs; ++dz)
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                const int changed = (dz != 0) + (dy != 0) + (dx != 0);
-                if (changed == 0 || changed > connectivity) continue;
-                if ((dz && grid.depth < 2) || (dy && grid.height < 2) || (dx && grid.width < 2)) continue;
-                offsets.push_back({dz, dy, dx});
-            }
-    return offsets;
-}
-
 namespace {
 
 template <typename T>
@@ -40,12 +23,6 @@ void refuseNaN(const T* values, uint64_t n) {
         for (uint64_t p = 0; p < n; ++p)
             if (std::isnan(values[p])) throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
     }
-}
-
-uint32_t reachOf(const Grid& grid, const std::vector<GridOffset>& offsets) {
-    int32_t reach = 0;
-    for (const GridOffset& o : offsets) reach = std::max(reach, std::abs(grid.isVolume() ? o.dz : o.dy));
-    return uint32_t(reach);
 }
 
 // Floods with ranks given per pixel by rankOf, numbers the nodes and lays

@@ -26,11 +26,6 @@ struct ComponentTreeArrays {
     std::vector<uint32_t> levelPixel;
 };
 
-// Neighbour steps of a connectivity as scikit-image defines it: steps of at
-// most 1 along each axis with at most `connectivity` axes changed. Steps that
-// leave every pixel of the grid are dropped.
-std::vector<GridOffset> connectivityOffsets(const Grid& grid, int ndim, int connectivity);
-
 // The max-tree (brightest levels deepest) or the min-tree. Ids: parents
 // before children; ranks of the last processed level first, within a level
 // by descending largest pixel index. NaN: std::invalid_argument. bands = 0

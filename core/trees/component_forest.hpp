@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/geometry/adjacency.hpp"
 #include "core/runtime/uninitialised_vector.hpp"
 
 namespace vexa {
@@ -11,19 +12,6 @@ namespace vexa {
 // rank[level] is the position of the level in the processing order: pixels
 // of lower rank are processed first and lie deeper in the tree.
 using LevelRanks = std::array<uint8_t, 256>;
-
-// A box of pixels with up to three axes, slowest first; a 2-D image has
-// depth 1. Pixel (z, y, x) has the linear index (z * height + y) * width + x.
-struct Grid {
-    uint32_t depth = 1, height = 0, width = 0;
-    uint64_t numPixels() const { return uint64_t(depth) * height * width; }
-    bool isVolume() const { return depth > 1; }
-};
-
-// One neighbour step along each axis.
-struct GridOffset {
-    int32_t dz, dy, dx;
-};
 
 // The components of a component tree before they get their final ids,
 // numbered provisionally. Each band of the image numbers its components from

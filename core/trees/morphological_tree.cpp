@@ -53,19 +53,14 @@ void MorphologicalTree::build(const ImageView& image, LevelComparator comparator
     cnpOffsets_.assign(1, 0);
     if (n == 0) return;
 
-    const std::vector<Offset> offsets = adjacencyOffsets(adjacencyRadius_, width - 1, height - 1);
+    const std::vector<GridOffset> offsets = adjacencyOffsets(adjacencyRadius_, width - 1, height - 1);
     const uint64_t fullSquare = (2 * uint64_t(width) - 1) * (2 * uint64_t(height) - 1) - 1;
-    std::vector<GridOffset> gridOffsets;
-    int32_t reach = 0;
-    for (const Offset& o : offsets) {
-        gridOffsets.push_back({0, o.dy, o.dx});
-        reach = std::max(reach, std::abs(o.dy));
-    }
     const Grid grid{1, height, width};
-    const BuildPlan plan = bands == 0 ? automaticPlan(grid, uint32_t(reach)) : plannedBands(grid, uint32_t(reach), bands);
+    const uint32_t reach = reachOf(grid, offsets);
+    const BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
     ComponentForest forest = offsets.empty()                ? isolatedComponents(image.data, n, levelRank_)
                              : offsets.size() == fullSquare ? levelComponents(image.data, n, levelRank_)
-                                                            : floodComponents(image.data, grid, levelRank_, gridOffsets, plan);
+                                                            : floodComponents(image.data, grid, levelRank_, offsets, plan);
     assignIds(forest, levelAtRank, plan.threads);
 }
 
