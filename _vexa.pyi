@@ -5,7 +5,8 @@ attributes and binary partition trees, and exports tree quantities and the
 sparse ancestor matrix as PyTorch tensors. Parameters after ``/`` are
 positional only; the others may be passed by keyword.
 """
-from typing import ClassVar, Dict, List, Optional, Sequence, SupportsFloat, SupportsIndex, Tuple, Union, overload
+from typing import (ClassVar, Dict, List, NewType, Optional, Sequence, SupportsFloat, SupportsIndex, Tuple, Union,
+                    overload)
 
 import numpy as np
 import torch
@@ -13,8 +14,8 @@ import torch
 _Record = Dict[str, Union[int, List[int], str]]
 
 
-class _Pixel:
-    """A row and column in native code; no Python object converts to it."""
+# A row and column in native code; no Python object converts to it.
+_Pixel = NewType("_Pixel", object)
 
 
 class Node:
@@ -73,12 +74,11 @@ class MorphologicalTree:
     """Base class of :class:`MaxTree` and :class:`MinTree`; not built directly."""
 
     def __init__(self, image: object, adjacency_radius: SupportsFloat, comparator: object, /) -> None: ...
-    def getNodesById(self, ids: Sequence[SupportsIndex], /) -> List[Node]:
-        """The nodes with the given ids; IndexError for an unknown id."""
 
 
 class _ComponentTree(MorphologicalTree):
-    """What :class:`MaxTree` and :class:`MinTree` share."""
+    """What :class:`MaxTree` and :class:`MinTree` share (a class of this stub
+    only: the module declares every member on each of the two)."""
 
     def __init__(self, image: np.ndarray, adjacency_radius: SupportsFloat, /) -> None:
         """Build the tree of a 2-D uint8 image. ``adjacency_radius`` 1 gives
@@ -104,6 +104,8 @@ class _ComponentTree(MorphologicalTree):
         """Id of the smallest node holding each pixel (int64, the image's shape)."""
     def residues(self, deviceStr: str = "cpu", dtype: torch.dtype = torch.float32) -> torch.Tensor:
         """Level minus parent level of every node, as an (N, 1) tensor."""
+    def getNodesById(self, ids: Sequence[SupportsIndex], /) -> List[Node]:
+        """The nodes with the given ids; IndexError for an unknown id."""
     def getInfoToDataFrame(self) -> List[_Record]:
         """One record (a dict) per node, ready for ``pandas.DataFrame``."""
     def generate_sparse_coo_indices(self) -> None:
@@ -175,13 +177,93 @@ def Attributes(tree: MorphologicalTree) -> AttributesPack:
     """Compute the attributes of every node of ``tree``."""
 
 
-def ancestor_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
-    """Each node's value plus its ancestors' (J.t() @ values). ``parents``:
-    int64 (N), -1 for a node without parent; ``values``: floating (N) or (N, C)."""
+def _ancestor_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
+    """Private kernel of ``vexa.ops``: each node's value plus its ancestors'
+    (J.t() @ values), without autograd history. ``parents``: int64 (N), -1 for
+    a node without parent; ``values``: floating (N) or (N, C)."""
 
 
-def subtree_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
-    """Sum of ``values`` over each node's subtree (J @ values)."""
+def _subtree_sum(parents: torch.Tensor, values: torch.Tensor) -> torch.Tensor:
+    """Private kernel of ``vexa.ops``: sum of ``values`` over each node's
+    subtree (J @ values), without autograd history."""
+
+
+def _nearest_kept(parents: torch.Tensor, keep: torch.Tensor) -> torch.Tensor:
+    """Private kernel of ``vexa.filters``: for each node, the nearest of
+    itself and its ancestors whose ``keep`` is true (int64, -1 for none)."""
+
+
+def _component_tree(image: np.ndarray, connectivity: SupportsIndex, max_tree: bool,
+                    bands: SupportsIndex = 0) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """Private builder of ``vexa.max_tree`` / ``vexa.min_tree``: (parents,
+    pixel_to_node, level_pixel) of a C-contiguous 2-D or 3-D array, as int64
+    arrays; ``bands`` 0 plans the bands from the thread budget."""
+
+
+def _component_trees(images: List[np.ndarray], connectivity: SupportsIndex,
+                     max_tree: bool) -> Tuple[List[np.ndarray], List[np.ndarray]]:
+    """Private builder of the trees of a batch of equally shaped 2-D arrays,
+    one thread per tree without the GIL: (parents, pixel_to_node), two lists
+    of int64 arrays."""
+
+
+def _subtree_max(parents: np.ndarray, values: np.ndarray) -> None:
+    """In place: each node's row of ``values`` (float64, (N, C)) becomes the
+    maximum over its subtree."""
+
+
+def _subtree_boxes(pixel_to_node: np.ndarray, parents: np.ndarray) -> np.ndarray:
+    """(N, ndim, 2) int64: lowest and highest coordinate of each node's
+    component along every axis."""
+
+
+def _binary_partition_tree(values: np.ndarray, labels: Optional[np.ndarray], linkage: str,
+                           connectivity: SupportsIndex) -> Tuple[np.ndarray, np.ndarray, Optional[np.ndarray]]:
+    """Private builder of ``vexa.binary_partition_tree``: (parents int64,
+    altitudes float64, leaf of each pixel (uint32, or None when the leaves
+    are the pixels)). ``values``: float64 (spatial..., channels)."""
+
+
+def _partition_cut(parents: np.ndarray, pixel_to_leaf: np.ndarray, regions: SupportsIndex) -> np.ndarray:
+    """Label map (int32) left after the first merges of a partition tree whose
+    parent array lists children first; regions numbered by first pixel."""
+
+
+def _partition_cut_at(parents: np.ndarray, pixel_to_leaf: np.ndarray, altitudes: np.ndarray,
+                      threshold: SupportsFloat) -> np.ndarray:
+    """Label map (int32) where the merges at altitude at most ``threshold``
+    are made."""
+
+
+def _thread_budget() -> int:
+    """Threads that native work may use now."""
+
+
+def _allowed_cpus() -> int:
+    """CPUs of the affinity mask, within the control group's quota."""
+
+
+def _thread_limit() -> int:
+    """The thread cap that is set; 0 for none."""
+
+
+def _set_thread_limit(limit: SupportsIndex) -> None:
+    """Caps the threads of native work; 0 removes the cap."""
+
+
+class _LearnedFilterBatch:
+    """The learnable subtractive filter of a batch of component trees: the
+    native forward and first-order backward of ``vexa.ConnectedFilter``, one
+    tree per thread."""
+
+    def __init__(self, parents: List[torch.Tensor], pixel_to_node: List[torch.Tensor], attributes: List[str],
+                 max_tree: bool) -> None: ...
+    @property
+    def num_features(self) -> int: ...
+    def forward(self, images: torch.Tensor, weight: torch.Tensor, bias: torch.Tensor) -> torch.Tensor:
+        """The filtered images (K, P); no autograd history."""
+    def backward(self, grad_output: torch.Tensor) -> Tuple[torch.Tensor, torch.Tensor, torch.Tensor]:
+        """Gradients (images, weight, bias) from that of forward's output."""
 
 
 def _subtree_extremes(parents: np.ndarray, values: np.ndarray, highest: bool) -> np.ndarray:
@@ -204,6 +286,13 @@ class DissimilarityType:
     def value(self) -> int: ...
     def __int__(self) -> int: ...
     def __index__(self) -> int: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __ne__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
+    def __repr__(self) -> str: ...
+    def __str__(self) -> str: ...
+    def __getstate__(self) -> int: ...
+    def __setstate__(self, state: SupportsIndex, /) -> None: ...
 
 
 Mean: DissimilarityType

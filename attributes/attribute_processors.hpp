@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "attributes/attribute_matrix.hpp"
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 namespace vexa {
 

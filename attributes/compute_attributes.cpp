@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "attributes/attribute_processors.hpp"
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -1,6 +1,6 @@
 #pragma once
 #include "attributes/attribute_matrix.hpp"
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 namespace vexa {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 namespace vexa {
 

@@ -35,7 +35,7 @@ def main():
             nodes = _vexa.Attributes(tree).num_nodes
             print(f"{kind:<11}{tree_class.__name__:<9}{nodes:>10}{build:>10.3f}{attrs * 1e3:>10.3f}"
                   f"{attrs / build:>9.5f}", flush=True)
-            del tree
+            tree = None  # freed before the next image
 
 
 if __name__ == "__main__":

@@ -21,7 +21,6 @@ build, in MiB.
 import argparse
 import contextlib
 import os
-import time
 
 import numpy as np
 

@@ -9,8 +9,6 @@ run: the cost of making n Python objects at all.
 """
 import argparse
 
-import numpy as np
-
 import _vexa
 from vexa import images
 

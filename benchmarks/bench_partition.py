@@ -26,7 +26,6 @@ import math
 import os
 import subprocess
 import sys
-import time
 
 import numpy as np
 

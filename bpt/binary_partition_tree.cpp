@@ -6,7 +6,7 @@
 
 #include "bpt/edge_queue.hpp"
 #include "bpt/pair_set.hpp"
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 

@@ -6,8 +6,8 @@
 #include "bpt/dissimilarity.hpp"
 #include "bpt/label_index.hpp"
 #include "bpt/node_bpt.hpp"
-#include "core/image_view.hpp"
-#include "core/span.hpp"
+#include "core/geometry/image_view.hpp"
+#include "core/runtime/span.hpp"
 
 namespace vexa {
 

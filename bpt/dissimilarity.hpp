@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/span.hpp"
+#include "core/runtime/span.hpp"
 
 namespace vexa {
 

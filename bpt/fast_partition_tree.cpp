@@ -7,7 +7,7 @@
 
 #include "bpt/candidate_queue.hpp"
 #include "bpt/label_index.hpp"
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 
@@ -16,14 +16,14 @@ namespace {
 constexpr uint32_t kNone = RegionGraph::kNone;
 
 void checkInput(const PartitionInput& in) {
-    if (in.shape.ndim != 2 && in.shape.ndim != 3)
-        throw std::invalid_argument("the grid must have 2 or 3 dimensions, got " + std::to_string(in.shape.ndim));
-    const uint64_t n = in.shape.numPixels();
+    if (in.ndim != 2 && in.ndim != 3)
+        throw std::invalid_argument("the grid must have 2 or 3 dimensions, got " + std::to_string(in.ndim));
+    const uint64_t n = in.grid.numPixels();
     if (n == 0) throw std::invalid_argument("the image has no pixel");
     if (n >= (uint64_t(1) << 31))
         throw std::invalid_argument("the image has " + std::to_string(n) + " pixels; at most 2^31 - 1 are supported");
-    if (in.connectivity < 1 || in.connectivity > in.shape.ndim)
-        throw std::invalid_argument("connectivity must be between 1 and " + std::to_string(in.shape.ndim) +
+    if (in.connectivity < 1 || in.connectivity > in.ndim)
+        throw std::invalid_argument("connectivity must be between 1 and " + std::to_string(in.ndim) +
                                     ", got " + std::to_string(in.connectivity));
     if (in.channels == 0 || !in.values) throw std::invalid_argument("the image has no channel");
     InterruptPoll poll;
@@ -46,7 +46,7 @@ public:
         : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), border_(leafGraph.border),
           slots_(numLeaves), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, 0, 0.0};
-        const uint64_t n = in.shape.numPixels();
+        const uint64_t n = in.grid.numPixels();
         for (uint64_t p = 0; p < n; ++p) {
             const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
             slots_[leaf].size += 1.0;
@@ -229,11 +229,11 @@ void mergeBySingleLinkage(const LeafGraph& leafGraph, uint32_t numLeaves, Partit
 PartitionTree buildPartitionTree(const PartitionInput& input) {
     checkInput(input);
     PartitionTree out;
-    const uint64_t n = input.shape.numPixels();
+    const uint64_t n = input.grid.numPixels();
     uint32_t numLeaves = uint32_t(n);
     if (input.labels) {
-        const LabelView view{input.labels, uint32_t(uint64_t(input.shape.sizes[0]) * input.shape.sizes[1]),
-                             input.shape.sizes[2]};
+        const LabelView view{input.labels, uint32_t(uint64_t(input.grid.depth) * input.grid.height),
+                             input.grid.width};
         const LabelIndex index(view);
         numLeaves = index.size();
         out.leafOf.resize(n);
@@ -244,7 +244,7 @@ PartitionTree buildPartitionTree(const PartitionInput& input) {
     out.parents.assign(numNodes, -1);
     out.altitudes.assign(numNodes, 0.0);
     const uint32_t* leafOf = input.labels ? out.leafOf.data() : nullptr;
-    LeafGraph graph = buildLeafGraph(input.shape, input.connectivity, leafOf, numLeaves, input.values,
+    LeafGraph graph = buildLeafGraph(input.grid, input.ndim, input.connectivity, leafOf, numLeaves, input.values,
                                      input.channels, input.linkage);
     if (input.linkage == Linkage::Min) mergeBySingleLinkage(graph, numLeaves, out);
     else Merger(input, graph, numLeaves, leafOf, out).run();

@@ -12,7 +12,8 @@ namespace vexa {
 struct PartitionInput {
     const double* values = nullptr;
     uint32_t channels = 1;
-    GridShape shape;
+    Grid grid;     // depth 1 in 2-D
+    int ndim = 2;  // 2 or 3
     // Label of every pixel; null starts from one region per pixel. Each
     // distinct label is a leaf, leaves numbered in ascending label order.
     const uint32_t* labels = nullptr;

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/pixel.hpp"
-#include "core/span.hpp"
+#include "core/geometry/pixel.hpp"
+#include "core/runtime/span.hpp"
 
 namespace vexa {
 

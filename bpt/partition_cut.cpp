@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/parent_array.hpp"
+#include "core/trees/parent_array.hpp"
 
 namespace vexa {
 

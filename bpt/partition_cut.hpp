@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/span.hpp"
+#include "core/runtime/span.hpp"
 
 // Label maps of the partitions a binary partition tree holds. The tree is a
 // parent array with children before parents: its leaves first, then its

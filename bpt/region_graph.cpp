@@ -2,7 +2,8 @@
 
 #include <stdexcept>
 
-#include "core/interrupt.hpp"
+#include "core/geometry/adjacency.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace vexa {
 
@@ -31,39 +32,29 @@ void RegionGraph::join(uint32_t into, uint32_t from) {
 
 namespace {
 
-struct Offset {
-    int d[3];  // planes, rows, cols
-};
-
-// The forward half of the neighbourhood: offsets with at most `connectivity`
-// non-zero steps whose first non-zero step is positive, in lexicographic
-// order (each unordered pixel pair is met once).
-std::vector<Offset> forwardOffsets(int ndim, int connectivity) {
-    std::vector<Offset> offsets;
-    const int lowPlane = ndim == 3 ? -1 : 0, highPlane = ndim == 3 ? 1 : 0;
-    for (int dz = lowPlane; dz <= highPlane; ++dz)
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                const int steps = (dz != 0) + (dy != 0) + (dx != 0);
-                const bool forward = dz > 0 || (dz == 0 && (dy > 0 || (dy == 0 && dx > 0)));
-                if (steps >= 1 && steps <= connectivity && forward) offsets.push_back({{dz, dy, dx}});
-            }
+// The forward half of the neighbourhood: the steps of the connectivity whose
+// first non-zero step is positive, in their order (each unordered pixel pair
+// is met once).
+std::vector<GridOffset> forwardOffsets(int ndim, int connectivity) {
+    std::vector<GridOffset> offsets;
+    for (const GridOffset& o : connectivityOffsets(ndim, connectivity))
+        if (o.dz > 0 || (o.dz == 0 && (o.dy > 0 || (o.dy == 0 && o.dx > 0)))) offsets.push_back(o);
     return offsets;
 }
 
 }  // namespace
 
-LeafGraph buildLeafGraph(const GridShape& shape, int connectivity, const uint32_t* leafOf,
+LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uint32_t* leafOf,
                          uint32_t numLeaves, const double* values, uint32_t channels, Linkage linkage) {
     LeafGraph out{RegionGraph(numLeaves), {}};
     RegionGraph& graph = out.graph;
     const bool weighted = usesBorderWeights(linkage);
-    const std::vector<Offset> offsets = forwardOffsets(shape.ndim, connectivity);
-    const int64_t planes = shape.sizes[0], rows = shape.sizes[1], cols = shape.sizes[2];
+    const std::vector<GridOffset> offsets = forwardOffsets(ndim, connectivity);
+    const int64_t planes = grid.depth, rows = grid.height, cols = grid.width;
     // Edge ends are numbered with 32 bits.
-    if (2 * offsets.size() * shape.numPixels() >= RegionGraph::kNone)
+    if (2 * offsets.size() * grid.numPixels() >= RegionGraph::kNone)
         throw std::invalid_argument("the image has too many pixel pairs at this connectivity");
-    if (!leafOf) graph.reserve(offsets.size() * shape.numPixels());
+    if (!leafOf) graph.reserve(offsets.size() * grid.numPixels());
 
     // Along a border, the same two leaves meet pixel after pixel through the
     // same offset: that pair's last edge takes the new pixel pair directly.
@@ -76,8 +67,8 @@ LeafGraph buildLeafGraph(const GridShape& shape, int connectivity, const uint32_
                 const int64_t p = (z * rows + y) * cols + x;
                 const uint32_t a = leafOf ? leafOf[p] : uint32_t(p);
                 for (size_t k = 0; k < offsets.size(); ++k) {
-                    const Offset& o = offsets[k];
-                    const int64_t nz = z + o.d[0], ny = y + o.d[1], nx = x + o.d[2];
+                    const GridOffset& o = offsets[k];
+                    const int64_t nz = z + o.dz, ny = y + o.dy, nx = x + o.dx;
                     if (nz >= planes || ny < 0 || ny >= rows || nx < 0 || nx >= cols) continue;
                     const int64_t q = (nz * rows + ny) * cols + nx;
                     const uint32_t b = leafOf ? leafOf[q] : uint32_t(q);

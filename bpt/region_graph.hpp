@@ -3,16 +3,9 @@
 #include <vector>
 
 #include "bpt/linkage.hpp"
+#include "core/geometry/grid.hpp"
 
 namespace vexa {
-
-// A 2-D (rows, cols) or 3-D (planes, rows, cols) grid of pixels, row-major.
-struct GridShape {
-    uint32_t sizes[3] = {1, 1, 1};  // planes, rows, cols (planes 1 in 2-D)
-    int ndim = 2;
-
-    uint64_t numPixels() const { return uint64_t(sizes[0]) * sizes[1] * sizes[2]; }
-};
 
 // The adjacency graph of regions, made to be merged: every region keeps its
 // adjacencies in a singly linked list of edge ends, so the lists of two
@@ -83,7 +76,7 @@ struct LeafGraph {
     RegionGraph graph;
     std::vector<BorderData> border;  // by edge; empty unless usesBorderWeights
 };
-LeafGraph buildLeafGraph(const GridShape& shape, int connectivity, const uint32_t* leafOf,
+LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uint32_t* leafOf,
                          uint32_t numLeaves, const double* values, uint32_t channels, Linkage linkage);
 
 }  // namespace vexa

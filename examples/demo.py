@@ -5,7 +5,6 @@ Usage: demo.py [image file]   (default: the bundled landscape image)
 import sys
 import time
 
-import numpy as np
 import torch
 
 import vexa

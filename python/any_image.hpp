@@ -1,7 +1,7 @@
 #pragma once
 #include <pybind11/numpy.h>
 
-#include "core/any_tree.hpp"
+#include "core/trees/any_tree.hpp"
 
 namespace vexa::python {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "core/any_tree.hpp"
-#include "core/parallel.hpp"
-#include "core/subtree_extents.hpp"
-#include "core/threads.hpp"
+#include "core/trees/any_tree.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/trees/subtree_extents.hpp"
+#include "core/runtime/threads.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/any_tree.hpp"
-#include "core/batch_trees.hpp"
+#include "core/trees/any_tree.hpp"
+#include "core/trees/batch_trees.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
 #include "python/owning_array.hpp"

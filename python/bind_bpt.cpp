@@ -9,7 +9,7 @@
 #include "bpt/dissimilarity.hpp"
 #include "bpt/node_bpt.hpp"
 #include "bpt/partition_cut.hpp"
-#include "core/image_view.hpp"
+#include "core/geometry/image_view.hpp"
 #include "python/bindings.hpp"
 #include "python/instances.hpp"
 #include "python/list_results.hpp"

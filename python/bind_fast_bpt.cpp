@@ -29,11 +29,12 @@ py::tuple buildTree(py::array_t<double, py::array::c_style> values, py::object l
     if (ndim != 2 && ndim != 3)
         throw std::invalid_argument("values must have shape (rows, cols, channels) or (planes, rows, cols, "
                                     "channels), got " + std::to_string(values.ndim()) + " dimensions");
-    in.shape.ndim = ndim;
+    in.ndim = ndim;
+    uint32_t* sizes[3] = {&in.grid.depth, &in.grid.height, &in.grid.width};
     std::vector<py::ssize_t> spatial;
     for (int d = 0; d < ndim; ++d) {
         if (values.shape(d) >= (py::ssize_t(1) << 31)) throw std::invalid_argument("image too large");
-        in.shape.sizes[3 - ndim + d] = uint32_t(values.shape(d));
+        *sizes[3 - ndim + d] = uint32_t(values.shape(d));
         spatial.push_back(values.shape(d));
     }
     in.channels = uint32_t(values.shape(ndim));

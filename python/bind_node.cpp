@@ -1,7 +1,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "core/pixel.hpp"
+#include "core/geometry/pixel.hpp"
 #include "python/bindings.hpp"
 #include "python/instances.hpp"
 #include "python/list_results.hpp"

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "core/threads.hpp"
+#include "core/runtime/threads.hpp"
 #include "python/bindings.hpp"
 
 namespace py = pybind11;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/jacobian_indices.hpp"
+#include "core/trees/jacobian_indices.hpp"
 #include "python/bindings.hpp"
 #include "python/torch_casters.hpp"
 #include "tensors/jacobian.hpp"

@@ -10,7 +10,7 @@
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
 #include "python/owning_array.hpp"
-#include "core/parent_array.hpp"
+#include "core/trees/parent_array.hpp"
 
 namespace py = pybind11;
 

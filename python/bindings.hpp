@@ -1,9 +1,9 @@
 #pragma once
 #include <pybind11/pybind11.h>
 
-#include "core/max_tree.hpp"
-#include "core/min_tree.hpp"
-#include "core/node.hpp"
+#include "core/trees/max_tree.hpp"
+#include "core/trees/min_tree.hpp"
+#include "core/trees/node.hpp"
 
 // Registration steps of the _vexa module, called in this order by the module
 // initialisation. Each lives in its own file.

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 #include "python/bindings.hpp"
 
 namespace py = pybind11;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/span.hpp"
+#include "core/runtime/span.hpp"
 
 // Members that return a list return a ListResult: the same list as a
 // std::vector would give, but a list that cannot be allocated raises the

@@ -3,8 +3,8 @@
 #include <typeinfo>
 
 #include "bpt/binary_partition_tree.hpp"
-#include "core/max_tree.hpp"
-#include "core/min_tree.hpp"
+#include "core/trees/max_tree.hpp"
+#include "core/trees/min_tree.hpp"
 #include "python/instances.hpp"
 
 namespace py = pybind11;

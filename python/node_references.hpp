@@ -2,7 +2,7 @@
 #include <pybind11/pybind11.h>
 
 #include "bpt/node_bpt.hpp"
-#include "core/node.hpp"
+#include "core/trees/node.hpp"
 
 // Nodes handed to Python. A node a tree owns comes out as a non-owning
 // reference that keeps its tree's Python object alive, whatever object it

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "core/image_view.hpp"
+#include "core/geometry/image_view.hpp"
 
 namespace vexa::python {
 

@@ -2,7 +2,7 @@
 
 #include <ATen/ATen.h>
 
-#include "core/reused_memory.hpp"
+#include "core/runtime/reused_memory.hpp"
 
 namespace vexa::tensors {
 

@@ -26,7 +26,7 @@ at::Tensor indexVectorPairToTensor(const std::vector<int64_t>& first, const std:
                                    c10::Device device);
 
 // An uninitialised contiguous CPU tensor whose memory comes from the blocks
-// kept for reuse (core/reused_memory.hpp) and returns there when freed:
+// kept for reuse (core/runtime/reused_memory.hpp) and returns there when freed:
 // results the size of an image, made on every training step.
 at::Tensor emptyReused(c10::IntArrayRef shape, c10::ScalarType dtype);
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "core/jacobian_indices.hpp"
+#include "core/trees/jacobian_indices.hpp"
 #include "tensors/conversion.hpp"
 #include "tensors/device.hpp"
 

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 // The Jacobian of node levels with respect to node residues: the N x N
-// ancestor matrix of core/jacobian_indices.hpp as a sparse tensor whose stored
+// ancestor matrix of core/trees/jacobian_indices.hpp as a sparse tensor whose stored
 // values are all one. Index patterns are generated into the tree's cache on
 // first use and reused; tensors are new on every call and share nothing with
 // the cache.

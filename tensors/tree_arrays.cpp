@@ -3,9 +3,9 @@
 #include <ATen/ATen.h>
 
 #include "bpt/binary_partition_tree.hpp"
-#include "core/component_forest.hpp"
-#include "core/parallel.hpp"
-#include "core/threads.hpp"
+#include "core/trees/component_forest.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/runtime/threads.hpp"
 
 namespace vexa::tensors {
 

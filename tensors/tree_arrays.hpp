@@ -1,7 +1,7 @@
 #pragma once
 #include <ATen/core/Tensor.h>
 
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 namespace vexa::tensors {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/interrupt.hpp"
-#include "core/parent_array.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/trees/parent_array.hpp"
 #include "tensors/describe.hpp"
 
 namespace vexa::tensors {

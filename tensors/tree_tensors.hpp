@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "core/morphological_tree.hpp"
+#include "core/trees/morphological_tree.hpp"
 
 // Per-node tensors of a component tree, indexed by node id like the rows and
 // columns of its Jacobian. Nothing is cached: every call makes a new tensor.

@@ -20,7 +20,6 @@ from typing import Callable, Tuple, Union
 import numpy as np
 import torch
 
-import _vexa
 from . import filters, trees
 
 ImageLike = Union[np.ndarray, torch.Tensor]

@@ -124,9 +124,9 @@ class ConnectedFilter(torch.nn.Module):
     def _check_device(self, image=None):
         devices = {self.weight.device.type} | ({image.device.type} if isinstance(image, torch.Tensor) else set())
         if devices != {"cpu"}:
-            raise ValueError("ConnectedFilter runs on the CPU only; got parameters on "
-                             f"{self.weight.device}" + (f" and an image on {image.device}"
-                                                       if isinstance(image, torch.Tensor) else ""))
+            on_image = f" and an image on {image.device}" if isinstance(image, torch.Tensor) else ""
+            raise ValueError(f"ConnectedFilter runs on the CPU only; got parameters on {self.weight.device}"
+                             + on_image)
 
     def forward(self, image):
         self._check_device(image)

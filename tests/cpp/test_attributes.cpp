@@ -10,8 +10,8 @@
 #include "attributes/attribute_processors.hpp"
 #include "attributes/compute_attributes.hpp"
 #include "attributes/node_info.hpp"
-#include "core/max_tree.hpp"
-#include "core/min_tree.hpp"
+#include "core/trees/max_tree.hpp"
+#include "core/trees/min_tree.hpp"
 
 using namespace vexa;
 

@@ -3,8 +3,8 @@
 #include <random>
 #include <set>
 
-#include "core/flood.hpp"
-#include "core/level_keys.hpp"
+#include "core/trees/flood.hpp"
+#include "core/trees/level_keys.hpp"
 
 using namespace vexa;
 

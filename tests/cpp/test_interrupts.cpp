@@ -9,9 +9,9 @@
 #include "attributes/compute_attributes.hpp"
 #include "attributes/node_info.hpp"
 #include "bpt/binary_partition_tree.hpp"
-#include "core/interrupt.hpp"
-#include "core/jacobian_indices.hpp"
-#include "core/max_tree.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/trees/jacobian_indices.hpp"
+#include "core/trees/max_tree.hpp"
 
 using namespace vexa;
 

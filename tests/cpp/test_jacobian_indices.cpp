@@ -4,9 +4,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "core/jacobian_indices.hpp"
-#include "core/max_tree.hpp"
-#include "core/min_tree.hpp"
+#include "core/trees/jacobian_indices.hpp"
+#include "core/trees/max_tree.hpp"
+#include "core/trees/min_tree.hpp"
 
 using namespace vexa;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/parent_array.hpp"
+#include "core/trees/parent_array.hpp"
 
 using namespace vexa;
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/reused_memory.hpp"
+#include "core/runtime/reused_memory.hpp"
 
 using namespace vexa;
 

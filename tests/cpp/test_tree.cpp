@@ -4,12 +4,13 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <tuple>
 
-#include "core/adjacency.hpp"
-#include "core/component_forest.hpp"
-#include "core/max_tree.hpp"
-#include "core/min_tree.hpp"
-#include "core/node.hpp"
+#include "core/geometry/adjacency.hpp"
+#include "core/trees/component_forest.hpp"
+#include "core/trees/max_tree.hpp"
+#include "core/trees/min_tree.hpp"
+#include "core/trees/node.hpp"
 
 using namespace vexa;
 
@@ -21,14 +22,21 @@ ImageView view(const std::vector<uint8_t>& pixels, uint32_t rows, uint32_t cols)
 
 std::vector<uint32_t> toVector(Span<uint32_t> s) { return {s.begin(), s.end()}; }
 
+// 2-D steps as (dx, dy) pairs.
+using Steps = std::vector<std::pair<int, int>>;
+Steps dxdy(const std::vector<GridOffset>& offsets) {
+    Steps steps;
+    for (const GridOffset& o : offsets) steps.push_back({o.dx, o.dy});
+    return steps;
+}
+
 }  // namespace
 
 TEST(Adjacency, OffsetsOfUsualRadii) {
-    EXPECT_EQ(adjacencyOffsets(1.0f), (std::vector<Offset>{{0, -1}, {-1, 0}, {1, 0}, {0, 1}}));
-    EXPECT_EQ(adjacencyOffsets(1.5f),
-              (std::vector<Offset>{{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}}));
-    EXPECT_EQ(adjacencyOffsets(2.0f), (std::vector<Offset>{{0, -2}, {-1, -1}, {0, -1}, {1, -1}, {-2, 0}, {-1, 0},
-                                                           {1, 0}, {2, 0}, {-1, 1}, {0, 1}, {1, 1}, {0, 2}}));
+    EXPECT_EQ(dxdy(adjacencyOffsets(1.0f)), (Steps{{0, -1}, {-1, 0}, {1, 0}, {0, 1}}));
+    EXPECT_EQ(dxdy(adjacencyOffsets(1.5f)), (Steps{{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}}));
+    EXPECT_EQ(dxdy(adjacencyOffsets(2.0f)), (Steps{{0, -2}, {-1, -1}, {0, -1}, {1, -1}, {-2, 0}, {-1, 0}, {1, 0}, {2, 0},
+                                                   {-1, 1}, {0, 1}, {1, 1}, {0, 2}}));
     EXPECT_EQ(adjacencyOffsets(std::sqrt(2.0f)).size(), 8u);
 }
 
@@ -37,6 +45,23 @@ TEST(Adjacency, RingCountsAndEmptyRadii) {
         {0.5f, 0}, {0.0f, 0}, {-3.0f, 0}, {NAN, 0}, {-INFINITY, 0}, {0.9999996f, 4}, {0.9999994f, 0},
         {1.9999998f, 12}, {2.2360678f, 20}, {2.8284271f, 24}, {3.0f, 28}};
     for (auto [radius, count] : cases) EXPECT_EQ(adjacencyOffsets(radius).size(), count) << radius;
+}
+
+TEST(Adjacency, ConnectivityStepsInTheOrderOfRadii) {
+    EXPECT_EQ(connectivityOffsets(2, 1), adjacencyOffsets(1.0f));
+    EXPECT_EQ(connectivityOffsets(2, 2), adjacencyOffsets(1.5f));
+    for (auto [connectivity, count] : {std::pair{1, 6u}, {2, 18u}, {3, 26u}}) {
+        const std::vector<GridOffset> steps = connectivityOffsets(3, connectivity);
+        EXPECT_EQ(steps.size(), count);
+        EXPECT_TRUE(std::is_sorted(steps.begin(), steps.end(), [](const GridOffset& a, const GridOffset& b) {
+            return std::tie(a.dz, a.dy, a.dx) < std::tie(b.dz, b.dy, b.dx);
+        }));
+    }
+    // A single row keeps its steps along the row only; a flat volume its 2-D steps.
+    EXPECT_EQ(connectivityOffsets(Grid{1, 1, 5}, 2, 2), (std::vector<GridOffset>{{0, 0, -1}, {0, 0, 1}}));
+    EXPECT_EQ(connectivityOffsets(Grid{1, 4, 5}, 3, 3), connectivityOffsets(2, 2));
+    EXPECT_THROW(connectivityOffsets(2, 3), std::invalid_argument);
+    EXPECT_THROW(connectivityOffsets(4, 1), std::invalid_argument);
 }
 
 TEST(Adjacency, HugeRadiusIsBoundedByTheImage) {

@@ -34,7 +34,8 @@ _camera = data.camera()[::8, ::8]
 BEYOND_8BIT_2D = {"uint16": _camera.astype(np.uint16) * 257, "int16": _camera.astype(np.int16) - 128,
                   "float32": _camera.astype(np.float32) / 255,
                   "int32": _camera.astype(np.int32) * 8_000_001 - 2**30, "float64": _camera / 255 * np.pi,
-                  "3-D": np.stack([_camera[:32, :32], data.coins()[::8, ::8][:32, :32], data.moon()[::8, ::8][:32, :32]])}
+                  "3-D": np.stack([_camera[:32, :32], data.coins()[::8, ::8][:32, :32],
+                                   data.moon()[::8, ::8][:32, :32]])}
 
 
 @pytest.mark.parametrize("kind", BEYOND_8BIT_2D)

@@ -1,5 +1,4 @@
 import gc
-import sys
 
 import numpy as np
 import pytest

@@ -167,7 +167,7 @@ def test_bad_input_is_refused_with_a_clear_error(call, error):
 @given(image=hnp.arrays(st.sampled_from([np.uint8, np.int16, np.float32, np.float64, np.complex64, bool]),
                         hnp.array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=4)),
        labels=st.one_of(st.none(), hnp.arrays(st.sampled_from([np.int32, np.int64, np.float64]),
-                                               hnp.array_shapes(min_dims=1, max_dims=3, max_side=4))),
+                                              hnp.array_shapes(min_dims=1, max_dims=3, max_side=4))),
        linkage=st.sampled_from(LINKAGES + ["Mean", ""]), connectivity=st.integers(-1, 4))
 def test_fuzzed_input_builds_a_tree_or_raises_a_clear_error(image, labels, linkage, connectivity):
     try:

@@ -32,8 +32,8 @@ def bpt_nodes(tree):
 @round_trips
 @pytest.mark.parametrize("cls", [_vexa.MaxTree, _vexa.MinTree])
 @pytest.mark.parametrize("shape,radius", [((7, 9), 1.0), ((6, 5), 1.5), ((0, 4), 1.5), ((1, 1), 3.0)])
-def test_component_trees_come_back_equal_with_rewritten_links_and_widened_boxes(rng, round_trip, cls, shape,
-                                                                               radius):
+def test_component_trees_come_back_equal_with_rewritten_links_and_widened_boxes(
+        rng, round_trip, cls, shape, radius):
     tree = cls(rng.integers(0, 6, shape, dtype=np.uint8), radius)
     if tree.nodes:
         _vexa.Attributes(tree)  # widens the boxes
@@ -78,8 +78,8 @@ def test_trees_of_any_image_come_back_equal(round_trip, image):
     for tree in (vexa.max_tree(image, 2), vexa.min_tree(image)):
         tree.area  # a filled attribute cache travels too
         copied = round_trip(tree)
-        assert (copied.kind, copied.connectivity, type(copied.parents)) == (tree.kind, tree.connectivity,
-                                                                              type(tree.parents))
+        assert (copied.kind, copied.connectivity, type(copied.parents)) == (
+            tree.kind, tree.connectivity, type(tree.parents))
         for name in ("parents", "levels", "pixel_to_node", "area", "volume", "height", "bbox"):
             np.testing.assert_array_equal(np.asarray(getattr(copied, name)), np.asarray(getattr(tree, name)))
 
@@ -92,11 +92,11 @@ BAD_STATES = {
     "tree, wrong version": (_vexa.MaxTree, lambda: (2,) + good_tree_state()[1:], ValueError, "tree state"),
     "tree, float image": (_vexa.MinTree, lambda: (1, np.zeros((2, 2)), 1.0, None, np.zeros((1, 4))),
                           RuntimeError, "uint8"),
-    "tree, parent out of range": (_vexa.MaxTree, lambda: good_tree_state()[:3] + (np.array([-1, 0, 1, 9]),
-                                                                                 good_tree_state()[4]),
+    "tree, parent out of range": (_vexa.MaxTree,
+                                  lambda: good_tree_state()[:3] + (np.array([-1, 0, 1, 9]), good_tree_state()[4]),
                                   ValueError, "outside -1..3"),
-    "tree, parents too short": (_vexa.MaxTree, lambda: good_tree_state()[:3] + (np.array([-1]),
-                                                                               good_tree_state()[4]),
+    "tree, parents too short": (_vexa.MaxTree,
+                                lambda: good_tree_state()[:3] + (np.array([-1]), good_tree_state()[4]),
                                 ValueError, "one id per node"),
     "tree, box outside": (_vexa.MaxTree, lambda: good_tree_state()[:4] + (np.full((4, 4), 5),), ValueError,
                           "not within the image"),

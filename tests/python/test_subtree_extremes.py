@@ -8,7 +8,8 @@ import _vexa
 @pytest.mark.parametrize("dtype, highest", [(np.float32, True), (np.float64, False)])
 def test_matches_a_slow_reference_with_ties(rng, dtype, highest):
     for n in (0, 1, 300):  # about one root in ten; values strided, with many ties
-        parents = np.array([-1 if i == 0 or rng.random() < 0.1 else rng.integers(0, i) for i in range(n)], dtype=np.int64)
+        parents = np.array([-1 if i == 0 or rng.random() < 0.1 else rng.integers(0, i) for i in range(n)],
+                           dtype=np.int64)
         values = rng.integers(0, 4, (n, 2)).astype(dtype)[:, 0]
         best = list(range(n))  # the largest (value, id), the value negated for the lowest
         for i in range(n):

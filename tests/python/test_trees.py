@@ -1,5 +1,3 @@
-import gc
-
 import numpy as np
 import pytest
 

@@ -1,0 +1,45 @@
+#pragma once
+// Large blocks kept for reuse. On virtual machines with 4 KiB pages the
+// first write to fresh memory costs about 0.5 ms per MiB in page faults,
+// more than the passes that fill it; a training step makes and drops arrays
+// the size of its images every time. Their blocks are kept when dropped and
+// handed out again, so that a step writes to memory already mapped.
+#include <cstddef>
+#include <vector>
+
+#include "core/runtime/uninitialised_vector.hpp"
+
+namespace vexa {
+
+// At least `bytes` of memory: a kept block of about that size, or a new one.
+// Throws std::bad_alloc.
+void* takeMemory(size_t bytes);
+
+// Gives back a block from takeMemory(bytes): kept while the blocks kept stay
+// within a limit (an eighth of the machine's memory), freed otherwise.
+void giveBackMemory(void* block, size_t bytes) noexcept;
+
+// The bytes kept now, for tests and reports.
+size_t keptMemory();
+
+// A std::allocator taking its memory from the blocks above. resize(n) leaves
+// new elements of trivial types unset (give a value to have them set): the
+// arrays are filled right after.
+template <typename T>
+struct ReusedAllocator : LeavesNewElementsUnset {
+    using value_type = T;
+    ReusedAllocator() = default;
+    template <typename U>
+    ReusedAllocator(const ReusedAllocator<U>&) noexcept {}
+    T* allocate(size_t n) { return static_cast<T*>(takeMemory(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { giveBackMemory(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const ReusedAllocator<U>&) const noexcept { return true; }
+    template <typename U>
+    bool operator!=(const ReusedAllocator<U>&) const noexcept { return false; }
+};
+
+template <typename T>
+using ReusedVector = std::vector<T, ReusedAllocator<T>>;
+
+}  // namespace vexa

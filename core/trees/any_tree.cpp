@@ -1,0 +1,122 @@
+#include "core/trees/any_tree.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "core/trees/flood.hpp"
+#include "core/trees/level_keys.hpp"
+#include "core/trees/node_numbering.hpp"
+
+namespace vexa {
+
+namespace {
+
+template <typename T>
+const T* pixelsAs(const AnyImage& image) {
+    return static_cast<const T*>(image.data);
+}
+
+template <typename T>
+void refuseNaN(const T* values, uint64_t n) {
+    if constexpr (std::is_floating_point_v<T>) {
+        for (uint64_t p = 0; p < n; ++p)
+            if (std::isnan(values[p])) throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
+    }
+}
+
+// Floods with ranks given per pixel by rankOf, numbers the nodes and lays
+// the tree out as flat arrays.
+template <typename Rank, typename RankOf>
+ComponentTreeArrays buildRanked(const Grid& grid, uint64_t numRanks, RankOf rankOf,
+                                const std::vector<GridOffset>& offsets, const BuildPlan& plan) {
+    BasicComponentForest<Rank> forest = flood::floodGrid<Rank>(grid, numRanks, rankOf, offsets, plan);
+    const NodeNumbering numbering = numberNodes(forest, numRanks, plan.threads);
+    ComponentTreeArrays tree;
+    tree.parents.resize(numbering.numNodes);
+    forEachNode(forest, numbering, plan.threads,
+                [&](uint32_t, uint32_t id, uint32_t parent) { tree.parents[id] = parent; });
+    forest.components.reset();
+    forest.ranks.reset();
+    forest.alias.reset();
+    tree.pixelNode = std::move(forest.componentOf);
+    // A pixel of each node: any of its compact pixels has its level.
+    tree.levelPixel.resize(numbering.numNodes);
+    const uint64_t n = tree.pixelNode.size();
+    parallelFor(plan.threads, plan.threads, [&](size_t t) {
+        for (uint64_t p = n * t / plan.threads, end = n * (t + 1) / plan.threads; p < end; ++p)
+            numbering::store(tree.levelPixel[tree.pixelNode[p]], uint32_t(p));
+    });
+    return tree;
+}
+
+template <typename T>
+ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffset>& offsets, bool maxTree,
+                               const BuildPlan& plan) {
+    const T* values = pixelsAs<T>(image);
+    const uint64_t n = image.grid.numPixels();
+    using Key = decltype(levelKey(T()));
+    if constexpr (sizeof(Key) == 1) {
+        const uint8_t flip = maxTree ? 0xFF : 0;
+        return buildRanked<uint8_t>(
+            image.grid, 256, [&](uint64_t p) { return uint8_t(levelKey(values[p]) ^ flip); }, offsets, plan);
+    } else if constexpr (sizeof(Key) == 2) {
+        const uint16_t flip = maxTree ? 0xFFFF : 0;
+        return buildRanked<uint16_t>(
+            image.grid, 65536, [&](uint64_t p) { return uint16_t(levelKey(values[p]) ^ flip); }, offsets, plan);
+    } else {
+        refuseNaN(values, n);
+        std::vector<Key> keys(n);
+        for (uint64_t p = 0; p < n; ++p) keys[p] = levelKey(values[p]);
+        const DenseRanks dense = denseRanks(keys.data(), n, maxTree);
+        std::vector<Key>().swap(keys);
+        const uint32_t* ranks = dense.rank.data();
+        return buildRanked<uint32_t>(
+            image.grid, dense.pixelOfRank.size(), [&](uint64_t p) { return ranks[p]; }, offsets, plan);
+    }
+}
+
+// Whether splitting into bands pays. Merging two bands walks, for every
+// adjacent pair across the seam, both ancestor chains, whose depth only the
+// number of levels bounds: 256 levels keep it small; 65,536 do on 2-D seams
+// (a row) but not on 3-D ones (a plane); distinct wide values leave it
+// unbounded, the merge growing like pixels x depth.
+bool seamsStayCheap(PixelType type, const Grid& grid) {
+    switch (type) {
+        case PixelType::Bool:
+        case PixelType::UInt8:
+        case PixelType::Int8: return true;
+        case PixelType::UInt16:
+        case PixelType::Int16: return !grid.isVolume();
+        default: return false;
+    }
+}
+
+}  // namespace
+
+ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int connectivity, bool maxTree,
+                                       unsigned bands) {
+    const Grid& grid = image.grid;
+    if (grid.numPixels() == 0) throw std::invalid_argument("image is empty");
+    if (grid.numPixels() > 0xFFFFFFFFull)
+        throw std::invalid_argument("image is too large: at most 4294967295 pixels are supported");
+    const std::vector<GridOffset> offsets = connectivityOffsets(grid, ndim, connectivity);
+    const uint32_t reach = reachOf(grid, offsets);
+    BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
+    if (bands == 0 && !seamsStayCheap(image.type, grid)) plan = BuildPlan{};
+    switch (image.type) {
+        case PixelType::Bool: return buildTyped<bool>(image, offsets, maxTree, plan);
+        case PixelType::UInt8: return buildTyped<uint8_t>(image, offsets, maxTree, plan);
+        case PixelType::Int8: return buildTyped<int8_t>(image, offsets, maxTree, plan);
+        case PixelType::UInt16: return buildTyped<uint16_t>(image, offsets, maxTree, plan);
+        case PixelType::Int16: return buildTyped<int16_t>(image, offsets, maxTree, plan);
+        case PixelType::UInt32: return buildTyped<uint32_t>(image, offsets, maxTree, plan);
+        case PixelType::Int32: return buildTyped<int32_t>(image, offsets, maxTree, plan);
+        case PixelType::Int64: return buildTyped<int64_t>(image, offsets, maxTree, plan);
+        case PixelType::Float32: return buildTyped<float>(image, offsets, maxTree, plan);
+        case PixelType::Float64: return buildTyped<double>(image, offsets, maxTree, plan);
+    }
+    throw std::invalid_argument("unsupported pixel type");
+}
+
+}  // namespace vexa

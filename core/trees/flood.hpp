@@ -1,0 +1,412 @@
+#pragma once
+// The flood that builds every component tree: pixels of a 2-D or 3-D grid,
+// each with a rank (its level's position in the processing order), are
+// flooded with a hierarchical queue of rank buckets. Large grids are cut
+// into bands along the slowest axis, flooded on several threads, and the
+// bands' trees are merged along the seams.
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <numeric>
+#include <stdexcept>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "core/trees/component_forest.hpp"
+#include "core/runtime/interrupt.hpp"
+#include "core/runtime/parallel.hpp"
+
+namespace vexa::flood {
+
+// Quotient of a linear index by a fixed divisor without a hardware
+// division: a double reciprocal, corrected by one step either way.
+struct Divider {
+    uint64_t divisor;
+    double inverse;
+    explicit Divider(uint64_t d) : divisor(d), inverse(d ? 1.0 / double(d) : 0.0) {}
+    uint32_t operator()(uint64_t p) const {
+        uint64_t q = uint64_t(double(p) * inverse);
+        if (q * divisor > p) --q;
+        else if ((q + 1) * divisor <= p) ++q;
+        return uint32_t(q);
+    }
+};
+
+// An uninitialised array that asks the kernel for huge pages when large:
+// the flood reads neighbours a row or a plane away, and with 4 KiB pages
+// nearly every such read of a large image misses the TLB.
+template <typename T>
+class HugePageArray {
+public:
+    explicit HugePageArray(uint64_t count) {
+        const size_t bytes = std::max<size_t>(size_t(count) * sizeof(T), 1);
+        constexpr size_t kHuge = size_t(1) << 21;
+        if (bytes >= kHuge) {
+            data_ = static_cast<T*>(std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge));
+            if (data_) madvise(data_, bytes, MADV_HUGEPAGE);
+        } else {
+            data_ = static_cast<T*>(std::malloc(bytes));
+        }
+        if (!data_) throw std::bad_alloc();
+    }
+    ~HugePageArray() { std::free(data_); }
+    HugePageArray(const HugePageArray&) = delete;
+    HugePageArray& operator=(const HugePageArray&) = delete;
+    T& operator[](uint64_t i) { return data_[i]; }
+    const T& operator[](uint64_t i) const { return data_[i]; }
+
+private:
+    T* data_ = nullptr;
+};
+
+// Buckets of pixels by rank over one array: bucket r holds at most as many
+// pixels as the band has of rank r, since a pixel waits at most once. Which
+// buckets are non-empty is kept in a three-level bitmap, so that finding
+// the lowest one costs a few word operations for 256 or 2^32 ranks alike.
+class RankQueue {
+public:
+    template <typename RankOf>
+    RankQueue(uint64_t numPixels, uint64_t numRanks, RankOf rankOf)
+        : slots_(new uint32_t[numPixels]), top_(numRanks + 1, 0), base_(numRanks, 0) {
+        for (uint64_t p = 0; p < numPixels; ++p) ++top_[uint64_t(rankOf(p)) + 1];
+        for (uint64_t r = 0; r < numRanks; ++r) top_[r + 1] += top_[r];
+        std::copy(top_.begin(), top_.end() - 1, base_.begin());
+        bits_[0].assign((numRanks + 63) / 64, 0);
+        bits_[1].assign((bits_[0].size() + 63) / 64, 0);
+        bits_[2].assign((bits_[1].size() + 63) / 64, 0);
+    }
+    void push(uint32_t p, uint64_t r) {
+        slots_[top_[r]++] = p;
+        for (int level = 0; level < 3; ++level, r >>= 6) {
+            uint64_t& word = bits_[level][r >> 6];
+            const bool wasEmpty = word == 0;
+            word |= uint64_t(1) << (r & 63);
+            if (!wasEmpty) break;
+        }
+    }
+    uint32_t pop(uint64_t r) {
+        const uint32_t p = slots_[--top_[r]];
+        if (top_[r] == base_[r]) {
+            for (int level = 0; level < 3; ++level, r >>= 6) {
+                uint64_t& word = bits_[level][r >> 6];
+                word &= ~(uint64_t(1) << (r & 63));
+                if (word != 0) break;
+            }
+        }
+        return p;
+    }
+    // The pixel that pop(r) would return next, for prefetching.
+    uint32_t peek(uint64_t r) const { return top_[r] > base_[r] ? slots_[top_[r] - 1] : 0; }
+    // Lowest non-empty rank at or above r, or -1.
+    int64_t lowestFrom(uint64_t r) const {
+        uint64_t index = r;
+        int level = 0;
+        // Climb while the rest of the word at this level is empty.
+        for (;; ++level, index = (index >> 6) + 1) {
+            if (level == 3) {
+                // Past the top level's word: scan the top level from there.
+                for (uint64_t w = index; w < bits_[2].size(); ++w)
+                    if (bits_[2][w]) return descend(2, w * 64 + __builtin_ctzll(bits_[2][w]));
+                return -1;
+            }
+            if ((index >> 6) >= bits_[level].size()) return -1;
+            const uint64_t word = bits_[level][index >> 6] & (~uint64_t(0) << (index & 63));
+            if (word) return descend(level, (index & ~uint64_t(63)) + __builtin_ctzll(word));
+        }
+    }
+
+private:
+    // From a set bit at `level`, the lowest set rank below it.
+    int64_t descend(int level, uint64_t index) const {
+        for (; level > 0; --level) index = index * 64 + __builtin_ctzll(bits_[level - 1][index]);
+        return int64_t(index);
+    }
+    std::unique_ptr<uint32_t[]> slots_;  // left uninitialised: only the used part is touched
+    std::vector<uint32_t> top_, base_;
+    std::vector<uint64_t> bits_[3];
+};
+
+// Per pixel: its rank, with the reached flag set once the pixel has been
+// queued, so that one load answers both questions about a neighbour.
+template <typename Rank>
+using StateOf = std::conditional_t<sizeof(Rank) == 1, uint16_t, uint32_t>;
+template <typename Rank>
+constexpr StateOf<Rank> kReached = sizeof(Rank) == 1 ? 0x100 : sizeof(Rank) == 2 ? 0x10000 : 0x80000000u;
+// Set on pixels whose neighbourhood leaves the band, where there is room
+// for it (8- and 16-bit ranks): the others find their neighbours by fixed
+// steps without locating themselves.
+template <typename Rank>
+constexpr StateOf<Rank> kNearEdge = sizeof(Rank) == 1 ? 0x200 : sizeof(Rank) == 2 ? 0x20000 : 0;
+
+// Floods one band as an image of its own. Its components are numbered from
+// `first` (at most one per pixel); componentOf gets their numbers for the
+// band's pixels. Returns the end of the numbers used.
+template <typename Rank, bool Volume, typename RankOf>
+uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std::vector<GridOffset>& adjacency,
+                   BasicComponentForest<Rank>& forest, uint32_t first, uint32_t* componentOf) {
+    using Component = typename BasicComponentForest<Rank>::Component;
+    using State = StateOf<Rank>;
+    constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
+    constexpr State kFlag = kReached<Rank>;
+    const uint64_t n = band.numPixels();
+    const uint32_t width = band.width, height = band.height, depth = band.depth;
+    Component* comps = forest.components.get();
+    Rank* compRanks = forest.ranks.get();
+    uint32_t next = first;
+
+    HugePageArray<State> state(n);
+    std::vector<uint32_t> stack;  // open components, ranks strictly increasing downwards
+    std::vector<Rank> stackRanks;
+
+    // Neighbours of the same rank are flooded last pushed, first popped: the
+    // nearest in memory goes last, so that runs of such pixels are taken
+    // along rows rather than across rows or planes. The tree does not depend
+    // on this order.
+    std::vector<GridOffset> offsets = adjacency;
+    std::stable_sort(offsets.begin(), offsets.end(), [](const GridOffset& a, const GridOffset& b) {
+        return std::make_tuple(std::abs(a.dz), std::abs(a.dy), std::abs(a.dx)) >
+               std::make_tuple(std::abs(b.dz), std::abs(b.dy), std::abs(b.dx));
+    });
+    int32_t reach[3] = {0, 0, 0};
+    std::vector<int64_t> steps;
+    for (const GridOffset& o : offsets) {
+        reach[0] = std::max(reach[0], std::abs(o.dz));
+        reach[1] = std::max(reach[1], std::abs(o.dy));
+        reach[2] = std::max(reach[2], std::abs(o.dx));
+        steps.push_back((int64_t(o.dz) * height + o.dy) * int64_t(width) + o.dx);
+    }
+    const uint64_t plane = uint64_t(width) * height;
+    const Divider rowOf(width), planeOf(plane);
+    constexpr State kEdge = kNearEdge<Rank>;
+    for (uint64_t z = 0, p = 0; z < depth; ++z) {
+        const bool edgePlane = Volume && (z < uint32_t(reach[0]) || z + reach[0] >= depth);
+        for (uint64_t y = 0; y < height; ++y) {
+            const bool edgeRow = edgePlane || y < uint32_t(reach[1]) || y + reach[1] >= height;
+            for (uint64_t x = 0; x < width; ++x, ++p) {
+                const bool edge = edgeRow || x < uint32_t(reach[2]) || x + reach[2] >= width;
+                state[p] = State(State(rankOf(p)) | (edge ? kEdge : 0));
+            }
+        }
+    }
+    RankQueue queue(n, numRanks, [&](uint64_t p) { return Rank(state[p]); });
+    auto open = [&](Rank r) {
+        comps[next] = Component{kNone, 0};
+        compRanks[next] = r;
+        stack.push_back(next++);
+        stackRanks.push_back(r);
+    };
+    // Closes every open component of rank below r; the next one down (made
+    // at rank r when missing) becomes its parent.
+    auto closeBelow = [&](Rank r) {
+        while (r > stackRanks.back()) {
+            const uint32_t c = stack.back();
+            stack.pop_back();
+            stackRanks.pop_back();
+            if (stack.empty() || r < stackRanks.back()) open(r);
+            comps[c].parent = stack.back();
+        }
+    };
+
+    InterruptPoll poll;
+    uint32_t cur = 0;
+    Rank curRank = Rank(state[0]);
+    state[0] |= kFlag;
+    open(curRank);
+    for (;;) {
+        // Explore cur's neighbours; a lower one is flooded first, cur waits.
+        uint32_t x, y, z;
+        auto locate = [&] {
+            z = Volume ? planeOf(cur) : 0;
+            const uint32_t inPlane = Volume ? uint32_t(cur - uint64_t(z) * width * height) : cur;
+            y = rowOf(inPlane);
+            x = inPlane - y * width;
+            return x >= uint32_t(reach[2]) && uint64_t(x) + reach[2] < width && y >= uint32_t(reach[1]) &&
+                   uint64_t(y) + reach[1] < height &&
+                   (!Volume || (z >= uint32_t(reach[0]) && uint64_t(z) + reach[0] < depth));
+        };
+        // Pixels away from the edges skip locating themselves.
+        auto isInner = [&] { return kEdge != 0 && !(state[cur] & kEdge) ? true : locate(); };
+        bool inner = isInner();
+        for (size_t i = 0; i < offsets.size(); ++i) {
+            uint32_t q;
+            if (inner) {
+                q = uint32_t(int64_t(cur) + steps[i]);
+            } else {
+                const int64_t nx = int64_t(x) + offsets[i].dx, ny = int64_t(y) + offsets[i].dy;
+                const int64_t nz = int64_t(z) + offsets[i].dz;
+                if (nx < 0 || ny < 0 || nz < 0 || nx >= width || ny >= height || nz >= depth) continue;
+                q = uint32_t((uint64_t(nz) * height + uint64_t(ny)) * width + uint64_t(nx));
+            }
+            const State qState = state[q];
+            if (qState & kFlag) continue;
+            state[q] = qState | kFlag;
+            const Rank qRank = Rank(qState);
+            if (qRank >= curRank) {
+                queue.push(q, qRank);
+            } else {
+                queue.push(cur, curRank);
+                cur = q;
+                curRank = qRank;
+                open(qRank);
+                inner = isInner();
+                i = size_t(-1);  // restart with the new pixel's neighbours
+            }
+        }
+        // cur is a compact pixel of the innermost open component.
+        const uint32_t c = stack.back();
+        componentOf[cur] = c;
+        ++comps[c].size;
+        poll.step(uint32_t(std::min<size_t>(offsets.size(), 1u << 16)));  // work grows with the neighbourhood
+
+        const int64_t lowest = queue.lowestFrom(curRank);  // nothing waits below the current rank
+        if (lowest < 0) break;
+        cur = queue.pop(uint64_t(lowest));
+        // The next pixel of this bucket is likely the next one flooded:
+        // start loading its neighbourhood while this one is explored.
+        const uint64_t ahead = queue.peek(uint64_t(lowest));
+        __builtin_prefetch(&state[ahead]);
+        if (ahead >= width) __builtin_prefetch(&state[ahead - width]);
+        if (ahead + width < n) __builtin_prefetch(&state[ahead + width]);
+        if (Volume) {  // and the planes above and below, further still
+            if (ahead >= plane) __builtin_prefetch(&state[ahead - plane]);
+            if (ahead + plane < n) __builtin_prefetch(&state[ahead + plane]);
+        }
+        if (Rank(lowest) != curRank) {
+            closeBelow(Rank(lowest));
+            curRank = Rank(lowest);
+        }
+    }
+    while (stack.size() > 1) {
+        const uint32_t c = stack.back();
+        stack.pop_back();
+        comps[c].parent = stack.back();
+    }
+    return next;
+}
+
+// Joins the trees of two components that an adjacency connects: for every
+// rank from the larger of theirs up, their components at that rank become
+// one. The two ancestor chains are merged like sorted lists: same-rank
+// components are fused through aliases, others re-linked so that every
+// parent keeps a strictly larger rank. Each component keeps the size of its
+// own band's part.
+template <typename Rank>
+void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
+    constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
+    auto* comps = forest.components.get();
+    const Rank* ranks = forest.ranks.get();
+    uint32_t* alias = forest.alias.get();
+    auto live = [&](uint32_t c) {
+        uint32_t root = c;
+        while (forest.isFused(root)) root = alias[root];
+        while (c != root && alias[c] != root) {
+            const uint32_t next = alias[c];
+            alias[c] = root;
+            c = next;
+        }
+        return root;
+    };
+    auto parentOf = [&](uint32_t c) {
+        const uint32_t p = comps[c].parent;
+        return p == kNone ? kNone : live(p);
+    };
+    x = live(x);
+    y = live(y);
+    while (x != kNone && x != y) {
+        if (ranks[x] > ranks[y]) std::swap(x, y);
+        const uint32_t above = parentOf(x);
+        if (ranks[x] == ranks[y]) {
+            alias[x] = y;  // x's children now reach y; sizes stay per band
+            forest.fusedBits[x >> 6] |= uint64_t(1) << (x & 63);
+            forest.fused.push_back(x);
+        } else if (above == kNone || ranks[above] > ranks[y]) {
+            comps[x].parent = y;  // y fits between x and its old parent
+        }
+        x = above;  // what remains of x's chain still has to join y's
+    }
+}
+
+// Merges the trees of two neighbouring bands: every adjacent pair with one
+// pixel on each side of the seam, the first slab of the lower band.
+template <typename Rank>
+void mergeSeam(BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
+               uint32_t seam) {
+    const bool volume = grid.isVolume();
+    const uint64_t width = grid.width, height = grid.height;
+    for (const GridOffset& o : offsets) {
+        const int32_t across = volume ? o.dz : o.dy;
+        if (across <= 0) continue;  // each crossing pair once, from its upper pixel
+        for (uint32_t s = seam - std::min<uint32_t>(seam, uint32_t(across)); s < seam; ++s) {
+            const uint32_t rows = volume ? grid.height : 1;
+            for (uint32_t y = 0; y < rows; ++y) {
+                const int64_t ny = volume ? int64_t(y) + o.dy : 0;
+                if (ny < 0 || ny >= int64_t(rows)) continue;
+                const uint64_t p0 = volume ? (uint64_t(s) * height + y) * width : uint64_t(s) * width;
+                const uint64_t q0 = volume ? (uint64_t(s + across) * height + uint64_t(ny)) * width
+                                           : uint64_t(s + across) * width;
+                if (q0 >= forest.componentOf.size()) continue;
+                for (uint32_t x = 0; x < width; ++x) {
+                    const int64_t nx = int64_t(x) + o.dx;
+                    if (nx < 0 || nx >= int64_t(width)) continue;
+                    mergeTrees(forest, forest.componentOf[p0 + x], forest.componentOf[q0 + uint64_t(nx)]);
+                }
+            }
+        }
+    }
+}
+
+// The whole flood: bands on the plan's threads, then the seams.
+template <typename Rank, typename RankOf>
+BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf rankOf,
+                                     const std::vector<GridOffset>& offsets, const BuildPlan& plan) {
+    using Component = typename BasicComponentForest<Rank>::Component;
+    BasicComponentForest<Rank> forest;
+    const uint64_t n = grid.numPixels();
+    forest.components.reset(new Component[n]);
+    forest.ranks.reset(new Rank[n]);
+    forest.componentOf.resize(n);
+
+    // Bands of whole slabs along the slowest axis of more than one slab.
+    const uint32_t extent = grid.isVolume() ? grid.depth : grid.height;
+    const uint64_t slab = n / std::max<uint32_t>(extent, 1);
+    const unsigned bands = std::max(1u, std::min<unsigned>(plan.bands, extent));
+    std::vector<uint32_t> cuts(bands + 1);
+    for (unsigned b = 0; b <= bands; ++b) cuts[b] = uint32_t(uint64_t(extent) * b / bands);
+    forest.bands.resize(bands);
+    if (bands > 1) {
+        forest.alias.reset(new uint32_t[n]);
+        forest.fusedBits.assign((n + 63) / 64, 0);
+    }
+    parallelFor(bands, plan.threads, [&](size_t b) {
+        Grid part = grid;
+        (grid.isVolume() ? part.depth : part.height) = cuts[b + 1] - cuts[b];
+        const uint64_t firstPixel = cuts[b] * slab;
+        const uint32_t first = uint32_t(firstPixel);
+        const uint32_t end =
+            grid.isVolume()
+                ? floodBand<Rank, true>(part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); }, offsets,
+                                        forest, first, forest.componentOf.data() + firstPixel)
+                : floodBand<Rank, false>(part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
+                                         offsets, forest, first, forest.componentOf.data() + firstPixel);
+        forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
+    });
+    if (bands == 1) return forest;
+    for (unsigned b = 1; b < bands; ++b) mergeSeam(forest, grid, offsets, cuts[b]);
+    // Point every fused component straight at the one it lives on in.
+    uint32_t* alias = forest.alias.get();
+    for (uint32_t c : forest.fused) {
+        uint32_t root = alias[c];
+        while (forest.isFused(root)) root = alias[root];
+        alias[c] = root;
+    }
+    if (forest.fused.empty()) {
+        forest.alias.reset();
+        forest.fusedBits.clear();
+    }
+    return forest;
+}
+
+}  // namespace vexa::flood
