@@ -1,7 +1,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "core/interrupt.hpp"
@@ -15,6 +17,25 @@
 // nodes and polls for interrupts.
 namespace vexa {
 
+// b where take holds, else a, without a branch: comparisons of random
+// values mispredict, and floating-point selects otherwise compile to jumps.
+template <typename T>
+T select(bool take, T b, T a) {
+    if constexpr (std::is_floating_point_v<T> && (sizeof(T) == 4 || sizeof(T) == 8)) {
+        using Bits = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
+        Bits x, y;
+        std::memcpy(&x, &b, sizeof(T));
+        std::memcpy(&y, &a, sizeof(T));
+        const Bits mask = Bits(0) - Bits(take);
+        const Bits z = (x & mask) | (y & ~mask);
+        T out;
+        std::memcpy(&out, &z, sizeof(T));
+        return out;
+    } else {
+        return take ? b : a;
+    }
+}
+
 // How two values combine. NaN wins in Min and Max, as in a sum.
 struct SumOf {
     template <typename T>
@@ -24,7 +45,7 @@ struct SumOf {
 };
 struct MinOf {
     template <typename T>
-    static T combine(T a, T b) { return (b < a || b != b) ? b : a; }
+    static T combine(T a, T b) { return select((b < a) | (b != b), b, a); }
     template <typename T>
     static T identity() {
         return std::numeric_limits<T>::has_infinity ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
@@ -32,7 +53,7 @@ struct MinOf {
 };
 struct MaxOf {
     template <typename T>
-    static T combine(T a, T b) { return (b > a || b != b) ? b : a; }
+    static T combine(T a, T b) { return select((b > a) | (b != b), b, a); }
     template <typename T>
     static T identity() {
         return std::numeric_limits<T>::has_infinity ? -std::numeric_limits<T>::infinity()
@@ -90,6 +111,16 @@ void combineChildren(Span<NodeId> parents, const T* values, size_t width, T* out
     InterruptPoll poll;
     for (size_t i = 0; i < n * width; ++i) out[i] = Op::template identity<T>();
     for (size_t i = 0; i < n; ++i) count[i] = 0;
+    if (width == 1) {
+        for (size_t i = 0; i < n; ++i) {
+            const NodeId p = parents[i];
+            if (p == kNoNode) continue;
+            ++count[p];
+            out[p] = Op::combine(out[p], values[i]);
+            poll.step();
+        }
+        return;
+    }
     const uint32_t workPerNode = uint32_t(width < (size_t(1) << 20) ? width : size_t(1) << 20);
     for (size_t i = 0; i < n; ++i) {
         const NodeId p = parents[i];

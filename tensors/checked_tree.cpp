@@ -174,6 +174,11 @@ at::Tensor reduce(const CheckedTree& tree, const Reduction& r) {
                 combineChildren<decltype(op)>(tree.parents(), in.data_ptr<T>(), size_t(width), rows, count.data());
             });
             const T fill = T(r.fill);
+            if (width == 1) {
+                for (int64_t i = 0; i < n; ++i)
+                    rows[i] = count[i] == 0 ? fill : mean ? rows[i] / T(count[i]) : rows[i];
+                return;
+            }
             for (int64_t i = 0; i < n; ++i) {
                 T* row = rows + i * width;
                 if (count[i] == 0)

@@ -3,7 +3,6 @@
 #include <ATen/ATen.h>
 #include <ATen/Dispatch.h>
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,6 +40,13 @@ void checkValues(const at::Tensor& values, int64_t n) {
                                     " nodes, got " + describe(values) + ".");
 }
 
+// Check, then the pass.
+at::Tensor accumulate(const at::Tensor& parents, const at::Tensor& values, bool towardsRoot) {
+    const Forest f = forestOf(parents);
+    checkValues(values, int64_t(f.parent.size()));
+    return treeSum(f.parent, f.order, values, towardsRoot);
+}
+
 }  // namespace
 
 at::Tensor treeSum(Span<NodeId> parents, const ParentsFirst& order, const at::Tensor& values, bool towardsRoot) {
@@ -54,16 +60,6 @@ at::Tensor treeSum(Span<NodeId> parents, const ParentsFirst& order, const at::Te
     });
     return out.view(values.sizes());
 }
-
-namespace {
-
-at::Tensor accumulate(const at::Tensor& parents, const at::Tensor& values, bool towardsRoot) {
-    const Forest f = forestOf(parents);
-    checkValues(values, int64_t(f.parent.size()));
-    return treeSum(f.parent, f.order, values, towardsRoot);
-}
-
-}  // namespace
 
 at::Tensor ancestorSum(const at::Tensor& parents, const at::Tensor& values) {
     return accumulate(parents, values, false);
