@@ -1,5 +1,6 @@
 """One tree model: every member on every kind of tree, against slow references."""
 import pickle
+import threading
 
 import matplotlib
 import numpy as np
@@ -150,6 +151,29 @@ def test_trees_keep_no_reference_to_the_callers_buffer():
         assert torch.equal(vexa.ConnectedFilter()(tree), vexa.ConnectedFilter()(expected))
 
 
+def test_a_tree_is_built_from_one_reading_of_an_image_another_thread_rewrites():
+    rng = np.random.default_rng(7)
+    image = rng.random((192, 192)).astype(np.float32)
+    variants = [rng.random(image.shape).astype(np.float32) for _ in range(4)]
+    stop = threading.Event()
+
+    def rewrite():
+        while not stop.is_set():
+            for variant in variants:
+                image[...] = variant
+
+    writer = threading.Thread(target=rewrite)
+    writer.start()
+    try:
+        for _ in range(8):
+            tree = vexa.max_tree(image)
+            parents, levels = tree.parents, tree.levels
+            assert (levels[1:] > levels[parents[1:]]).all()  # levels rise along every parent link
+    finally:
+        stop.set()
+        writer.join()
+
+
 def test_pickles_come_back_equal_and_bad_states_are_refused(rng):
     for label, tree in every_kind_of_tree(rng):
         copied = pickle.loads(pickle.dumps(tree))
@@ -157,7 +181,8 @@ def test_pickles_come_back_equal_and_bad_states_are_refused(rng):
         for name in ("parents", "altitudes", "pixel_to_node", "depth"):
             assert np.array_equal(np.asarray(getattr(copied, name)), np.asarray(getattr(tree, name))), label
     good = vexa.max_tree(small_image(rng)).__getstate__()
-    bad = {"a tuple": (1, 2), "cyclic parents": {**good, "parents": np.array([-1, 2, 1] + [0] * (len(good["parents"]) - 3))},
+    cycle = np.array([-1, 2, 1] + [0] * (len(good["parents"]) - 3))
+    bad = {"a tuple": (1, 2), "cyclic parents": {**good, "parents": cycle},
            "short altitudes": {**good, "altitudes": good["altitudes"][:1]},
            "pixel out of range": {**good, "pixel_to_node": good["pixel_to_node"] + 100},
            "wrong kind": {**good, "kind": "shapes"},
