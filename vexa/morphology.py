@@ -401,6 +401,7 @@ def volume_opening(image: ImageLike, volume_threshold: float, connectivity: int 
         without gradient (use :class:`vexa.ConnectedFilter` or
         :mod:`vexa.filters` for gradients).
     """
+    volume_threshold = _check_threshold(volume_threshold, "volume_threshold")
     return attribute_filter(image, "volume", volume_threshold, tree="max", connectivity=connectivity)
 
 
@@ -415,6 +416,7 @@ def volume_closing(image: ImageLike, volume_threshold: float, connectivity: int 
         without gradient (use :class:`vexa.ConnectedFilter` or
         :mod:`vexa.filters` for gradients).
     """
+    volume_threshold = _check_threshold(volume_threshold, "volume_threshold")
     return attribute_filter(image, "volume", volume_threshold, tree="min", connectivity=connectivity)
 
 
@@ -431,6 +433,7 @@ def contrast_opening(image: ImageLike, contrast_threshold: float, connectivity: 
         without gradient (use :class:`vexa.ConnectedFilter` or
         :mod:`vexa.filters` for gradients).
     """
+    contrast_threshold = _check_threshold(contrast_threshold, "contrast_threshold")
     return attribute_filter(image, "contrast", contrast_threshold, tree="max", connectivity=connectivity)
 
 
@@ -445,4 +448,5 @@ def contrast_closing(image: ImageLike, contrast_threshold: float, connectivity: 
         without gradient (use :class:`vexa.ConnectedFilter` or
         :mod:`vexa.filters` for gradients).
     """
+    contrast_threshold = _check_threshold(contrast_threshold, "contrast_threshold")
     return attribute_filter(image, "contrast", contrast_threshold, tree="min", connectivity=connectivity)
