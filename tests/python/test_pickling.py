@@ -103,8 +103,17 @@ BAD_STATES = {
     "BPT, labels of another shape": (_vexa.BPT, lambda: (1, np.zeros((2, 2), np.uint8), np.zeros((3, 2), np.int32),
                                                          _vexa.Mean), RuntimeError, "same shape"),
     "pack, integer table": (_vexa.AttributesPack, lambda: torch_zeros((3, 5), "int64"), ValueError, "float64"),
-    "pack, too few columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 2), "float64"), RuntimeError,
-                              "insufficient columns"),
+    "pack, too few columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 2), "float64"), ValueError,
+                              r"shape \(N, 5\).*\[3, 2\]"),
+    "pack, ten columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 10), "float64"), ValueError, r"\[3, 10\]"),
+    "pack, no row": (_vexa.AttributesPack, lambda: torch_zeros((0, 5), "float64"), ValueError, r"\[0, 5\]"),
+    "BPT, measure as a string": (_vexa.BPT, lambda: (1, np.zeros((2, 2), np.uint8), np.zeros((2, 2), np.int32),
+                                                     "Mean"), ValueError, "measure.*str"),
+    "BPT, image as a list": (_vexa.BPT, lambda: (1, [[0]], np.zeros((1, 1), np.int32), _vexa.Mean), ValueError,
+                             "image.*list"),
+    "tree, radius as a string": (_vexa.MaxTree, lambda: good_tree_state()[:2] + ("1",) + good_tree_state()[3:],
+                                 ValueError, "radius.*str"),
+    "tree, boxes as a string": (_vexa.MinTree, lambda: good_tree_state()[:4] + ("b",), ValueError, "boxes.*str"),
 }
 
 
