@@ -84,8 +84,9 @@ Tree* treeFromState(const py::tuple& state) {
                               "gives.");
     if (!py::isinstance<py::array>(state[1]))
         throw py::value_error("tree state: the image must be a uint8 numpy array, got " + typeName(state[1]) + ".");
-    if (py::isinstance<py::bool_>(state[2]) || !(py::isinstance<py::float_>(state[2]) || py::isinstance<py::int_>(state[2])))
-        throw py::value_error("tree state: the radius must be a number, got " + typeName(state[2]) + ".");
+    const py::object radius = state[2];
+    if (py::isinstance<py::bool_>(radius) || !(py::isinstance<py::float_>(radius) || py::isinstance<py::int_>(radius)))
+        throw py::value_error("tree state: the radius must be a number, got " + typeName(radius) + ".");
     for (size_t k : {3, 4})
         if (!py::isinstance<py::array>(state[k]) && !(k == 3 && state[k].is_none()))
             throw py::value_error(std::string("tree state: ") + (k == 3 ? "parents must be None or" : "boxes must be") +

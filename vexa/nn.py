@@ -68,8 +68,8 @@ class PreparedImage:
         except (TypeError, ValueError, IndexError) as error:
             raise type(error)(f"PreparedImage state: {error}") from None
         if not isinstance(shape, tuple) or tuple(arrays.pixel_to_node.shape) != shape:
-            raise ValueError(f"PreparedImage state: shape must be the pixel map's {tuple(arrays.pixel_to_node.shape)}, "
-                             f"got {shape!r}")
+            raise ValueError(f"PreparedImage state: shape must be the pixel map's "
+                             f"{tuple(arrays.pixel_to_node.shape)}, got {shape!r}")
         ops.check_values("PreparedImage state: features", features, arrays.parents.shape[0])
         if features.dim() != 2 or features.shape[1] != len(ATTRIBUTE_NAMES):
             raise ValueError(f"PreparedImage state: features must have {len(ATTRIBUTE_NAMES)} columns, "
@@ -90,11 +90,16 @@ class PreparedBatch:
         if not isinstance(state, dict) or set(state) != {"image", "trees"}:
             got = sorted(state) if isinstance(state, dict) else type(state).__name__
             raise TypeError(f"PreparedBatch state must be a dict of image, trees, got {got}")
-        stack, trees = image_stack(state["image"]), state["trees"]
+        try:
+            stack = image_stack(state["image"])
+        except (TypeError, ValueError) as error:
+            raise type(error)(f"PreparedBatch state: {error}") from None
+        trees = state["trees"]
         if not isinstance(trees, list) or len(trees) != stack.shape[0] \
                 or not all(isinstance(tree, Forest) for tree in trees):
+            count = f" of {len(trees)}" if isinstance(trees, list) else ""
             raise ValueError(f"PreparedBatch state: trees must be a list of {stack.shape[0]} Forest, one per image "
-                             f"and channel, got {type(trees).__name__} of {len(trees) if isinstance(trees, list) else '?'}")
+                             f"and channel, got {type(trees).__name__}{count}")
         for tree in trees:  # each was checked as it was unpickled; here, against the images
             check_forest_state(tree.__getstate__())
             if tree.pixel_to_node.shape != stack.shape[1:] or tree.kind != trees[0].kind:
@@ -161,7 +166,8 @@ class ConnectedFilter(torch.nn.Module):
         if not isinstance(state, dict) or not isinstance(state.get("_parameters"), dict):
             raise TypeError(f"ConnectedFilter state must be a module's dict, got {type(state).__name__}")
         if state.get("tree_type") not in ("max", "min"):
-            raise ValueError(f"ConnectedFilter state: tree_type must be 'max' or 'min', got {state.get('tree_type')!r}")
+            raise ValueError(f"ConnectedFilter state: tree_type must be 'max' or 'min', "
+                             f"got {state.get('tree_type')!r}")
         try:
             _checked_radius(state.get("adjacency_radius"))
         except (TypeError, ValueError) as error:
