@@ -94,11 +94,13 @@ def check_forest_state(state) -> None:
         if not isinstance(value, torch.Tensor) or value.dtype != torch.int64 or value.dim() not in dims:
             raise TypeError(f"Forest state: {name} must be a {dims[0]}-D int64 tensor, got {ops._describe(value)}")
     n = parents.shape[0]
+    if n == 0:
+        raise ValueError("Forest state: parents must hold one node at least, got none")
     bad = torch.nonzero((parents < -1) | (parents >= torch.arange(n)))
-    if n == 0 or len(bad):
+    if len(bad):
+        node = bad[0, 0].item()
         raise ValueError(f"Forest state: parents must be ids below each node's own, or -1, got "
-                         f"{parents[bad[0, 0]].item() if len(bad) else 'no node'}"
-                         f"{f' at node {bad[0, 0].item()}' if len(bad) else ''}")
+                         f"{parents[node].item()} at node {node}")
     ids = pixel_to_node.reshape(-1)
     if ids.numel() == 0 or ids.min() < 0 or ids.max() >= n or torch.bincount(ids, minlength=n).min() == 0:
         raise ValueError(f"Forest state: pixel_to_node must map pixels onto every node 0..{n - 1}, "
