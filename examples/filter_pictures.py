@@ -1,10 +1,15 @@
 """Makes the pictures of docs/filters.md: attribute openings and closings on
 scikit-image's bundled photographs, each as original | filtered side by side.
 
-Usage: filter_pictures.py [output directory]   (default: docs/images)
+Usage: filter_pictures.py [--output DIR]
+
+Writes area_opening.png, diameter_closing.png and contrast_opening.png into
+DIR (default: the current directory). The pictures of docs/filters.md are
+re-created by passing the docs' folder, from the repository root:
+``filter_pictures.py --output docs/images``.
 """
+import argparse
 import os
-import sys
 
 import numpy as np
 from skimage import data
@@ -22,7 +27,9 @@ def side_by_side(*panels):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "docs", "images")
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--output", default=".", help="folder to write the pictures into (default: .)")
+    out = parser.parse_args().output
     os.makedirs(out, exist_ok=True)
     pictures = {}
 

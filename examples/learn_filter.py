@@ -5,9 +5,12 @@ with a score sigmoid(features @ weight + bias), features being the node's
 normalised attributes. Gradient descent on the squared error against the
 clean image teaches it which components are noise.
 
-Usage: learn_filter.py [output.png]   (default: learn_filter.png)
+Usage: learn_filter.py [--output DIR]
+
+Writes learn_filter.png into DIR (default: the current directory).
 """
-import sys
+import argparse
+import os
 
 import numpy as np
 import torch
@@ -26,7 +29,9 @@ def speckled(clean, rng, count=400):
 
 
 def main():
-    out_path = sys.argv[1] if len(sys.argv) > 1 else "learn_filter.png"
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--output", default=".", help="folder to write learn_filter.png into (default: .)")
+    out_path = os.path.join(parser.parse_args().output, "learn_filter.png")
     torch.manual_seed(0)
     rng = np.random.default_rng(0)
     clean = images.default_image()[:256, :256]

@@ -6,9 +6,14 @@ and in the background. The loss keeps the 24 maxima of largest volume
 extinction (one per coin) and drives the dynamics of every other maximum to
 zero; descent on the pixels flattens them, leaving 24 maxima, about one per coin.
 
-Usage: learn_with_tree_loss.py [output.png]   (default: docs/images/tree_loss.png)
+Usage: learn_with_tree_loss.py [--output DIR]
+
+Writes tree_loss.png into DIR (default: the current directory). The
+picture of the README is re-created by passing the docs' folder, from the
+repository root: ``learn_with_tree_loss.py --output docs/images``.
 """
-import sys
+import argparse
+import os
 
 import matplotlib
 import numpy as np
@@ -31,7 +36,9 @@ def maxima_centres(image, contrast=1e-3):
 
 
 def main():
-    out_path = sys.argv[1] if len(sys.argv) > 1 else "docs/images/tree_loss.png"
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--output", default=".", help="folder to write tree_loss.png into (default: .)")
+    out_path = os.path.join(parser.parse_args().output, "tree_loss.png")
     picture = transform.rescale(data.coins() / 255.0, 0.5, anti_aliasing=True)
     start = filters.gaussian(picture, 1.0)
     image = torch.tensor(start, requires_grad=True)
@@ -62,6 +69,7 @@ def main():
     axes[2].set_xlabel("gradient step")
     figure.tight_layout()
     figure.savefig(out_path, dpi=80)
+    print(f"wrote {out_path}")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sstream>
+
 #include "attributes/attributes_pack.hpp"
 #include "python/bindings.hpp"
 #include "python/torch_casters.hpp"
@@ -28,8 +30,15 @@ void bindAttributes(py::module_& m) {
         .def(py::pickle([](const AttributesPack& p) { return TorchTensor{p.data()}; },
                         [](const TorchTensor& data) {
                             const at::Tensor& t = data.tensor;
-                            if (t.scalar_type() != at::kDouble || !t.device().is_cpu() || t.layout() != at::kStrided)
-                                throw py::value_error("AttributesPack state must be a dense float64 CPU tensor.");
+                            if (t.scalar_type() != at::kDouble || !t.device().is_cpu() || t.layout() != at::kStrided ||
+                                t.dim() != 2 || t.size(0) < 1 || t.size(1) != int64_t(NUM_ATTRIBUTES)) {
+                                std::ostringstream got;
+                                got << t.scalar_type() << " " << t.layout() << " tensor of shape " << t.sizes()
+                                    << " on " << t.device();
+                                throw py::value_error("AttributesPack state must be a dense float64 CPU tensor of "
+                                                      "shape (N, " + std::to_string(NUM_ATTRIBUTES) +
+                                                      "), N >= 1, as __getstate__ gives; got a " + got.str() + ".");
+                            }
                             return new AttributesPack(t);
                         }));
 

@@ -40,7 +40,7 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
     for (size_t i = 0; i < images.size(); ++i) {
         if (!py::isinstance<py::array>(images[i]))
             throw py::type_error("images[" + std::to_string(i) + "] must be a numpy array, got " +
-                                 std::string(py::str(py::type::of(images[i]).attr("__name__"))));
+                                 typeName(images[i]));
         arrays.push_back(images[i].cast<py::array>());
         views.push_back(viewOf(arrays.back(), i));
         if (views.back().grid.height != views[0].grid.height || views.back().grid.width != views[0].grid.width)

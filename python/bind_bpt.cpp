@@ -130,6 +130,12 @@ py::tuple bptState(const BinaryPartitionTree& tree) {
 BinaryPartitionTree* bptFromState(const py::tuple& state) {
     if (state.size() != 4 || !py::isinstance<py::int_>(state[0]) || state[0].cast<int>() != kBptStateVersion)
         throw py::value_error("BPT state must be (1, image, labels, DissimilarityType), as __getstate__ gives.");
+    for (size_t k : {1, 2})
+        if (!py::isinstance<py::array>(state[k]))
+            throw py::value_error(std::string("BPT state: the ") + (k == 1 ? "image" : "label map") +
+                                  " must be a numpy array, got " + typeName(state[k]) + ".");
+    if (!py::isinstance<DissimilarityType>(state[3]))
+        throw py::value_error("BPT state: the measure must be a DissimilarityType, got " + typeName(state[3]) + ".");
     return makeTree(state[1].cast<py::array>(), state[2].cast<py::array>(), state[3].cast<DissimilarityType>());
 }
 

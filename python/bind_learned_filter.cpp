@@ -22,7 +22,7 @@ at::Tensor tensorOf(const py::handle& item, const std::string& name) {
     py::detail::make_caster<TorchTensor> caster;
     if (!caster.load(item, false))
         throw py::type_error(name + " must be a torch tensor, got " +
-                             std::string(py::str(py::type::of(item).attr("__name__"))));
+                             typeName(item));
     return py::detail::cast_op<TorchTensor&>(caster).tensor;
 }
 

@@ -82,6 +82,15 @@ Tree* treeFromState(const py::tuple& state) {
     if (state.size() != 5 || !py::isinstance<py::int_>(state[0]) || state[0].cast<int>() != kTreeStateVersion)
         throw py::value_error("tree state must be (1, image, radius, parents or None, boxes), as __getstate__ "
                               "gives.");
+    if (!py::isinstance<py::array>(state[1]))
+        throw py::value_error("tree state: the image must be a uint8 numpy array, got " + typeName(state[1]) + ".");
+    const py::object radius = state[2];
+    if (py::isinstance<py::bool_>(radius) || !(py::isinstance<py::float_>(radius) || py::isinstance<py::int_>(radius)))
+        throw py::value_error("tree state: the radius must be a number, got " + typeName(radius) + ".");
+    for (size_t k : {3, 4})
+        if (!py::isinstance<py::array>(state[k]) && !(k == 3 && state[k].is_none()))
+            throw py::value_error(std::string("tree state: ") + (k == 3 ? "parents must be None or" : "boxes must be") +
+                                  " a numpy array of integers, got " + typeName(state[k]) + ".");
     std::unique_ptr<Tree> tree;
     {
         TreeImage pixels(state[1]);

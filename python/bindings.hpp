@@ -1,6 +1,8 @@
 #pragma once
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 #include "core/trees/max_tree.hpp"
 #include "core/trees/min_tree.hpp"
 #include "core/trees/node.hpp"
@@ -36,6 +38,11 @@ void bindTreeTensors(MaxTreeClass& cls);
 void bindTreeTensors(MinTreeClass& cls);
 void bindTreeArrays(MaxTreeClass& cls);
 void bindTreeArrays(MinTreeClass& cls);
+
+// The name of an object's type, for error messages.
+inline std::string typeName(pybind11::handle object) {
+    return std::string(pybind11::str(pybind11::type::of(object).attr("__name__")));
+}
 
 // Docstrings shared by several members.
 inline constexpr const char* kRadiusDoc = "Raio de vizinhança utilizado na construção da árvore.";

@@ -4,9 +4,12 @@
 #include <iterator>
 #include <stdexcept>
 #include <type_traits>
+#include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "attributes/node_info.hpp"
 #include "core/runtime/span.hpp"
 
 // Members that return a list return a ListResult: the same list as a
@@ -42,10 +45,49 @@ struct Checked {
 
 namespace pybind11::detail {
 
+// A node record as a dict, through the C API: pybind11's dict and list
+// casters report a failed allocation through pybind11_fail, which must not
+// be reached while Python's MemoryError is set (debug builds assert it).
+// Every failure here leaves that error set and raises it.
+inline object recordValue(uint64_t value) {
+    return reinterpret_steal<object>(PyLong_FromUnsignedLongLong(value));
+}
+inline object recordValue(int32_t value) { return reinterpret_steal<object>(PyLong_FromLong(value)); }
+inline object recordValue(const std::string& value) {
+    return reinterpret_steal<object>(PyUnicode_FromStringAndSize(value.data(), ssize_t(value.size())));
+}
+inline object recordValue(const std::vector<uint32_t>& values) {
+    object list = reinterpret_steal<object>(PyList_New(ssize_t(values.size())));
+    if (!list) return list;
+    for (size_t k = 0; k < values.size(); ++k) {
+        PyObject* item = PyLong_FromUnsignedLong(values[k]);
+        if (!item) return object();
+        PyList_SET_ITEM(list.ptr(), ssize_t(k), item);
+    }
+    return list;
+}
+
+inline handle castRecord(const vexa::NodeInfo& record) {
+    object dict = reinterpret_steal<object>(PyDict_New());
+    if (!dict) throw error_already_set();
+    for (const auto& [key, value] : record) {
+        object item = std::visit(
+            [](const auto& v) {
+                using V = std::decay_t<decltype(v)>;
+                if constexpr (std::is_unsigned_v<V>) return recordValue(uint64_t(v));
+                else return recordValue(v);
+            },
+            value);
+        if (!item || PyDict_SetItemString(dict.ptr(), key.c_str(), item.ptr()) != 0) throw error_already_set();
+    }
+    return dict.release();
+}
+
 // make_caster<T>::cast, with a failed allocation raised as the MemoryError
 // Python reported.
 template <typename T>
 handle castOrMemoryError(const T& value, return_value_policy policy, handle parent) {
+    if constexpr (std::is_same_v<T, vexa::NodeInfo>) return castRecord(value);
     handle result;
     try {
         result = make_caster<T>::cast(value, policy, parent);

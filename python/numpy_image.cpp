@@ -33,6 +33,9 @@ const void* BufferView::copy2D(bool swapBytes) {
     const Py_ssize_t item = buffer_.itemsize, rowStride = buffer_.strides[0];
     const Py_ssize_t colStride = cols > 1 ? buffer_.strides[1] : item;
     copy_.resize(rows * cols * item);
+    // No pixels: nothing to copy, and an empty buffer may have no address
+    // (memcpy needs one even for zero bytes).
+    if (rows * cols == 0) return copy_.data();
     unsigned char* out = copy_.data();
     const char* base = static_cast<const char*>(buffer_.buf);
     for (uint64_t r = 0; r < rows; ++r) {

@@ -46,7 +46,7 @@ def image_stack(image):
         raise TypeError(f"image must be real, got {image.dtype}")
     if image.device.type != "cpu":
         raise ValueError(f"component trees are built on the CPU, got an image on {image.device}")
-    if image.numel() == 0:
+    if image.shape[-2] * image.shape[-1] == 0:  # an empty batch of images is no error
         raise ValueError(f"image is empty (shape {tuple(image.shape)})")
     return image.reshape((-1,) + tuple(image.shape[-2:]))
 
@@ -69,6 +69,8 @@ def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -
         raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
     if isinstance(connectivity, bool) or connectivity not in (1, 2):
         raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
+    if stack.shape[0] == 0:
+        return []
     values = stack.detach()
     if values.dtype in (torch.float16, torch.bfloat16):
         values = values.float()  # the same order of pixels, in a type the builder reads
@@ -76,6 +78,40 @@ def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -
     parents, pixel_to_node = _vexa._component_trees(images, int(connectivity), kind == "max")
     return [Forest(torch.from_numpy(p), torch.from_numpy(m), kind, int(connectivity))
             for p, m in zip(parents, pixel_to_node)]
+
+
+def check_forest_state(state) -> None:
+    """Raise TypeError or ValueError naming what is wrong unless ``state`` is
+    one that :meth:`Forest.__getstate__` gives: int64 parents whose every id
+    is below its node's (so no cycle), a pixel map onto every node, the
+    kind, the connectivity and the sizes of the trees."""
+    names = {"parents", "pixel_to_node", "kind", "connectivity", "sizes"}
+    if not isinstance(state, dict) or set(state) != names:
+        got = sorted(state) if isinstance(state, dict) else type(state).__name__
+        raise TypeError(f"Forest state must be a dict of {', '.join(sorted(names))}, got {got}")
+    parents, pixel_to_node = state["parents"], state["pixel_to_node"]
+    for name, value, dims in (("parents", parents, (1,)), ("pixel_to_node", pixel_to_node, (2,))):
+        if not isinstance(value, torch.Tensor) or value.dtype != torch.int64 or value.dim() not in dims:
+            raise TypeError(f"Forest state: {name} must be a {dims[0]}-D int64 tensor, got {ops._describe(value)}")
+    n = parents.shape[0]
+    if n == 0:
+        raise ValueError("Forest state: parents must hold one node at least, got none")
+    bad = torch.nonzero((parents < -1) | (parents >= torch.arange(n)))
+    if len(bad):
+        node = bad[0, 0].item()
+        raise ValueError(f"Forest state: parents must be ids below each node's own, or -1, got "
+                         f"{parents[node].item()} at node {node}")
+    ids = pixel_to_node.reshape(-1)
+    if ids.numel() == 0 or ids.min() < 0 or ids.max() >= n or torch.bincount(ids, minlength=n).min() == 0:
+        raise ValueError(f"Forest state: pixel_to_node must map pixels onto every node 0..{n - 1}, "
+                         f"got {ops._describe(pixel_to_node)}")
+    if state["kind"] not in ("max", "min") or state["connectivity"] not in (1, 2) \
+            or isinstance(state["connectivity"], bool):
+        raise ValueError(f"Forest state: kind must be 'max' or 'min' and connectivity 1 or 2, got "
+                         f"{state['kind']!r} and {state['connectivity']!r}")
+    sizes = state["sizes"]
+    if not isinstance(sizes, list) or not all(isinstance(k, int) and k > 0 for k in sizes) or sum(sizes) != n:
+        raise ValueError(f"Forest state: sizes must be positive ints adding up to {n} nodes, got {sizes!r}")
 
 
 class Forest:
@@ -101,6 +137,7 @@ class Forest:
         return {name: value for name, value in self.__dict__.items() if name != "_derived"}
 
     def __setstate__(self, state):
+        check_forest_state(state)
         self.__dict__.update(state, _derived={})
 
     def _made_once(self, name, make):

@@ -13,6 +13,10 @@ tensor, and returns the same kind, of the input's dtype and shape (and, for
 tensors, device). Levels are never rounded: the direct, min and max rules
 give each pixel the level of some node, read in the image's dtype; the
 subtractive rule computes in float64. The input is never modified.
+
+These functions are not differentiable: a tensor that requires grad is
+read detached, and the result requires no gradient. For gradients, use
+:class:`vexa.ConnectedFilter` or the operators of :mod:`vexa.filters`.
 """
 import warnings
 from typing import Callable, Tuple, Union
@@ -61,6 +65,8 @@ def _as_array(image) -> Tuple[np.ndarray, Callable[[np.ndarray], ImageLike]]:
         device = image.device
         return array, lambda out: torch.from_numpy(out).to(device)
     if isinstance(image, np.ndarray):
+        if not image.dtype.isnative:  # computed in native order, returned in the image's
+            return image.astype(image.dtype.newbyteorder("=")), lambda out: out.astype(image.dtype)
         return image, lambda out: out
     if isinstance(image, (list, tuple)):
         return np.asarray(image), lambda out: out
@@ -76,12 +82,14 @@ def _check_connectivity(connectivity) -> int:
 
 
 def _check_threshold(threshold, name: str) -> float:
+    if isinstance(threshold, (str, bytes)):  # float() would read it
+        raise TypeError(f"{name} must be a number, got {threshold!r}")
     try:
         value = float(threshold)
     except (TypeError, ValueError):
         raise TypeError(f"{name} must be a number, got {threshold!r}") from None
     if np.isnan(value):
-        raise ValueError(f"{name} must not be NaN")
+        raise ValueError(f"{name} must not be NaN, got {threshold!r}")
     return value
 
 
@@ -155,6 +163,8 @@ def _filtered(array: np.ndarray, kind: str, attribute: Attribute, threshold: flo
 
 def _invert(array: np.ndarray) -> np.ndarray:
     """scikit-image's inversion, so that closings match its results."""
+    if array.dtype == np.bool_:
+        return ~array
     if np.issubdtype(array.dtype, np.unsignedinteger):
         return np.subtract(np.iinfo(array.dtype).max, array, dtype=array.dtype)
     if np.issubdtype(array.dtype, np.signedinteger):
@@ -193,7 +203,9 @@ def area_opening(image: ImageLike, area_threshold: float = 64, connectivity: int
     Returns
     -------
     ndarray or Tensor
-        The filtered image, of the same kind, dtype and shape as ``image``.
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
 
     Notes
     -----
@@ -207,8 +219,15 @@ def area_closing(image: ImageLike, area_threshold: float = 64, connectivity: int
     """Fill dark structures of fewer than ``area_threshold`` pixels.
 
     The dual of :func:`area_opening` on lower level sets; gives the pixels
-    of ``skimage.morphology.area_closing``. Parameters and result as in
+    of ``skimage.morphology.area_closing``. Parameters as in
     :func:`area_opening`.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
 
     Notes
     -----
@@ -227,6 +246,13 @@ def diameter_opening(image: ImageLike, diameter_threshold: float = 8,
     Long thin structures stay, unlike with an opening by a disc. Gives the
     pixels of ``skimage.morphology.diameter_opening``; parameters as in
     :func:`area_opening`. When no component passes, the result is all zeros.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
     """
     return _skimage_opening(image, "diameter", diameter_threshold, "diameter_threshold",
                             connectivity, False)
@@ -237,7 +263,15 @@ def diameter_closing(image: ImageLike, diameter_threshold: float = 8,
     """Fill dark structures whose bounding box is shorter than
     ``diameter_threshold`` along its longest side; the dual of
     :func:`diameter_opening`, with the pixels of
-    ``skimage.morphology.diameter_closing``."""
+    ``skimage.morphology.diameter_closing``.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
+    """
     return _skimage_opening(image, "diameter", diameter_threshold, "diameter_threshold",
                             connectivity, True)
 
@@ -254,6 +288,7 @@ def max_tree_local_maxima(image: ImageLike, connectivity: int = 1) -> ImageLike:
     ndarray or Tensor
         Labels 1, 2, ... of the maxima and 0 elsewhere, as uint64 (int64 for
         a tensor, which has no uint64). A constant image is one maximum.
+        No gradient.
     """
     array, _ = _as_array(image)
     labels = _maxima_labels(array, _check_connectivity(connectivity))
@@ -320,7 +355,9 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
     Returns
     -------
     ndarray or Tensor
-        The filtered image, of the same kind, dtype and shape as ``image``.
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
 
     Notes
     -----
@@ -342,13 +379,31 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
 def volume_opening(image: ImageLike, volume_threshold: float, connectivity: int = 1) -> ImageLike:
     """Remove bright structures whose volume above their surroundings (the
     sum over their pixels of the height above the parent level) is below
-    ``volume_threshold``. See :func:`attribute_filter`."""
+    ``volume_threshold``. See :func:`attribute_filter`.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
+    """
+    volume_threshold = _check_threshold(volume_threshold, "volume_threshold")
     return attribute_filter(image, "volume", volume_threshold, tree="max", connectivity=connectivity)
 
 
 def volume_closing(image: ImageLike, volume_threshold: float, connectivity: int = 1) -> ImageLike:
     """Fill dark structures whose volume below their surroundings is below
-    ``volume_threshold``; the dual of :func:`volume_opening`."""
+    ``volume_threshold``; the dual of :func:`volume_opening`.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
+    """
+    volume_threshold = _check_threshold(volume_threshold, "volume_threshold")
     return attribute_filter(image, "volume", volume_threshold, tree="min", connectivity=connectivity)
 
 
@@ -356,11 +411,29 @@ def contrast_opening(image: ImageLike, contrast_threshold: float, connectivity: 
     """Remove bright structures that rise less than ``contrast_threshold``
     above their surroundings (their dynamics): peaks lower than the
     threshold are flattened, higher ones keep every level. See
-    :func:`attribute_filter`."""
+    :func:`attribute_filter`.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
+    """
+    contrast_threshold = _check_threshold(contrast_threshold, "contrast_threshold")
     return attribute_filter(image, "height", contrast_threshold, tree="max", connectivity=connectivity)
 
 
 def contrast_closing(image: ImageLike, contrast_threshold: float, connectivity: int = 1) -> ImageLike:
     """Fill dark structures that sink less than ``contrast_threshold`` below
-    their surroundings; the dual of :func:`contrast_opening`."""
+    their surroundings; the dual of :func:`contrast_opening`.
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``,
+        without gradient (use :class:`vexa.ConnectedFilter` or
+        :mod:`vexa.filters` for gradients).
+    """
+    contrast_threshold = _check_threshold(contrast_threshold, "contrast_threshold")
     return attribute_filter(image, "height", contrast_threshold, tree="min", connectivity=connectivity)

@@ -1,10 +1,12 @@
 """A learnable connected filter for PyTorch training loops."""
+import numbers
+
 import numpy as np
 import torch
 
 import _vexa
 from . import filters, ops
-from .forests import ATTRIBUTES, build_trees, image_stack, standardised
+from .forests import ATTRIBUTES, Forest, build_trees, check_forest_state, image_stack, standardised
 
 ATTRIBUTE_NAMES = ("AREA", "VOLUME", "HEIGHT", "WIDTH", "RECTANGULARITY")
 # The same, for trees of tensors: HEIGHT and WIDTH are the bounding box's.
@@ -39,7 +41,10 @@ class PreparedImage:
             image = image.detach().cpu().numpy()
         image = np.asarray(image)
         if image.dtype != np.uint8 or image.ndim != 2:
-            raise TypeError("image must be a two-dimensional uint8 array")
+            raise TypeError(f"a numpy image must be a 2-D uint8 array, got {image.dtype} of shape {image.shape}; "
+                            "a torch tensor of any real dtype works too")
+        if image.size == 0:
+            raise ValueError(f"image is empty (shape {image.shape})")
         kinds = {"max": _vexa.MaxTree, "min": _vexa.MinTree}
         if tree_type not in kinds:
             raise ValueError("tree_type must be 'max' or 'min'")
@@ -47,6 +52,29 @@ class PreparedImage:
         self.arrays = filters.TreeArrays.of(tree)
         self.features = node_features(tree)
         self.shape = image.shape
+
+    def __setstate__(self, state):
+        names = {"arrays", "features", "shape"}
+        if not isinstance(state, dict) or set(state) != names:
+            got = sorted(state) if isinstance(state, dict) else type(state).__name__
+            raise TypeError(f"PreparedImage state must be a dict of {', '.join(sorted(names))}, got {got}")
+        arrays, features, shape = state["arrays"], state["features"], state["shape"]
+        if not isinstance(arrays, filters.TreeArrays):
+            raise TypeError(f"PreparedImage state: arrays must be TreeArrays, got {type(arrays).__name__}")
+        try:  # the checks of new arrays (types, pixel map), and parent links as native passes check them
+            filters.TreeArrays(arrays.parents, arrays.levels, arrays.pixel_to_node)
+            ops.check_values("levels", arrays.levels, arrays.parents.shape[0])
+            ops.subtree_sums(arrays.parents, torch.zeros(arrays.parents.shape[0], dtype=torch.float64))
+        except (TypeError, ValueError, IndexError) as error:
+            raise type(error)(f"PreparedImage state: {error}") from None
+        if not isinstance(shape, tuple) or tuple(arrays.pixel_to_node.shape) != shape:
+            raise ValueError(f"PreparedImage state: shape must be the pixel map's "
+                             f"{tuple(arrays.pixel_to_node.shape)}, got {shape!r}")
+        ops.check_values("PreparedImage state: features", features, arrays.parents.shape[0])
+        if features.dim() != 2 or features.shape[1] != len(ATTRIBUTE_NAMES):
+            raise ValueError(f"PreparedImage state: features must have {len(ATTRIBUTE_NAMES)} columns, "
+                             f"got shape {tuple(features.shape)}")
+        self.__dict__.update(state)
 
 
 class PreparedBatch:
@@ -57,6 +85,28 @@ class PreparedBatch:
     def __init__(self, image, tree_type="max", connectivity=2):
         self.image = image
         self.trees = build_trees(image_stack(image), tree_type, connectivity)  # one per image and channel
+
+    def __setstate__(self, state):
+        if not isinstance(state, dict) or set(state) != {"image", "trees"}:
+            got = sorted(state) if isinstance(state, dict) else type(state).__name__
+            raise TypeError(f"PreparedBatch state must be a dict of image, trees, got {got}")
+        try:
+            stack = image_stack(state["image"])
+        except (TypeError, ValueError) as error:
+            raise type(error)(f"PreparedBatch state: {error}") from None
+        trees = state["trees"]
+        if not isinstance(trees, list) or len(trees) != stack.shape[0] \
+                or not all(isinstance(tree, Forest) for tree in trees):
+            count = f" of {len(trees)}" if isinstance(trees, list) else ""
+            raise ValueError(f"PreparedBatch state: trees must be a list of {stack.shape[0]} Forest, one per image "
+                             f"and channel, got {type(trees).__name__}{count}")
+        for tree in trees:  # each was checked as it was unpickled; here, against the images
+            check_forest_state(tree.__getstate__())
+            if tree.pixel_to_node.shape != stack.shape[1:] or tree.kind != trees[0].kind:
+                raise ValueError(f"PreparedBatch state: every tree must be of one kind and map the "
+                                 f"{tuple(stack.shape[1:])} pixels of its image, got a {tree.kind}-tree of "
+                                 f"{tuple(tree.pixel_to_node.shape)}")
+        self.__dict__.update(state)
 
 
 class ConnectedFilter(torch.nn.Module):
@@ -82,7 +132,10 @@ class ConnectedFilter(torch.nn.Module):
     ----------
     tree_type : "max" or "min"
     adjacency_radius : float
-        1 joins the 4 neighbours of a pixel, 1.5 (default) the 8 neighbours.
+        Joins the pixels at Euclidean distance ``adjacency_radius`` or less:
+        from 1 up to sqrt(2) exclusive, the 4 neighbours of a pixel, from
+        sqrt(2) up to 2 exclusive (1.5 by default), the 8 neighbours. Other
+        values are refused.
     initial_bias : float
         The bias at start: a large one keeps every node (identity filter).
     attributes : sequence of str, optional
@@ -96,18 +149,41 @@ class ConnectedFilter(torch.nn.Module):
         if tree_type not in ("max", "min"):
             raise ValueError(f"tree_type must be 'max' or 'min', got {tree_type!r}")
         self.tree_type = tree_type
-        self.adjacency_radius = adjacency_radius
+        self.adjacency_radius = _checked_radius(adjacency_radius)
         self.attributes = tuple(attributes) if attributes is not None else None
         for name in self.attributes or ():
             if name not in ATTRIBUTES:
                 raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")
-        width = len(ATTRIBUTE_NAMES) if attributes is None else sum(2 if a == "extent" else 1 for a in attributes)
+        width = _feature_width(self.attributes)
         self.weight = torch.nn.Parameter(torch.zeros(width))
         self.bias = torch.nn.Parameter(torch.tensor(float(initial_bias)))
 
     @property
     def connectivity(self) -> int:
-        return 2 if self.adjacency_radius >= 1.4 else 1
+        return _connectivity(self.adjacency_radius)
+
+    def __setstate__(self, state):
+        if not isinstance(state, dict) or not isinstance(state.get("_parameters"), dict):
+            raise TypeError(f"ConnectedFilter state must be a module's dict, got {type(state).__name__}")
+        if state.get("tree_type") not in ("max", "min"):
+            raise ValueError(f"ConnectedFilter state: tree_type must be 'max' or 'min', "
+                             f"got {state.get('tree_type')!r}")
+        try:
+            _checked_radius(state.get("adjacency_radius"))
+        except (TypeError, ValueError) as error:
+            raise type(error)(f"ConnectedFilter state: {error}") from None
+        attributes = state.get("attributes")
+        if attributes is not None and (not isinstance(attributes, tuple) or
+                                       not all(isinstance(a, str) and a in ATTRIBUTES for a in attributes)):
+            raise ValueError(f"ConnectedFilter state: attributes must be None or a tuple of names among "
+                             f"{', '.join(ATTRIBUTES)}, got {attributes!r}")
+        width = _feature_width(attributes)
+        weight, bias = state["_parameters"].get("weight"), state["_parameters"].get("bias")
+        for name, value, shape in (("weight", weight, (width,)), ("bias", bias, ())):
+            if not isinstance(value, torch.Tensor) or not value.is_floating_point() or tuple(value.shape) != shape:
+                raise ValueError(f"ConnectedFilter state: {name} must be a floating-point tensor of shape {shape}, "
+                                 f"got {ops._describe(value)}")
+        super().__setstate__(state)
 
     def prepare(self, image):
         """The trees of ``image``, to reuse across training steps: a
@@ -138,10 +214,32 @@ class ConnectedFilter(torch.nn.Module):
 
     def _filter_batch(self, prepared):
         self._check_device(prepared.image)
+        if not prepared.trees:  # an empty batch
+            return torch.empty(prepared.image.shape, dtype=self.weight.dtype)
         stack = image_stack(prepared.image).to(self.weight.dtype)
         names = self.attributes or _DEFAULT_ATTRIBUTES
         filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)
         return filtered.reshape(prepared.image.shape)
+
+
+def _checked_radius(radius) -> float:
+    """The radius if it gives 4- or 8-adjacency, else a ValueError naming it."""
+    if isinstance(radius, bool) or not isinstance(radius, numbers.Real):
+        raise TypeError(f"adjacency_radius must be a number, got {radius!r}")
+    if not 1 <= radius < 2:
+        raise ValueError(f"adjacency_radius must be a number from 1 (4-adjacency) or sqrt(2) (8-adjacency) "
+                         f"up to 2 exclusive, got {radius!r}")
+    return radius
+
+
+def _connectivity(radius: float) -> int:
+    """Neighbours at distance sqrt(2) are joined as by ``_vexa.MaxTree``, in
+    float32 with a tolerance of 1e-6 on the squared radius."""
+    return 2 if float(np.float32(radius) * np.float32(radius)) + 1e-6 >= 2 else 1
+
+
+def _feature_width(attributes) -> int:
+    return len(ATTRIBUTE_NAMES) if attributes is None else sum(2 if a == "extent" else 1 for a in attributes)
 
 
 def _composed_filter(trees, stack, weight, bias, names):

@@ -32,7 +32,7 @@ def _as_numpy(image):
 
 
 def _checked(image):
-    if image.dtype not in _DTYPES:
+    if image.dtype.newbyteorder("=") not in _DTYPES:  # either byte order
         raise TypeError(f"image dtype must be bool, uint8, uint16, uint32, int8, int16, int32, int64, "
                         f"float32 or float64, got {image.dtype}")
     if image.ndim not in (2, 3):

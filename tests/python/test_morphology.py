@@ -14,6 +14,11 @@ SKIMAGE_FILTERS = [("area_opening", 40), ("area_closing", 40),
                    ("diameter_opening", 7), ("diameter_closing", 7)]
 
 
+SKIMAGE_FILTERS_AND_BEYOND = [name for name, _ in SKIMAGE_FILTERS] + [
+    "max_tree_local_maxima", "attribute_filter", "volume_opening", "volume_closing", "contrast_opening",
+    "contrast_closing"]
+
+
 def assert_like_scikit_image(image, connectivity):
     for name, threshold in SKIMAGE_FILTERS:
         want = getattr(morphology, name)(image, threshold, connectivity=connectivity)
@@ -133,13 +138,45 @@ def test_tensors_in_tensors_out_and_input_untouched():
         vexa.area_closing(np.zeros((0, 5), complex))
 
 
+def test_bool_and_foreign_byte_order_like_scikit_image(rng):
+    binary = rng.random((12, 13)) > 0.6
+    for name in ("area_opening", "area_closing", "diameter_opening", "diameter_closing"):
+        for threshold in (2, 4, 500):
+            got = getattr(vexa, name)(binary, threshold)
+            assert got.dtype == bool and np.array_equal(got, getattr(morphology, name)(binary, threshold))
+    assert vexa.area_closing(torch.zeros(4, 4, dtype=torch.bool), 2).dtype == torch.bool
+    # scikit-image wants native order: the reference gets the same values swapped to it.
+    for dtype in (">u2", ">i4", ">f8"):
+        image = rng.integers(0, 40, (9, 11)).astype(dtype)
+        native = image.astype(image.dtype.newbyteorder("="))
+        for name in ("area_opening", "area_closing", "diameter_opening", "diameter_closing"):
+            got = getattr(vexa, name)(image, 4)
+            assert got.dtype == image.dtype and np.array_equal(got, getattr(morphology, name)(native, 4))
+        assert vexa.volume_closing(image, 30).dtype == image.dtype
+        assert np.array_equal(vexa.max_tree_local_maxima(image), morphology.max_tree_local_maxima(native))
+        assert np.array_equal(vexa.min_tree(image).parents, vexa.min_tree(native).parents)
+
+
+def test_results_carry_no_gradient():
+    image = torch.rand(6, 7, dtype=torch.float64, requires_grad=True)
+    for out in (vexa.area_opening(image, 3), vexa.contrast_closing(image, 0.1),
+                vexa.attribute_filter(image, "area", 3, rule="subtractive")):
+        assert not out.requires_grad
+    assert all("gradient" in vexa.morphology.__dict__[name].__doc__ for name in SKIMAGE_FILTERS_AND_BEYOND)
+    assert "ConnectedFilter" in vexa.morphology.__doc__
+
+
 @pytest.mark.parametrize("call,error,words", [
     (lambda: vexa.area_opening(np.zeros((4, 4), np.float16)), TypeError, "float16"),
     (lambda: vexa.area_opening(np.zeros((2, 2, 4, 4), np.uint8)), ValueError, "2-D or 3-D"),
     (lambda: vexa.area_opening("image"), TypeError, "str"),
     (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), connectivity=0), ValueError, "at least 1"),
     (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), connectivity=1.5), TypeError, "1.5"),
-    (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), float("nan")), ValueError, "NaN"),
+    (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), float("nan")), ValueError, "area_threshold.*NaN"),
+    (lambda: vexa.area_opening(np.zeros((4, 4), np.uint8), "64"), TypeError, "area_threshold.*'64'"),
+    (lambda: vexa.diameter_closing(np.zeros((4, 4), np.uint8), None), TypeError, "diameter_threshold.*None"),
+    (lambda: vexa.volume_opening(np.zeros((4, 4), np.uint8), b"1"), TypeError, "volume_threshold.*b'1'"),
+    (lambda: vexa.contrast_closing(np.zeros((4, 4), np.uint8), [1]), TypeError, "contrast_threshold.*[1]"),
     (lambda: vexa.attribute_filter(np.zeros((4, 4), np.uint8), "perimeter", 1), ValueError, "perimeter"),
     (lambda: vexa.attribute_filter(np.zeros((4, 4), np.uint8), "area", 1, rule="median"), ValueError, "median"),
     (lambda: vexa.attribute_filter(np.zeros((4, 4), np.uint8), lambda t: [1, 2], 1), ValueError, "(2,)"),

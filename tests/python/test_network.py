@@ -119,3 +119,28 @@ def test_modules_and_prepared_images_pickle(tmp_path):
 def test_batch_builder_refuses_bad_lists(images, error):
     with pytest.raises(error):
         _vexa._component_trees(images, 1, True)
+
+
+def test_empty_batches_give_empty_results():
+    for module in (vexa.ConnectedFilter().double(), vexa.stacked("max", "min")):
+        for batch in (torch.zeros(0, 1, 8, 8), torch.zeros(0, 8, 8, dtype=torch.uint8)):
+            out = module(batch)
+            assert out.shape == batch.shape and out.dtype == next(module.parameters()).dtype
+    for image in (np.zeros((0, 5), np.uint8), torch.zeros(2, 1, 0, 8)):
+        with pytest.raises(ValueError, match=r"empty.*0, "):
+            vexa.ConnectedFilter()(image)
+    with pytest.raises(TypeError, match=r"float64 of shape \(8, 8\).*tensor of any real dtype"):
+        vexa.ConnectedFilter().prepare(np.random.rand(8, 8))
+
+
+def test_adjacency_radius_has_one_meaning():
+    image = (np.random.default_rng(3).random((9, 8)) * 4).astype(np.uint8)  # many ties: adjacency matters
+    for radius, connectivity in ((1, 1), (1.2, 1), (2 ** 0.5, 2), (1.5, 2), (1.99, 2)):
+        module = trained_like(vexa.ConnectedFilter(adjacency_radius=radius))
+        assert module.connectivity == connectivity
+        reference = _vexa.MaxTree(image, radius)  # the numpy path's tree has the tensor path's nodes
+        assert module.prepare(torch.from_numpy(image)).trees[0].num_nodes == len(reference.nodes)
+    for radius, error in ((0.5, ValueError), (0.999, ValueError), (2, ValueError), (float("nan"), ValueError),
+                          ("1", TypeError), (True, TypeError), (None, TypeError)):
+        with pytest.raises(error, match="adjacency_radius.*" + repr(radius)[:3]):
+            vexa.ConnectedFilter(adjacency_radius=radius)

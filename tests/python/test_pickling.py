@@ -103,8 +103,17 @@ BAD_STATES = {
     "BPT, labels of another shape": (_vexa.BPT, lambda: (1, np.zeros((2, 2), np.uint8), np.zeros((3, 2), np.int32),
                                                          _vexa.Mean), RuntimeError, "same shape"),
     "pack, integer table": (_vexa.AttributesPack, lambda: torch_zeros((3, 5), "int64"), ValueError, "float64"),
-    "pack, too few columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 2), "float64"), RuntimeError,
-                              "insufficient columns"),
+    "pack, too few columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 2), "float64"), ValueError,
+                              r"shape \(N, 5\).*\[3, 2\]"),
+    "pack, ten columns": (_vexa.AttributesPack, lambda: torch_zeros((3, 10), "float64"), ValueError, r"\[3, 10\]"),
+    "pack, no row": (_vexa.AttributesPack, lambda: torch_zeros((0, 5), "float64"), ValueError, r"\[0, 5\]"),
+    "BPT, measure as a string": (_vexa.BPT, lambda: (1, np.zeros((2, 2), np.uint8), np.zeros((2, 2), np.int32),
+                                                     "Mean"), ValueError, "measure.*str"),
+    "BPT, image as a list": (_vexa.BPT, lambda: (1, [[0]], np.zeros((1, 1), np.int32), _vexa.Mean), ValueError,
+                             "image.*list"),
+    "tree, radius as a string": (_vexa.MaxTree, lambda: good_tree_state()[:2] + ("1",) + good_tree_state()[3:],
+                                 ValueError, "radius.*str"),
+    "tree, boxes as a string": (_vexa.MinTree, lambda: good_tree_state()[:4] + ("b",), ValueError, "boxes.*str"),
 }
 
 
@@ -125,3 +134,43 @@ def test_bad_states_are_refused_and_leave_the_object_uninitialised(cls, state, e
 def test_objects_made_without_their_constructor_still_cannot_be_pickled(cls):
     with pytest.raises(TypeError, match="without its constructor"):
         pickle.dumps(cls.__new__(cls))
+
+
+def python_states():
+    """Good states of the learnable filter's objects, and what spoils each."""
+    module = vexa.ConnectedFilter()
+    batch = module.prepare(torch.rand(2, 1, 5, 6))
+    image = module.prepare(np.arange(30, dtype=np.uint8).reshape(5, 6))
+    forest = batch.trees[0]
+    cyclic = forest.parents.clone()
+    cyclic[2] = 3
+    looped = image.arrays.parents.clone()
+    looped[1], looped[2] = 2, 1
+    params = dict(module.__dict__["_parameters"], weight=torch.nn.Parameter(torch.zeros(3)))
+    arrays = vexa.filters.TreeArrays
+    return [
+        (forest, dict(parents=cyclic), ValueError, "Forest state: parents.*node 2"),
+        (forest, dict(parents=forest.parents.int()), TypeError, "Forest state: parents.*int32"),
+        (forest, dict(pixel_to_node=forest.pixel_to_node + forest.num_nodes), ValueError, "pixel_to_node"),
+        (forest, dict(sizes=[1]), ValueError, "sizes"),
+        (batch, dict(trees=batch.trees[:1]), ValueError, "PreparedBatch state: trees.*2"),
+        (batch, dict(image=torch.rand(2, 1, 4, 6)), ValueError, r"PreparedBatch state.*\(4, 6\)"),
+        (image, dict(arrays=arrays(looped, image.arrays.levels, image.arrays.pixel_to_node)), ValueError,
+         "PreparedImage state: .*cycle"),
+        (image, dict(features=image.features[:, :2]), ValueError, "PreparedImage state: features"),
+        (image, dict(shape="5x6"), ValueError, "PreparedImage state: shape.*5x6"),
+        (module, dict(adjacency_radius=3), ValueError, "ConnectedFilter state: adjacency_radius.*3"),
+        (module, dict(_parameters=params), ValueError, r"ConnectedFilter state: weight.*\(3,\)"),
+        (module, dict(attributes=("perimeter",)), ValueError, "ConnectedFilter state: attributes.*perimeter"),
+    ]
+
+
+@pytest.mark.parametrize("case", range(12))
+def test_bad_python_states_are_refused_by_name(case):
+    obj, changes, error, match = python_states()[case]
+    state = obj.__getstate__() if not isinstance(obj, torch.nn.Module) else dict(obj.__dict__)
+    fresh = type(obj).__new__(type(obj))
+    with pytest.raises(error, match=match):
+        fresh.__setstate__({**state, **changes})
+    assert vars(fresh) == {}
+    type(obj).__new__(type(obj)).__setstate__(state)  # the unspoilt state is taken
