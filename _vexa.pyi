@@ -207,11 +207,6 @@ def _component_trees(images: List[np.ndarray], connectivity: SupportsIndex,
     of int64 arrays."""
 
 
-def _subtree_max(parents: np.ndarray, values: np.ndarray) -> None:
-    """In place: each node's row of ``values`` (float64, (N, C)) becomes the
-    maximum over its subtree."""
-
-
 def _subtree_boxes(pixel_to_node: np.ndarray, parents: np.ndarray) -> np.ndarray:
     """(N, ndim, 2) int64: lowest and highest coordinate of each node's
     component along every axis."""

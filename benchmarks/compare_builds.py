@@ -56,6 +56,12 @@ out["levels fwd+bwd"] = best(levels, 7)
 out["subtractive fwd+bwd"] = best(subtractive, 5)
 for rule in ("direct", "minimum", "maximum"):
     out[rule] = best(lambda: getattr(vexa, rule)(arrays, keep), 5)
+# The vexa face: trees of any image, their attributes, the morphology filters.
+floats = photo.astype("float32") + noise.astype("float32") / 256
+out["max_tree float32"] = best(lambda: vexa.max_tree(floats), 3)
+out["area+volume+height"] = best(lambda: [getattr(vexa.max_tree(photo), a) for a in ("area", "volume", "height")], 3)
+out["area_opening uint8"] = best(lambda: vexa.area_opening(photo, 64), 3)
+out["volume_opening float32"] = best(lambda: vexa.volume_opening(floats, 500.0), 3)
 print(json.dumps(out))
 """
 

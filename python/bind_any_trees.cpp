@@ -77,14 +77,6 @@ py::tuple componentTree(py::array image, int connectivity, bool maxTree, unsigne
 
 using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 
-void subtreeMax(const Int64Array& parents, py::array_t<double, py::array::c_style> values) {
-    if (parents.ndim() != 1 || values.ndim() != 2 || values.shape(0) != parents.shape(0))
-        throw py::value_error("expected parents (N,) and values (N, C)");
-    double* data = values.mutable_data();
-    py::gil_scoped_release release;
-    subtreeMaxInPlace(parents.data(), size_t(parents.shape(0)), data, size_t(values.shape(1)));
-}
-
 std::string describe(const py::array& a) {
     std::string shape;
     for (int d = 0; d < a.ndim(); ++d) shape += (d ? ", " : "") + std::to_string(a.shape(d));
@@ -148,8 +140,6 @@ void bindAnyTrees(py::module_& m) {
           py::arg("bands") = 0,
           "(parents, pixel_to_node, level_pixel) of the component tree of a C-contiguous 2-D or 3-D array, "
           "as int64 arrays; bands = 0 plans the bands from the thread budget.");
-    m.def("_subtree_max", &subtreeMax, py::arg("parents"), py::arg("values").noconvert(),
-          "In place: each node's row of values (float64, (N, C)) becomes the maximum over its subtree.");
     m.def("_subtree_extremes", &subtreeExtremesArray, py::arg("parents"), py::arg("values"), py::arg("highest"),
           "For each node, the node of its subtree with the largest value (highest) or the smallest, the largest "
           "id among equal values (int64 (N,)); parents int64 (N,) listing each parent before its children, "

@@ -18,18 +18,6 @@ void checkParentsBeforeChildren(const int64_t* parents, size_t numNodes) {
                                         std::to_string(i) + " has parent " + std::to_string(parents[i]));
 }
 
-void subtreeMaxInPlace(const int64_t* parents, size_t numNodes, double* values, size_t columns) {
-    checkParentsBeforeChildren(parents, numNodes);
-    InterruptPoll poll;
-    ParentsFirst::ascending(numNodes).forEachReversed([&](NodeId i) {
-        if (parents[i] < 0) return;
-        double* to = values + size_t(parents[i]) * columns;
-        const double* from = values + i * columns;
-        for (size_t c = 0; c < columns; ++c) to[c] = std::max(to[c], from[c]);
-        poll.step(uint32_t(columns));
-    });
-}
-
 template <typename T>
 void subtreeExtremes(const int64_t* parents, size_t numNodes, const T* values, bool highest, int64_t* out) {
     checkParentsBeforeChildren(parents, numNodes);

@@ -11,10 +11,6 @@ namespace vexa {
 // Throws std::invalid_argument unless parents[i] is -1 or in [0, i).
 void checkParentsBeforeChildren(const int64_t* parents, size_t numNodes);
 
-// values: numNodes x columns, row-major. Each node's row becomes the
-// element-wise maximum over its subtree.
-void subtreeMaxInPlace(const int64_t* parents, size_t numNodes, double* values, size_t columns);
-
 // For every node, the node of its subtree with the largest value (highest)
 // or the smallest (!highest), the largest id among equal values: the
 // extreme of each component, e.g. its highest maximum in a max-tree. out
