@@ -15,6 +15,7 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 
 WORKER = r"""
 import json, sys, time
@@ -68,8 +69,12 @@ print(json.dumps(out))
 
 def run(root, lib, size):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([os.path.abspath(root), os.path.abspath(lib)]))
+    # Not from the caller's directory: `python -c` puts it first on the path,
+    # ahead of ROOT, and a checkout there would be imported instead.
     done = subprocess.run([sys.executable, "-c", WORKER, str(size)], env=env, capture_output=True, text=True,
-                          check=True)
+                          cwd=tempfile.gettempdir())
+    if done.returncode != 0:
+        raise RuntimeError(f"the worker of {root} failed:\n{done.stderr}")
     return json.loads(done.stdout)
 
 
