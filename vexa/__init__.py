@@ -10,7 +10,7 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import extrema, filters, images, morphology, nn, ops, partition, threads, trees
+from . import extrema, filters, images, morphology, nn, ops, partition, threads, tree, trees
 from ._version import __version__
 from .extrema import extinction_values, h_maxima, h_minima, local_maxima, local_minima
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
@@ -22,14 +22,15 @@ from .nn import ConnectedFilter, PreparedImage
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
 from .partition import PartitionTree, binary_partition_tree
 from .threads import get_num_threads, set_num_threads
+from .tree import Tree
 from .trees import ComponentTree, max_tree, min_tree
 
 __all__ = [
     # native classes and functions
     "Attributes", "AttributesPack", "BPT", "DissimilarityType", "MaxTree", "Mean", "MinTree",
     "MorphologicalTree", "Node", "NodeBPT",
-    # component trees of any image, and the thread setting
-    "max_tree", "min_tree", "ComponentTree", "get_num_threads", "set_num_threads",
+    # the one tree model, component trees of any image, and the thread setting
+    "Tree", "max_tree", "min_tree", "ComponentTree", "get_num_threads", "set_num_threads",
     # differentiable operators
     "levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct",
     # connected filters and learning them
@@ -45,7 +46,7 @@ __all__ = [
     # images
     "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "threads", "trees",
+    "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "threads", "tree", "trees",
     "__version__",
 ]
 

@@ -9,8 +9,8 @@ always kept: they carry the image's base levels.
 The parent array is checked on every call (ids in range, a root, no cycle):
 a ValueError names the offending node.
 """
-from dataclasses import dataclass
-from typing import Optional, Union
+from dataclasses import dataclass, field
+from typing import Any, Optional, Union
 
 import torch
 
@@ -27,6 +27,9 @@ class TreeArrays:
     parents: torch.Tensor        # int64 (N), -1 for a node without parent
     levels: torch.Tensor         # floating (N)
     pixel_to_node: torch.Tensor  # int64, the image's shape
+    # The tree's checked native tree (vexa.Tree.tree_arrays), whose passes
+    # skip checking the parent array again.
+    native: Any = field(default=None, compare=False, repr=False)
 
     def __post_init__(self):
         ops.check_parents(self.parents)
@@ -36,7 +39,7 @@ class TreeArrays:
     def of(cls, tree, dtype=torch.float32):
         if isinstance(tree, cls):
             return tree
-        if hasattr(tree, "tree_arrays"):  # vexa.max_tree / min_tree of any image
+        if hasattr(tree, "tree_arrays"):  # a vexa.Tree
             return tree.tree_arrays(dtype)
         if not isinstance(tree, (_vexa.MaxTree, _vexa.MinTree)):
             raise TypeError(f"expected a MaxTree, a MinTree or TreeArrays, got {type(tree).__name__}")
@@ -52,7 +55,6 @@ Tree = Union[TreeArrays, "_vexa.MaxTree", "_vexa.MinTree"]
 
 def _arrays(tree) -> TreeArrays:
     arrays = TreeArrays.of(tree)
-    ops.check_parents(arrays.parents)
     ops.check_values("levels", arrays.levels, arrays.parents.shape[0])
     return arrays
 
@@ -112,9 +114,16 @@ def subtractive(tree: Tree, keep, residues: Optional[torch.Tensor] = None) -> to
     return ops._reconstruct(levels, arrays.pixel_to_node)
 
 
+def _pass(arrays, name, values):
+    """A native pass over the tree: on its checked tree when it has one."""
+    if arrays.native is not None:
+        return getattr(arrays.native, name)(values)
+    return getattr(_vexa, "_" + name)(arrays.parents, values)
+
+
 def _direct_from_mask(arrays, kept):
     """Direct rule on a hard mask whose roots are kept: one pass, parents first."""
-    target = _vexa._nearest_kept(arrays.parents, kept)
+    target = _pass(arrays, "nearest_kept", kept)
     return ops._reconstruct(arrays.levels.index_select(0, target), arrays.pixel_to_node)
 
 
@@ -131,7 +140,7 @@ def minimum(tree: Tree, keep) -> torch.Tensor:
     ``keep`` is a hard mask, as for :func:`direct`."""
     arrays = _arrays(tree)
     removed = (~_hard(arrays, keep, "minimum")).to(torch.float64)
-    return _direct_from_mask(arrays, _vexa._ancestor_sum(arrays.parents, removed) == 0)
+    return _direct_from_mask(arrays, _pass(arrays, "ancestor_sum", removed) == 0)
 
 
 def maximum(tree: Tree, keep) -> torch.Tensor:
@@ -139,4 +148,4 @@ def maximum(tree: Tree, keep) -> torch.Tensor:
     ``keep`` is a hard mask, as for :func:`direct`."""
     arrays = _arrays(tree)
     kept = _hard(arrays, keep, "maximum").to(torch.float64)
-    return _direct_from_mask(arrays, _vexa._subtree_sum(arrays.parents, kept) > 0)
+    return _direct_from_mask(arrays, _pass(arrays, "subtree_sum", kept) > 0)

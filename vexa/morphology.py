@@ -22,11 +22,12 @@ import torch
 
 import _vexa
 from . import filters, trees
+from .tree import ATTRIBUTES as TREE_ATTRIBUTES, SYNONYMS, Tree
 
 ImageLike = Union[np.ndarray, torch.Tensor]
 Attribute = Union[str, Callable[[object], object]]
 
-ATTRIBUTES = ("area", "volume", "contrast", "diameter", "height", "width", "rectangularity")
+ATTRIBUTES = tuple(TREE_ATTRIBUTES) + tuple(SYNONYMS)
 RULES = ("direct", "min", "max", "subtractive")
 
 
@@ -94,34 +95,17 @@ def _scatter(target: torch.Tensor, index: torch.Tensor, source: torch.Tensor, re
         return target.scatter_reduce(0, index, source, reduce=reduce, include_self=True)
 
 
-def node_attribute(tree: trees.ComponentTree, name: str) -> torch.Tensor:
-    """Per-node attribute ``name`` (one of :data:`ATTRIBUTES`) of a tree of
-    :func:`vexa.max_tree` or :func:`vexa.min_tree`, as float64 in node-id
-    order.
+def node_attribute(tree: Tree, name: str) -> torch.Tensor:
+    """Per-node attribute ``name`` of a tree, as a float64 tensor in node-id
+    order: :meth:`vexa.Tree.attribute`, whatever the tree's container.
 
-    ``volume`` and ``contrast`` are measured from the parent's level, so they
-    say how much a node stands out: the volume is the sum over the node's
-    pixels of their distance to the parent's level, the contrast the largest
-    such distance (the node's dynamics). A node without parent is measured
-    from its own level. ``height`` and ``width`` are the bounding box's
-    extent along the last two axes, ``diameter`` its longest extent, and
-    ``rectangularity`` the area over the box's size.
+    ``name`` is one of :data:`ATTRIBUTES`: ``height`` is the level range
+    (how far the component rises above its parent's level: its dynamics;
+    ``contrast`` is the same), ``volume`` the sum over its pixels of that
+    distance, and ``box_height``, ``box_width``, ``box_depth`` the bounding
+    box's extents along the last axes, ``diameter`` the longest.
     """
-    if name not in ATTRIBUTES:
-        raise ValueError(f"unknown attribute {name!r}; expected one of {', '.join(ATTRIBUTES)}")
-    if name == "area":
-        values = tree.area
-    elif name == "volume":
-        values = np.abs(tree.volume)
-    elif name == "contrast":
-        values = np.abs(tree.height)
-    elif name == "diameter":
-        values = tree.diameter
-    elif name == "rectangularity":
-        values = tree.area / tree.extent.prod(axis=1)
-    else:
-        values = tree.extent[:, -2 if name == "height" else -1]
-    return torch.from_numpy(np.asarray(values, dtype=np.float64))
+    return torch.as_tensor(tree.attribute(name))
 
 
 # ---- filtering --------------------------------------------------------------
@@ -158,12 +142,14 @@ def _filtered(array: np.ndarray, kind: str, attribute: Attribute, threshold: flo
         return np.zeros_like(array)
     pixel_to_node = torch.as_tensor(tree.pixel_to_node)
     if rule == "subtractive":  # shifts levels: float64 arithmetic
-        arrays = filters.TreeArrays(parents, torch.from_numpy(tree.levels.astype(np.float64)), pixel_to_node)
+        arrays = filters.TreeArrays(parents, torch.from_numpy(tree.levels.astype(np.float64)), pixel_to_node,
+                                    tree._native)
         return filters.subtractive(arrays, keep).numpy().astype(array.dtype).reshape(array.shape)
     # The other rules give every pixel the level of some node: filtering the
     # node ids instead of the levels says which, and the levels are then read
     # in the image's own dtype, exactly.
-    ids = filters.TreeArrays(parents, torch.arange(tree.num_nodes, dtype=torch.float64), pixel_to_node)
+    ids = filters.TreeArrays(parents, torch.arange(tree.num_nodes, dtype=torch.float64), pixel_to_node,
+                             tree._native)
     node_of_pixel = _RULE_FUNCTIONS[rule](ids, keep).numpy().astype(np.int64)
     return tree.levels[node_of_pixel].reshape(array.shape)
 
@@ -310,11 +296,13 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
     image : ndarray or Tensor
         2-D or 3-D image.
     attribute : str or callable
-        One of ``"area"``, ``"volume"``, ``"contrast"``, ``"diameter"``,
-        ``"height"``, ``"width"``, ``"rectangularity"`` (see
-        :func:`node_attribute`), or a function that takes the tree (a
-        :class:`vexa.trees.ComponentTree`) and returns one value per node
-        in node-id order.
+        One of ``"area"``, ``"volume"``, ``"height"`` (the level range,
+        also ``"contrast"``), ``"mean_level"``, ``"box_height"``,
+        ``"box_width"``, ``"box_depth"``, ``"diameter"``,
+        ``"rectangularity"`` (see :func:`node_attribute` and
+        :meth:`vexa.Tree.attribute`), or a function that takes the tree (a
+        :class:`vexa.Tree`) and returns one value per node in node-id
+        order.
     threshold : float
         Nodes with ``attribute >= threshold`` are kept.
     tree : {"max", "min"}, optional
@@ -325,7 +313,7 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
         the level of its nearest kept ancestor; ``min`` also removes the
         descendants of removed nodes; ``max`` keeps every ancestor of a kept
         node; ``subtractive`` lowers the whole subtree of a removed node by
-        its step. For an increasing attribute (area, volume, contrast,
+        its step. For an increasing attribute (area, volume, height,
         diameter) all four give the same result.
     connectivity : int, optional
         1 for 4- (6-) adjacency, up to ``image.ndim`` for 8- (26-) adjacency.
@@ -370,10 +358,10 @@ def contrast_opening(image: ImageLike, contrast_threshold: float, connectivity: 
     above their surroundings (their dynamics): peaks lower than the
     threshold are flattened, higher ones keep every level. See
     :func:`attribute_filter`."""
-    return attribute_filter(image, "contrast", contrast_threshold, tree="max", connectivity=connectivity)
+    return attribute_filter(image, "height", contrast_threshold, tree="max", connectivity=connectivity)
 
 
 def contrast_closing(image: ImageLike, contrast_threshold: float, connectivity: int = 1) -> ImageLike:
     """Fill dark structures that sink less than ``contrast_threshold`` below
     their surroundings; the dual of :func:`contrast_opening`."""
-    return attribute_filter(image, "contrast", contrast_threshold, tree="min", connectivity=connectivity)
+    return attribute_filter(image, "height", contrast_threshold, tree="min", connectivity=connectivity)

@@ -24,68 +24,59 @@ import numpy as np
 import torch
 
 import _vexa
-from .filters import TreeArrays
+from .tree import Tree
 
 LINKAGES = ("mean", "min", "max", "average", "ward")
 
 
-class PartitionTree:
-    """A binary partition tree as flat arrays.
+class PartitionTree(Tree):
+    """A binary partition tree: a :class:`vexa.Tree` whose leaves are the
+    initial regions (pixels, or the regions of a label map) and whose other
+    nodes are their merges.
 
     Attributes
     ----------
-    parents : ndarray of int64, shape (N,)
+    parents : int64 (N,)
         Parent of every node, -1 for the root. The leaves come first (in
         ascending label order, or in pixel order when the leaves are pixels),
         then the merged nodes in merge order: children before parents.
-    altitudes : ndarray of float64, shape (N,)
+    altitudes : float64 (N,)
         Dissimilarity of the two regions at the merge that made each node;
         0 for leaves. Mean, average and Ward linkages may merge below an
         earlier altitude.
-    leaf_labels : ndarray of int64, the image's spatial shape
-        Index of the leaf holding each pixel.
+    pixel_to_node : int64, the image's spatial shape
+        Index of the leaf holding each pixel (also ``leaf_labels``).
     """
 
+    KINDS = ("partition",)
+
     def __init__(self, parents: np.ndarray, altitudes: np.ndarray, leaf_labels: np.ndarray):
-        self.parents = parents
-        self.altitudes = altitudes
-        self.leaf_labels = leaf_labels
+        super().__init__(parents, altitudes, leaf_labels, "partition")
 
     @property
-    def num_leaves(self) -> int:
-        return (len(self.parents) + 1) // 2
-
-    @property
-    def num_nodes(self) -> int:
-        return len(self.parents)
+    def leaf_labels(self):
+        """The leaf holding each pixel: ``pixel_to_node``."""
+        return self.pixel_to_node
 
     def cut(self, k: int) -> np.ndarray:
-        """Label map (int32, the image's shape) of the ``k`` regions left
-        after the first ``num_leaves - k`` merges, numbered 0..k-1 in the
-        order of their first pixel (row-major)."""
+        """Label map (int32 numpy, the image's shape) of the ``k`` regions
+        left after the first ``num_leaves - k`` merges, numbered 0..k-1 in
+        the order of their first pixel (row-major)."""
         k = _integer("k", k)
         if not 1 <= k <= self.num_leaves:
             raise ValueError(f"k must be between 1 and {self.num_leaves}, got {k}")
-        return _vexa._partition_cut(self.parents, self.leaf_labels, k)
+        return _vexa._partition_cut(self._numpy("parents"), self._numpy("pixel_to_node"), k)
 
     def cut_at(self, altitude: float) -> np.ndarray:
-        """Label map (int32, the image's shape) of the regions joined by the
-        merges at ``altitude`` or below, numbered in the order of their first
-        pixel. A merge counts at the highest altitude within its subtree, so
-        regions only grow with the threshold."""
+        """Label map (int32 numpy, the image's shape) of the regions joined
+        by the merges at ``altitude`` or below, numbered in the order of
+        their first pixel. A merge counts at the highest altitude within its
+        subtree, so regions only grow with the threshold."""
         altitude = float(altitude)
         if np.isnan(altitude):
             raise ValueError("altitude must not be NaN")
-        return _vexa._partition_cut_at(self.parents, self.leaf_labels, self.altitudes, altitude)
-
-    def tree_arrays(self, dtype: torch.dtype = torch.float64) -> TreeArrays:
-        """The tree as the tensors :mod:`vexa.ops` and :mod:`vexa.filters`
-        take: parents, altitudes as node levels, and the leaf of each pixel."""
-        return TreeArrays(torch.from_numpy(self.parents), torch.from_numpy(self.altitudes).to(dtype),
-                          torch.from_numpy(self.leaf_labels))
-
-    def __repr__(self) -> str:
-        return f"PartitionTree(num_leaves={self.num_leaves}, shape={self.leaf_labels.shape})"
+        return _vexa._partition_cut_at(self._numpy("parents"), self._numpy("pixel_to_node"),
+                                       self._numpy("altitudes"), altitude)
 
 
 def _integer(name, value):
@@ -158,6 +149,7 @@ def binary_partition_tree(image, labels: Optional[np.ndarray] = None, linkage: s
     Returns
     -------
     PartitionTree
+        A :class:`vexa.Tree`, numpy or torch as the image.
 
     Examples
     --------
@@ -167,6 +159,13 @@ def binary_partition_tree(image, labels: Optional[np.ndarray] = None, linkage: s
     if linkage not in LINKAGES:
         raise ValueError(f"linkage must be one of {LINKAGES}, got {linkage!r}")
     connectivity = _integer("connectivity", connectivity)
+    as_tensor = isinstance(image, torch.Tensor)
+    if as_tensor:
+        if image.device.type != "cpu":
+            raise ValueError(f"image must be on the CPU, got a tensor on {image.device}")
+        image = image.detach().numpy()
+    if isinstance(labels, torch.Tensor):
+        labels = labels.detach().cpu().numpy()
     image = np.asarray(image)
     if channel_axis is None and labels is not None and np.ndim(labels) == image.ndim - 1:
         channel_axis = -1
@@ -180,4 +179,6 @@ def binary_partition_tree(image, labels: Optional[np.ndarray] = None, linkage: s
         leaf_of = np.arange(int(np.prod(spatial_shape)), dtype=np.int64).reshape(spatial_shape)
     else:
         leaf_of = leaf_of.astype(np.int64)
-    return PartitionTree(parents, altitudes, leaf_of)
+    if as_tensor:
+        parents, altitudes, leaf_of = (torch.from_numpy(a) for a in (parents, altitudes, leaf_of))
+    return PartitionTree._made(parents, altitudes, leaf_of, "partition")

@@ -12,6 +12,7 @@ import numpy as np
 import torch
 
 import _vexa
+from .tree import Tree
 
 Array = Union[np.ndarray, torch.Tensor]
 
@@ -59,138 +60,54 @@ def extents(boxes: np.ndarray) -> np.ndarray:
     return boxes[:, :, 1] - boxes[:, :, 0] + 1
 
 
-class ComponentTree:
-    """A max-tree or min-tree as flat arrays indexed by node id.
+class ComponentTree(Tree):
+    KINDS = ("max", "min")
+
+    """A max-tree or min-tree: a :class:`vexa.Tree` whose nodes are the
+    connected components of the image's upper (lower) level sets.
+
+    Nodes are listed parents first: the root (the whole image at its lowest
+    level for a max-tree, highest for a min-tree) is node 0. ``altitudes``
+    (also ``levels``) holds each node's level in the image's dtype;
+    ``pixel_to_node`` gives the node whose level each pixel has. The tree
+    owns its arrays: it never reads the image again.
 
     Attributes
     ----------
-    parents : int64 array (N,)
-        Parent of each node, -1 for the root (node 0). Every parent id is
-        smaller than its children's.
-    levels : array (N,) of the image's dtype
-        Level of each node.
-    pixel_to_node : int64 array, the image's shape
-        The node whose level each pixel has (its smallest component).
-    num_nodes : int
     kind : "max" or "min"
     connectivity : int
 
-    Node attributes, each computed in one linear pass over the pixels or
-    nodes (numpy float64 / int64 arrays, whatever the container):
-
-    - ``area``: pixels of the component (node and descendants).
-    - ``volume``: sum over the component's pixels of how far their level is
-      beyond the parent's level (the root's own level for the root).
-    - ``height``: the largest such distance (contrast): for a max-tree the
-      highest level in the component minus the parent's level.
-    - ``bbox``: (N, ndim, 2) lowest and highest coordinate along each axis.
-    - ``extent``: (N, ndim) bounding-box side length along each axis.
-    - ``diameter``: the largest extent, as scikit-image's
-      ``diameter_closing`` measures it.
-    - ``mean_level``: mean level of the component's pixels.
+    Besides :meth:`attribute`, the attributes are properties (numpy, float64
+    or int64, whatever the container): ``area``, ``volume``, ``height``,
+    ``bbox`` ((N, ndim, 2) lowest and highest coordinates), ``extent``
+    ((N, ndim) box side lengths), ``diameter`` and ``mean_level``.
     """
 
-    def __init__(self, parents, levels, pixel_to_node, kind, connectivity, image):
-        self.parents, self.levels, self.pixel_to_node = parents, levels, pixel_to_node
-        self.kind, self.connectivity = kind, connectivity
-        self._image = image  # numpy, for the attributes
-        self._np = {}
+    def __init__(self, parents: Array, levels: Array, pixel_to_node: Array, kind: str, connectivity: int):
+        if kind not in ("max", "min"):
+            raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
+        super().__init__(parents, levels, pixel_to_node, kind)
+        self.connectivity = connectivity
 
-    @property
-    def num_nodes(self) -> int:
-        return int(self.parents.shape[0])
+    def _extras(self):
+        return {"connectivity": self.connectivity}
 
-    def __len__(self):
-        return self.num_nodes
-
-    def __repr__(self):
-        return (f"ComponentTree(kind={self.kind!r}, nodes={self.num_nodes}, shape={tuple(self.pixel_to_node.shape)}, "
-                f"dtype={self._image.dtype})")
-
-    def _numpy(self, name):
-        value = getattr(self, name)
-        return value.numpy() if isinstance(value, torch.Tensor) else value
-
-    def tree_arrays(self, dtype=torch.float32):
-        """The arrays that :mod:`vexa.filters` and :mod:`vexa.ops` take, as tensors
-        (zero-copy for the int64 ones)."""
-        from .filters import TreeArrays
-        parents = torch.as_tensor(self._numpy("parents"))
-        levels = torch.as_tensor(self._numpy("levels").astype(np.float64)).to(dtype)
-        return TreeArrays(parents, levels, torch.as_tensor(self._numpy("pixel_to_node")))
-
-    def node_attributes(self):
-        """float64 tensor (N, 5) of the learnable filter's raw attributes
-        (:data:`vexa.nn.ATTRIBUTE_NAMES`): area, volume, bounding-box height
-        and width (the last two axes), and rectangularity (area over the
-        bounding box's size)."""
-        extent = self.extent.astype(np.float64)
-        columns = [self.area, self.volume, extent[:, -2], extent[:, -1], self.area / extent.prod(axis=1)]
-        return torch.from_numpy(np.stack(columns, axis=1).astype(np.float64))
-
-    # Attributes -----------------------------------------------------------
-
-    def _cached(self, name, compute):
-        if name not in self._np:
-            self._np[name] = compute()
-        return self._np[name]
-
-    def _subtree_sum(self, values):
-        parents = torch.as_tensor(self._numpy("parents"))
-        return _vexa._subtree_sum(parents, torch.as_tensor(values)).numpy()
-
-    def _parent_levels(self):
-        levels = self._numpy("levels").astype(np.float64)
-        parents = self._numpy("parents")
-        return np.where(parents >= 0, levels[np.maximum(parents, 0)], levels)
-
-    @property
-    def area(self) -> np.ndarray:
-        return self._cached("area", lambda: areas(self._numpy("parents"),
-                                                  compact_counts(self._numpy("pixel_to_node"), self.num_nodes)))
-
-    def _level_sums(self):
-        def compute():
-            sums = np.bincount(self._numpy("pixel_to_node").ravel(), weights=self._image.ravel().astype(np.float64),
-                               minlength=self.num_nodes)
-            return self._subtree_sum(sums)
-        return self._cached("level_sums", compute)
-
-    @property
-    def volume(self) -> np.ndarray:
-        sign = 1.0 if self.kind == "max" else -1.0
-        return self._cached("volume", lambda: sign * (self._level_sums() - self.area * self._parent_levels()))
-
-    @property
-    def mean_level(self) -> np.ndarray:
-        return self._cached("mean_level", lambda: self._level_sums() / self.area)
-
-    @property
-    def height(self) -> np.ndarray:
-        def compute():
-            sign = 1.0 if self.kind == "max" else -1.0
-            extreme = (sign * self._numpy("levels").astype(np.float64)).reshape(-1, 1).copy()
-            _vexa._subtree_max(self._numpy("parents"), extreme)
-            return extreme[:, 0] - sign * self._parent_levels()
-        return self._cached("height", compute)
-
-    @property
-    def bbox(self) -> np.ndarray:
-        return self._cached("bbox", lambda: _vexa._subtree_boxes(self._numpy("pixel_to_node"),
-                                                                 self._numpy("parents")))
-
-    @property
-    def extent(self) -> np.ndarray:
-        return self._cached("extent", lambda: extents(self.bbox))
-
-    @property
-    def diameter(self) -> np.ndarray:
-        return self._cached("diameter", lambda: self.extent.max(axis=1))
+    def _check_extras(self, extras):
+        connectivity = extras.get("connectivity")
+        if isinstance(connectivity, bool) or not isinstance(connectivity, int) or not 1 <= connectivity <= 3:
+            raise ValueError(f"ComponentTree state: connectivity must be 1, 2 or 3, got {connectivity!r}")
+        if set(extras) != {"connectivity"}:
+            raise ValueError(f"ComponentTree state: unexpected extras {', '.join(map(str, extras))}")
 
 
 def _build(image, connectivity, kind, bands=0):
-    array, as_tensor = _as_numpy(image)
-    array = _checked(array)
+    source, as_tensor = _as_numpy(image)
+    array = _checked(source)
+    if np.may_share_memory(array, source):
+        # Read the caller's pixels once, into memory of our own: the tree and
+        # its levels then come from the same values, whatever the caller
+        # does to its buffer meanwhile or later.
+        array = array.copy()
     if isinstance(connectivity, bool) or not isinstance(connectivity, (int, np.integer)):
         raise TypeError(f"connectivity must be an int, got {type(connectivity).__name__}")
     if not 1 <= connectivity <= array.ndim:
@@ -199,7 +116,7 @@ def _build(image, connectivity, kind, bands=0):
     levels = array.reshape(-1)[level_pixel]
     if as_tensor:
         parents, levels, pixel_to_node = (torch.from_numpy(a) for a in (parents, levels, pixel_to_node))
-    return ComponentTree(parents, levels, pixel_to_node, kind, int(connectivity), array)
+    return ComponentTree._made(parents, levels, pixel_to_node, kind, connectivity=int(connectivity))
 
 
 def max_tree(image: Array, connectivity: int = 1) -> ComponentTree:
@@ -217,7 +134,8 @@ def max_tree(image: Array, connectivity: int = 1) -> ComponentTree:
     Returns
     -------
     ComponentTree
-        Arrays of the image's container type.
+        A :class:`vexa.Tree`, with arrays of the image's container type. It
+        keeps its own copy of the node levels and never reads the image again.
     """
     return _build(image, connectivity, "max")
 
