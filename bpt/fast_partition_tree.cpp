@@ -216,9 +216,9 @@ public:
     MeanMerger(const PartitionInput& in, LeafGraph& leafGraph, uint32_t numLeaves, const uint32_t* leafOf,
                PartitionTree& out)
         : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), slots_(numLeaves),
-          sum_(uint64_t(numLeaves) * in.channels, 0.0), heaps_(numLeaves), mean_(in.channels),
+          sum_(uint64_t(numLeaves) * in.channels, 0.0), mean_(in.channels),
           roundoff_((in.channels + 4) * 2.3e-16) {
-        for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, false, false, 0.0, 0.0};
+        for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, kNone, 0.0};
         const uint64_t n = in.shape.numPixels();
         for (uint64_t p = 0; p < n; ++p) {
             const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
@@ -273,10 +273,8 @@ private:
         uint32_t parent;  // union-find
         uint32_t node;    // node position of the region
         uint32_t seenBy;  // the merge that last met it
-        bool lazy;        // keeps a heap of its adjacencies' shares
-        bool listed;      // in lazySlots_
+        uint32_t lazy;    // its entry in lazy_, kNone while eager
         double size;      // pixels
-        double potential; // sum of its drifts, rounded up, while lazy
     };
     // An adjacency's share of slack in one region's heap: it runs out when
     // the region's potential exceeds `until`.
@@ -284,6 +282,10 @@ private:
         double until;
         uint32_t edge, stamp;
         bool operator<(const Share& other) const { return until > other.until; }  // least on top
+    };
+    struct Lazy {
+        std::vector<Share> shares;  // a heap
+        double potential;           // sum of the region's drifts, rounded up
     };
 
     uint32_t find(uint32_t slot) {
@@ -312,7 +314,7 @@ private:
     void weigh(uint32_t edge, uint32_t a, uint32_t b, double front, double fraction) {
         Candidate c = candidate(edge, a, b);
         const double w = c.weight;
-        const bool lazyA = slots_[a].lazy, lazyB = slots_[b].lazy;
+        const bool lazyA = slots_[a].lazy != kNone, lazyB = slots_[b].lazy != kNone;
         double slack = 0.0;
         if ((lazyA || lazyB) && std::isfinite(w) && w > front) {
             slack = fraction * (w - front);
@@ -331,10 +333,11 @@ private:
     }
 
     void share(uint32_t slot, double slack, uint32_t edge, uint32_t stamp) {
-        const double p = slots_[slot].potential;
+        Lazy& region = lazy_[slots_[slot].lazy];
+        const double p = region.potential;
         const double until = slack > 0.0 ? std::nextafter(p + slack, -HUGE_VAL) : p;
-        heaps_[slot].push_back({std::max(until, p), edge, stamp});
-        std::push_heap(heaps_[slot].begin(), heaps_[slot].end());
+        region.shares.push_back({std::max(until, p), edge, stamp});
+        std::push_heap(region.shares.begin(), region.shares.end());
         ++heapEntries_;
     }
 
@@ -369,7 +372,7 @@ private:
             slots_[other].seenBy = node;
             // Between two eager regions a key stays a lower bound until its
             // weight drops below it (rises are found when it comes out).
-            if (kept.lazy || slots_[other].lazy ||
+            if (kept.lazy != kNone || slots_[other].lazy != kNone ||
                 !(regionDissimilarity(Linkage::Mean, kept.size, sumKeep, slots_[other].size,
                                       &sum_[uint64_t(other) * channels_], channels_) >= exactKey_[edge])) {
                 weigh(edge, keep, other, front_, kSlack);
@@ -377,18 +380,14 @@ private:
             }
             return true;
         };
-        if (kept.lazy && !drift(keep)) forget(keep);  // a drift past all bounds: re-weigh everything
-        if (kept.lazy) {
+        if (kept.lazy != kNone && !drift(keep)) forget(keep);  // a drift past all bounds: re-weigh everything
+        if (kept.lazy != kNone) {
             graph_.walk(gone, reweigh);
             graph_.join(keep, gone);
             expire(keep);
         } else {
             graph_.join(keep, gone);
-            kept.lazy = kept.size >= kLazySize && finiteMean(keep);
-            if (kept.lazy && !kept.listed) {
-                kept.listed = true;
-                lazySlots_.push_back(keep);
-            }
+            if (kept.size >= kLazySize && finiteMean(keep)) makeLazy(keep);
             graph_.walk(keep, reweigh);
         }
         forget(gone);
@@ -401,18 +400,31 @@ private:
         return true;
     }
 
+    void makeLazy(uint32_t slot) {
+        if (freeLazy_.empty()) {
+            freeLazy_.push_back(uint32_t(lazy_.size()));
+            lazy_.emplace_back();
+        }
+        slots_[slot].lazy = freeLazy_.back();
+        freeLazy_.pop_back();
+        lazy_[slots_[slot].lazy].potential = 0.0;
+    }
+
     // Makes the region eager, dropping its heap.
     void forget(uint32_t slot) {
-        slots_[slot].lazy = false;
-        slots_[slot].potential = 0.0;
-        heapEntries_ -= heaps_[slot].size();
-        std::vector<Share>().swap(heaps_[slot]);
+        const uint32_t k = slots_[slot].lazy;
+        if (k == kNone) return;
+        heapEntries_ -= lazy_[k].shares.size();
+        std::vector<Share>().swap(lazy_[k].shares);
+        freeLazy_.push_back(k);
+        slots_[slot].lazy = kNone;
     }
 
     // Adds the distance the region's mean moved (from mean_) to its
     // potential, rounded up; false when that is not finite.
     bool drift(uint32_t slot) {
-        Slot& region = slots_[slot];
+        const Slot& region = slots_[slot];
+        double& potential = lazy_[region.lazy].potential;
         const double* sum = &sum_[uint64_t(slot) * channels_];
         double squared = 0.0;
         bool moved = false;
@@ -423,14 +435,14 @@ private:
         }
         if (!moved) return true;
         const double distance = std::sqrt(squared) * (1.0 + 4.0 * roundoff_);
-        region.potential = std::nextafter(region.potential + distance, HUGE_VAL);
-        return std::isfinite(region.potential);
+        potential = std::nextafter(potential + distance, HUGE_VAL);
+        return std::isfinite(potential);
     }
 
     // Weighs again the adjacencies whose share in `slot`'s heap ran out.
     void expire(uint32_t slot) {
-        std::vector<Share>& heap = heaps_[slot];
-        const double potential = slots_[slot].potential;
+        std::vector<Share>& heap = lazy_[slots_[slot].lazy].shares;
+        const double potential = lazy_[slots_[slot].lazy].potential;
         while (!heap.empty() && heap.front().until < potential) {
             const Share s = heap.front();
             std::pop_heap(heap.begin(), heap.end());
@@ -446,13 +458,8 @@ private:
     // Drops the shares of adjacencies weighed again since, or gone.
     void compactHeaps() {
         heapEntries_ = 0;
-        size_t kept = 0;
-        for (const uint32_t slot : lazySlots_) {
-            if (!slots_[slot].lazy) {
-                slots_[slot].listed = false;
-                continue;
-            }
-            std::vector<Share>& heap = heaps_[slot];
+        for (Lazy& region : lazy_) {
+            std::vector<Share>& heap = region.shares;
             heap.erase(std::remove_if(heap.begin(), heap.end(),
                                       [&](const Share& s) {
                                           return !graph_.alive(s.edge) || s.stamp != stamp_[s.edge];
@@ -460,9 +467,7 @@ private:
                        heap.end());
             std::make_heap(heap.begin(), heap.end());
             heapEntries_ += heap.size();
-            lazySlots_[kept++] = slot;
         }
-        lazySlots_.resize(kept);
     }
 
     const PartitionInput& in_;
@@ -472,8 +477,8 @@ private:
     std::vector<Slot> slots_;
     std::vector<double> sum_;           // by slot and channel
     std::vector<uint32_t> slotOfNode_;  // by node
-    std::vector<std::vector<Share>> heaps_;  // by slot, while lazy
-    std::vector<uint32_t> lazySlots_;   // the lazy slots (and some no longer lazy), each once
+    std::vector<Lazy> lazy_;            // by Slot::lazy
+    std::vector<uint32_t> freeLazy_;    // entries of lazy_ not in use
     std::vector<double> mean_;          // the kept region's mean before a merge
     const double roundoff_;             // relative error bound of a distance of means
     CandidateQueue queue_;
@@ -481,7 +486,7 @@ private:
     std::vector<double> exactKey_; // by edge: its latest key when no region holds a share, else NaN
     double front_ = 0.0;           // weight of the last merge
     uint64_t live_ = 0;            // adjacencies alive
-    uint64_t heapEntries_ = 0;
+    uint64_t heapEntries_ = 0;          // shares in all heaps
 };
 
 // Single linkage is Kruskal's order: the pixel pairs (or leaf borders, by
