@@ -204,18 +204,21 @@ private:
 // its adjacencies too: each pixel is on that side at most log2(N) times.
 //
 // Every live adjacency thus has a queued key at most its weight, node pair
-// included (node positions only grow). A key that comes out equal to its
-// adjacency's merge, or whose merge comes before the next key, is the least
-// merge of all: the order and the ties are those of re-weighing everything
-// at every merge. Otherwise the adjacency goes back with a key above the
-// next one (or its exact weight), so the queue keeps moving. Slacks are a
-// fraction of the distance to the last merge's weight: far adjacencies wait
-// long, near ones are weighed again soon.
+// included (node positions only grow); between two eager regions a key
+// stays until the weight drops below it, as for the other linkages. A key
+// that comes out equal to its adjacency's merge, or whose merge comes before
+// the next key, is the least merge of all: the order and the ties are those
+// of re-weighing everything at every merge. Otherwise the adjacency goes
+// back with its exact weight, so between two merges it comes out early at
+// most once. Slacks are a fraction of the distance to the last merge's
+// weight: far adjacencies wait long, near ones are weighed again soon.
+// Round-off is paid out of the keys: drifts are summed rounded up, and keys
+// lowered by a bound on the relative error of a distance of means.
 class MeanMerger {
 public:
     MeanMerger(const PartitionInput& in, LeafGraph& leafGraph, uint32_t numLeaves, const uint32_t* leafOf,
                PartitionTree& out)
-        : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), slots_(numLeaves),
+        : channels_(in.channels), out_(out), graph_(leafGraph.graph), slots_(numLeaves),
           sum_(uint64_t(numLeaves) * in.channels, 0.0), mean_(in.channels),
           roundoff_((in.channels + 4) * 2.3e-16) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, kNone, 0.0};
@@ -470,7 +473,6 @@ private:
         }
     }
 
-    const PartitionInput& in_;
     const uint32_t channels_;
     PartitionTree& out_;
     RegionGraph& graph_;
