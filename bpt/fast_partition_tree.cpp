@@ -36,6 +36,26 @@ void checkInput(const PartitionInput& in) {
     }
 }
 
+// Adds each pixel to its leaf's size (slots[leaf].size) and per-channel
+// sums (sum[leaf * channels + c]), in scan order.
+template <typename Slot>
+void sumLeaves(const PartitionInput& in, const uint32_t* leafOf, std::vector<Slot>& slots, std::vector<double>& sum) {
+    const uint64_t n = in.shape.numPixels();
+    const uint32_t channels = in.channels;
+    for (uint64_t p = 0; p < n; ++p) {
+        const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
+        slots[leaf].size += 1.0;
+        for (uint32_t c = 0; c < channels; ++c) sum[uint64_t(leaf) * channels + c] += in.values[p * channels + c];
+    }
+}
+
+// The slot of the region `slot` belongs to (union-find with path halving).
+template <typename Slot>
+uint32_t findRegion(std::vector<Slot>& slots, uint32_t slot) {
+    while (slots[slot].parent != slot) slot = slots[slot].parent = slots[slots[slot].parent].parent;
+    return slot;
+}
+
 // The regions being merged. A region lives in the slot of one of its
 // leaves (union-find over leaves); its node position, size, sums and
 // adjacency list are kept by slot.
@@ -46,12 +66,7 @@ public:
         : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), border_(leafGraph.border),
           slots_(numLeaves), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, 0, 0.0};
-        const uint64_t n = in.shape.numPixels();
-        for (uint64_t p = 0; p < n; ++p) {
-            const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
-            slots_[leaf].size += 1.0;
-            for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(leaf) * channels_ + c] += in.values[p * channels_ + c];
-        }
+        sumLeaves(in, leafOf, slots_, sum_);
         slotOfNode_.resize(out_.parents.size());
         for (uint32_t k = 0; k < numLeaves; ++k) slotOfNode_[k] = k;
     }
@@ -77,10 +92,7 @@ public:
     }
 
 private:
-    uint32_t find(uint32_t slot) {
-        while (slots_[slot].parent != slot) slot = slots_[slot].parent = slots_[slots_[slot].parent].parent;
-        return slot;
-    }
+    uint32_t find(uint32_t slot) { return findRegion(slots_, slot); }
 
     double weight(uint32_t edge, uint32_t a, uint32_t b) const {
         const double w = usesBorderWeights(in_.linkage)
@@ -222,12 +234,7 @@ public:
           sum_(uint64_t(numLeaves) * in.channels, 0.0), mean_(in.channels),
           roundoff_((in.channels + 4) * 2.3e-16) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, kNone, 0.0};
-        const uint64_t n = in.shape.numPixels();
-        for (uint64_t p = 0; p < n; ++p) {
-            const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
-            slots_[leaf].size += 1.0;
-            for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(leaf) * channels_ + c] += in.values[p * channels_ + c];
-        }
+        sumLeaves(in, leafOf, slots_, sum_);
         slotOfNode_.resize(out_.parents.size());
         for (uint32_t k = 0; k < numLeaves; ++k) slotOfNode_[k] = k;
     }
@@ -291,10 +298,7 @@ private:
         double potential;           // sum of the region's drifts, rounded up
     };
 
-    uint32_t find(uint32_t slot) {
-        while (slots_[slot].parent != slot) slot = slots_[slot].parent = slots_[slots_[slot].parent].parent;
-        return slot;
-    }
+    uint32_t find(uint32_t slot) { return findRegion(slots_, slot); }
 
     bool stale(const Candidate& c) const { return !graph_.alive(c.edge) || c.stamp != stamp_[c.edge]; }
 
