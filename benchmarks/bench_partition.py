@@ -2,7 +2,7 @@
 (and Higra's binary_partition_tree when it can be imported), side by side in
 one run, and reports memory.
 
-Usage: bench_partition.py [--runs 3] [--vigra-pixels-max 1024] [--skip-exact]
+Usage: bench_partition.py [--runs 3] [--vigra-pixels-max 1024] [--skip-exact] [--noise-only]
 
 1. From pixels, mean linkage: skimage's camera (512², grey) and astronaut
    (512², RGB), then vexa.images.photo_like at 512², 1024² and 2048² for the
@@ -18,6 +18,10 @@ Usage: bench_partition.py [--runs 3] [--vigra-pixels-max 1024] [--skip-exact]
 4. The exact _vexa.BPT on its hard case, one label per pixel on a constant
    image, each size in a fresh process: time and peak resident growth of the
    build, beside ours on the same input (skipped with --skip-exact).
+5. Mean linkage on uniform noise, where one region absorbs its neighbours
+   one by one: 128² to 1024² and 16³ to 80³ (6-neighbourhood), time per
+   pixel and growth exponent between sizes, and noise 512² over the bundled
+   512² image (vexa.default_image()). --noise-only runs this part alone.
 
 Times are medians (wall, seconds); "x" columns are VIGRA's time over ours.
 """
@@ -159,12 +163,37 @@ def exact_hard_case():
         print(f"{n:5d} {figures[0]:8.2f} {figures[1]:9.1f} {figures[2]:8.3f} {figures[3]:8.1f}", flush=True)
 
 
+def noise_sweep(runs):
+    print("\n5. Mean linkage on uniform noise, from pixels (4- and 6-neighbourhood)")
+    rng = np.random.default_rng(0)
+    natural = median_time(lambda: ours(vexa.default_image()), runs)
+    print(f"{'image':<16} {'ours s':>8} {'ns/pixel':>9} {'exponent':>8}")
+    print(f"{'default 512²':<16} {natural:8.3f} {natural / 512**2 * 1e9:9.1f}", flush=True)
+    for shapes in ([(n, n) for n in (128, 256, 512, 1024)], [(n, n, n) for n in (16, 32, 48, 64, 80)]):
+        previous = None
+        for shape in shapes:
+            image = rng.random(shape)
+            t = median_time(lambda: vexa.binary_partition_tree(image), runs if image.size <= 2**18 else 1)
+            exponent = (f"{math.log(t / previous[1]) / math.log(image.size / previous[0]):8.2f}"
+                        if previous else f"{'-':>8}")
+            name = f"noise {shape[0]}" + ("²" if len(shape) == 2 else "³")
+            print(f"{name:<16} {t:8.3f} {t / image.size * 1e9:9.1f} {exponent}", flush=True)
+            if shape == (512, 512):
+                noise512 = t
+            previous = (image.size, t)
+    print(f"noise 512² over default 512²: {noise512 / natural:.2f}x")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--vigra-pixels-max", type=int, default=1024)
     parser.add_argument("--skip-exact", action="store_true")
+    parser.add_argument("--noise-only", action="store_true")
     args = parser.parse_args()
+    if args.noise_only:
+        noise_sweep(args.runs)
+        return
     print(f"vigra {'not installed' if vigra is None else vigra.version}; "
           f"higra {'not installed' if higra is None else higra.__version__}")
     from_pixels(args.runs, args.vigra_pixels_max)
@@ -172,6 +201,7 @@ def main():
     memory()
     if not args.skip_exact:
         exact_hard_case()
+    noise_sweep(args.runs)
 
 
 if __name__ == "__main__":

@@ -28,6 +28,7 @@ class CandidateQueue {
 public:
     bool empty() const { return heap_.empty(); }
     size_t size() const { return heap_.size(); }
+    const Candidate& top() const { return heap_[0]; }
     void reserve(size_t n) { heap_.reserve(n); }
 
     void push(const Candidate& c) {

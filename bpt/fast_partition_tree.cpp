@@ -36,6 +36,26 @@ void checkInput(const PartitionInput& in) {
     }
 }
 
+// Adds each pixel to its leaf's size (slots[leaf].size) and per-channel
+// sums (sum[leaf * channels + c]), in scan order.
+template <typename Slot>
+void sumLeaves(const PartitionInput& in, const uint32_t* leafOf, std::vector<Slot>& slots, std::vector<double>& sum) {
+    const uint64_t n = in.grid.numPixels();
+    const uint32_t channels = in.channels;
+    for (uint64_t p = 0; p < n; ++p) {
+        const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
+        slots[leaf].size += 1.0;
+        for (uint32_t c = 0; c < channels; ++c) sum[uint64_t(leaf) * channels + c] += in.values[p * channels + c];
+    }
+}
+
+// The slot of the region `slot` belongs to (union-find with path halving).
+template <typename Slot>
+uint32_t findRegion(std::vector<Slot>& slots, uint32_t slot) {
+    while (slots[slot].parent != slot) slot = slots[slot].parent = slots[slots[slot].parent].parent;
+    return slot;
+}
+
 // The regions being merged. A region lives in the slot of one of its
 // leaves (union-find over leaves); its node position, size, sums and
 // adjacency list are kept by slot.
@@ -46,12 +66,7 @@ public:
         : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), border_(leafGraph.border),
           slots_(numLeaves), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, 0, 0.0};
-        const uint64_t n = in.grid.numPixels();
-        for (uint64_t p = 0; p < n; ++p) {
-            const uint32_t leaf = leafOf ? leafOf[p] : uint32_t(p);
-            slots_[leaf].size += 1.0;
-            for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(leaf) * channels_ + c] += in.values[p * channels_ + c];
-        }
+        sumLeaves(in, leafOf, slots_, sum_);
         slotOfNode_.resize(out_.parents.size());
         for (uint32_t k = 0; k < numLeaves; ++k) slotOfNode_[k] = k;
     }
@@ -77,10 +92,7 @@ public:
     }
 
 private:
-    uint32_t find(uint32_t slot) {
-        while (slots_[slot].parent != slot) slot = slots_[slot].parent = slots_[slots_[slot].parent].parent;
-        return slot;
-    }
+    uint32_t find(uint32_t slot) { return findRegion(slots_, slot); }
 
     double weight(uint32_t edge, uint32_t a, uint32_t b) const {
         const double w = usesBorderWeights(in_.linkage)
@@ -187,6 +199,302 @@ private:
     uint64_t live_ = 0;  // adjacencies alive
 };
 
+// Mean linkage without re-weighing every adjacency of a merged region.
+//
+// A merge moves the mean of the region that keeps its slot (the larger) by
+// its drift: the distance between its old and new means. By the triangle
+// inequality, an adjacency weighed w when the means of its two regions were
+// m and m' weighs at least w - (drift of one since) - (drift of the other
+// since), whatever the merges in between. So a queued key may lie below the
+// weight by a slack, as long as neither region drifts by more than its share
+// of the slack: every region that keeps a slot for long (a "lazy" one, of at
+// least kLazySize pixels) sums its drifts into a potential, and keeps a heap
+// of its adjacencies by the potential at which their share runs out; when
+// its potential passes that point, the adjacency is weighed again. Small
+// regions (the "eager" ones) re-weigh all their adjacencies at each merge,
+// and take no share. The region that loses its slot (the smaller) re-weighs
+// its adjacencies too: each pixel is on that side at most log2(N) times.
+//
+// Every live adjacency thus has a queued key at most its weight, node pair
+// included (node positions only grow); between two eager regions a key
+// stays until the weight drops below it, as for the other linkages. A key
+// that comes out equal to its adjacency's merge, or whose merge comes before
+// the next key, is the least merge of all: the order and the ties are those
+// of re-weighing everything at every merge. Otherwise the adjacency goes
+// back with its exact weight, so between two merges it comes out early at
+// most once. Slacks are a fraction of the distance to the last merge's
+// weight: far adjacencies wait long, near ones are weighed again soon.
+// Round-off is paid out of the keys: drifts are summed rounded up, and keys
+// lowered by a bound on the relative error of a distance of means.
+class MeanMerger {
+public:
+    MeanMerger(const PartitionInput& in, LeafGraph& leafGraph, uint32_t numLeaves, const uint32_t* leafOf,
+               PartitionTree& out)
+        : channels_(in.channels), out_(out), graph_(leafGraph.graph), slots_(numLeaves),
+          sum_(uint64_t(numLeaves) * in.channels, 0.0), mean_(in.channels),
+          roundoff_((in.channels + 4) * 2.3e-16) {
+        for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, kNone, 0.0};
+        sumLeaves(in, leafOf, slots_, sum_);
+        slotOfNode_.resize(out_.parents.size());
+        for (uint32_t k = 0; k < numLeaves; ++k) slotOfNode_[k] = k;
+    }
+
+    void run() {
+        const uint32_t edges = graph_.numEdges();
+        queue_.reserve(edges);
+        stamp_.assign(edges, 0);
+        exactKey_.assign(edges, NAN);
+        for (uint32_t e = 0; e < edges; ++e)
+            if (graph_.alive(e)) {
+                ++live_;
+                weigh(e, find(graph_.farOrigin(2 * e + 1)), find(graph_.farOrigin(2 * e)), HUGE_VAL, 0.0);
+            }
+        uint32_t nextNode = uint32_t(slots_.size());
+        InterruptPoll poll;
+        while (!queue_.empty()) {
+            const Candidate queued = queue_.pop();
+            if (stale(queued)) continue;
+            const uint32_t a = find(graph_.farOrigin(2 * queued.edge + 1)), b = find(graph_.farOrigin(2 * queued.edge));
+            if (a == b) {
+                kill(queued.edge);
+                continue;
+            }
+            const Candidate best = candidate(queued.edge, a, b);
+            if (best.weight != queued.weight || best.low != queued.low || best.high != queued.high) {
+                while (!queue_.empty() && stale(queue_.top())) queue_.pop();
+                if (!queue_.empty() && before(queue_.top(), best)) {
+                    weigh(queued.edge, a, b, HUGE_VAL, 0.0);
+                    continue;
+                }
+            }
+            const uint32_t work = merge(best, nextNode++);
+            poll.step(work + 1);
+            if (queue_.size() > 2 * live_ + 4096)
+                queue_.dropIf([&](const Candidate& c) { return stale(c); });
+            if (heapEntries_ > 4 * live_ + 4096) compactHeaps();
+        }
+    }
+
+private:
+    static constexpr double kSlack = 0.2;     // of the distance to the last merge's weight
+    static constexpr double kLazySize = 256;  // pixels
+
+    struct Slot {
+        uint32_t parent;  // union-find
+        uint32_t node;    // node position of the region
+        uint32_t seenBy;  // the merge that last met it
+        uint32_t lazy;    // its entry in lazy_, kNone while eager
+        double size;      // pixels
+    };
+    // An adjacency's share of slack in one region's heap: it runs out when
+    // the region's potential exceeds `until`.
+    struct Share {
+        double until;
+        uint32_t edge, stamp;
+        bool operator<(const Share& other) const { return until > other.until; }  // least on top
+    };
+    struct Lazy {
+        std::vector<Share> shares;  // a heap
+        double potential;           // sum of the region's drifts, rounded up
+    };
+
+    uint32_t find(uint32_t slot) { return findRegion(slots_, slot); }
+
+    bool stale(const Candidate& c) const { return !graph_.alive(c.edge) || c.stamp != stamp_[c.edge]; }
+
+    void kill(uint32_t edge) {
+        graph_.kill(edge);
+        --live_;
+    }
+
+    Candidate candidate(uint32_t edge, uint32_t a, uint32_t b) const {
+        double w = regionDissimilarity(Linkage::Mean, slots_[a].size, &sum_[uint64_t(a) * channels_],
+                                       slots_[b].size, &sum_[uint64_t(b) * channels_], channels_);
+        if (std::isnan(w)) w = HUGE_VAL;  // overflowing sums order last, not at random
+        const uint32_t na = slots_[a].node, nb = slots_[b].node;
+        return {w, std::min(na, nb), std::max(na, nb), edge, 0};
+    }
+
+    // Weighs the adjacency of regions a and b again and queues it, with its
+    // exact weight or, when a region is lazy, with a slack shared by the
+    // lazy regions.
+    void weigh(uint32_t edge, uint32_t a, uint32_t b, double front, double fraction) {
+        Candidate c = candidate(edge, a, b);
+        const double w = c.weight;
+        const bool lazyA = slots_[a].lazy != kNone, lazyB = slots_[b].lazy != kNone;
+        double slack = 0.0;
+        if ((lazyA || lazyB) && std::isfinite(w) && w > front) {
+            slack = fraction * (w - front);
+            // Round-off in the weights and drifts is paid out of the key.
+            c.weight = (w - slack) - 4.0 * roundoff_ * (w + slack) - 1e-300;
+            if (!(c.weight > front)) {
+                c.weight = w;
+                slack = 0.0;
+            }
+        }
+        c.stamp = ++stamp_[edge];
+        exactKey_[edge] = lazyA || lazyB ? NAN : w;
+        queue_.push(c);
+        if (lazyA) share(a, lazyB ? 0.5 * slack : slack, edge, c.stamp);
+        if (lazyB) share(b, lazyA ? slack - 0.5 * slack : slack, edge, c.stamp);
+    }
+
+    void share(uint32_t slot, double slack, uint32_t edge, uint32_t stamp) {
+        Lazy& region = lazy_[slots_[slot].lazy];
+        const double p = region.potential;
+        const double until = slack > 0.0 ? std::nextafter(p + slack, -HUGE_VAL) : p;
+        region.shares.push_back({std::max(until, p), edge, stamp});
+        std::push_heap(region.shares.begin(), region.shares.end());
+        ++heapEntries_;
+    }
+
+    // Makes node `node` of the two regions of `best`; returns the number of
+    // adjacencies weighed again, for the interrupt poll.
+    uint32_t merge(const Candidate& best, uint32_t node) {
+        out_.parents[best.low] = out_.parents[best.high] = node;
+        out_.altitudes[node] = best.weight;
+        front_ = best.weight;
+        // The larger region keeps its slot: union by size keeps finds short
+        // and makes the walks below small.
+        uint32_t keep = slotOfNode_[best.low], gone = slotOfNode_[best.high];
+        if (slots_[keep].size < slots_[gone].size) std::swap(keep, gone);
+        Slot& kept = slots_[keep];
+        double* sumKeep = &sum_[uint64_t(keep) * channels_];
+        const double* sumGone = &sum_[uint64_t(gone) * channels_];
+        for (uint32_t c = 0; c < channels_; ++c) mean_[c] = sumKeep[c] / kept.size;
+        slots_[gone].parent = keep;
+        kept.size += slots_[gone].size;
+        for (uint32_t c = 0; c < channels_; ++c) sumKeep[c] += sumGone[c];
+        slotOfNode_[node] = keep;
+        kept.node = node;
+
+        uint32_t work = 0;
+        auto reweigh = [&](uint32_t end) {
+            const uint32_t edge = end >> 1, other = find(graph_.farOrigin(end));
+            graph_.renameFar(end, other);
+            if (other == keep || slots_[other].seenBy == node) {  // inside, or a second edge to `other`
+                kill(edge);
+                return false;
+            }
+            slots_[other].seenBy = node;
+            // Between two eager regions a key stays a lower bound until its
+            // weight drops below it (rises are found when it comes out).
+            if (kept.lazy != kNone || slots_[other].lazy != kNone ||
+                !(regionDissimilarity(Linkage::Mean, kept.size, sumKeep, slots_[other].size,
+                                      &sum_[uint64_t(other) * channels_], channels_) >= exactKey_[edge])) {
+                weigh(edge, keep, other, front_, kSlack);
+                ++work;
+            }
+            return true;
+        };
+        if (kept.lazy != kNone && !drift(keep)) forget(keep);  // a drift past all bounds: re-weigh everything
+        if (kept.lazy != kNone) {
+            graph_.walk(gone, reweigh);
+            graph_.join(keep, gone);
+            expire(keep);
+        } else {
+            graph_.join(keep, gone);
+            if (kept.size >= kLazySize && finiteMean(keep)) makeLazy(keep);
+            graph_.walk(keep, reweigh);
+        }
+        forget(gone);
+        return work;
+    }
+
+    bool finiteMean(uint32_t slot) const {
+        for (uint32_t c = 0; c < channels_; ++c)
+            if (!std::isfinite(sum_[uint64_t(slot) * channels_ + c] / slots_[slot].size)) return false;
+        return true;
+    }
+
+    void makeLazy(uint32_t slot) {
+        if (freeLazy_.empty()) {
+            freeLazy_.push_back(uint32_t(lazy_.size()));
+            lazy_.emplace_back();
+        }
+        slots_[slot].lazy = freeLazy_.back();
+        freeLazy_.pop_back();
+        lazy_[slots_[slot].lazy].potential = 0.0;
+    }
+
+    // Makes the region eager, dropping its heap.
+    void forget(uint32_t slot) {
+        const uint32_t k = slots_[slot].lazy;
+        if (k == kNone) return;
+        heapEntries_ -= lazy_[k].shares.size();
+        std::vector<Share>().swap(lazy_[k].shares);
+        freeLazy_.push_back(k);
+        slots_[slot].lazy = kNone;
+    }
+
+    // Adds the distance the region's mean moved (from mean_) to its
+    // potential, rounded up; false when that is not finite.
+    bool drift(uint32_t slot) {
+        const Slot& region = slots_[slot];
+        double& potential = lazy_[region.lazy].potential;
+        const double* sum = &sum_[uint64_t(slot) * channels_];
+        double squared = 0.0;
+        bool moved = false;
+        for (uint32_t c = 0; c < channels_; ++c) {
+            const double now = sum[c] / region.size, d = now - mean_[c];
+            moved = moved || now != mean_[c];
+            squared += d * d;
+        }
+        if (!moved) return true;
+        const double distance = std::sqrt(squared) * (1.0 + 4.0 * roundoff_);
+        potential = std::nextafter(potential + distance, HUGE_VAL);
+        return std::isfinite(potential);
+    }
+
+    // Weighs again the adjacencies whose share in `slot`'s heap ran out.
+    void expire(uint32_t slot) {
+        std::vector<Share>& heap = lazy_[slots_[slot].lazy].shares;
+        const double potential = lazy_[slots_[slot].lazy].potential;
+        while (!heap.empty() && heap.front().until < potential) {
+            const Share s = heap.front();
+            std::pop_heap(heap.begin(), heap.end());
+            heap.pop_back();
+            --heapEntries_;
+            if (!graph_.alive(s.edge) || s.stamp != stamp_[s.edge]) continue;
+            const uint32_t a = find(graph_.farOrigin(2 * s.edge + 1)), b = find(graph_.farOrigin(2 * s.edge));
+            if (a == b) kill(s.edge);
+            else weigh(s.edge, a, b, front_, kSlack);
+        }
+    }
+
+    // Drops the shares of adjacencies weighed again since, or gone.
+    void compactHeaps() {
+        heapEntries_ = 0;
+        for (Lazy& region : lazy_) {
+            std::vector<Share>& heap = region.shares;
+            heap.erase(std::remove_if(heap.begin(), heap.end(),
+                                      [&](const Share& s) {
+                                          return !graph_.alive(s.edge) || s.stamp != stamp_[s.edge];
+                                      }),
+                       heap.end());
+            std::make_heap(heap.begin(), heap.end());
+            heapEntries_ += heap.size();
+        }
+    }
+
+    const uint32_t channels_;
+    PartitionTree& out_;
+    RegionGraph& graph_;
+    std::vector<Slot> slots_;
+    std::vector<double> sum_;           // by slot and channel
+    std::vector<uint32_t> slotOfNode_;  // by node
+    std::vector<Lazy> lazy_;            // by Slot::lazy
+    std::vector<uint32_t> freeLazy_;    // entries of lazy_ not in use
+    std::vector<double> mean_;          // the kept region's mean before a merge
+    const double roundoff_;             // relative error bound of a distance of means
+    CandidateQueue queue_;
+    std::vector<uint32_t> stamp_;  // by edge: stamp of its latest candidate
+    std::vector<double> exactKey_; // by edge: its latest key when no region holds a share, else NaN
+    double front_ = 0.0;           // weight of the last merge
+    uint64_t live_ = 0;            // adjacencies alive
+    uint64_t heapEntries_ = 0;          // shares in all heaps
+};
+
 // Single linkage is Kruskal's order: the pixel pairs (or leaf borders, by
 // their least pair) by weight, then by scan index; each pair that joins two
 // regions merges them.
@@ -247,6 +555,7 @@ PartitionTree buildPartitionTree(const PartitionInput& input) {
     LeafGraph graph = buildLeafGraph(input.grid, input.ndim, input.connectivity, leafOf, numLeaves, input.values,
                                      input.channels, input.linkage);
     if (input.linkage == Linkage::Min) mergeBySingleLinkage(graph, numLeaves, out);
+    else if (input.linkage == Linkage::Mean) MeanMerger(input, graph, numLeaves, leafOf, out).run();
     else Merger(input, graph, numLeaves, leafOf, out).run();
     return out;
 }

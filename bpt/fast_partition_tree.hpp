@@ -35,13 +35,16 @@ struct PartitionTree {
 // larger node position), so the result is deterministic; single linkage
 // (Min) follows Kruskal's order instead, ties going to the border whose
 // least pixel pair comes first in the scan (pixel index, then offset), and
-// takes O(E log E). For the other linkages each merge walks the new
-// region's adjacencies once to re-weigh them and queues those whose weight
-// dropped (queued keys are lower bounds, checked when they come out), so the
-// work is at most O(D log D) for D the sum of the merged regions' degrees:
-// close to E log E for the E leaf adjacencies when regions stay compact,
-// more when one region grows by absorbing its neighbours one at a time
-// (uniform noise). Throws std::invalid_argument for bad input; polls for
+// takes O(E log E). For max, average and Ward linkages each merge walks the
+// new region's adjacencies once to re-weigh them and queues those whose
+// weight dropped (queued keys are lower bounds, checked when they come out),
+// so the work is at most O(D log D) for D the sum of the merged regions'
+// degrees: close to E log E for the E leaf adjacencies when regions stay
+// compact, more when one region grows by absorbing its neighbours one at a
+// time. Mean linkage walks only the smaller region's adjacencies and bounds
+// how far the larger one's weights can have dropped by how far its mean
+// moved, so it stays near E log E on such inputs too (uniform noise).
+// Throws std::invalid_argument for bad input; polls for
 // interruption.
 PartitionTree buildPartitionTree(const PartitionInput& input);
 

@@ -1,3 +1,6 @@
+import heapq
+import math
+
 import numpy as np
 import pytest
 import torch
@@ -76,6 +79,78 @@ def test_colour_channels_may_lie_on_any_axis_or_follow_from_the_label_map(rng):
     first = binary_partition_tree(np.moveaxis(image, -1, 0), labels, "ward", channel_axis=0)
     np.testing.assert_array_equal(last.parents, first.parents)
     assert_matches_reference(last, image, labels, "ward", 1)
+
+
+# ---- mean linkage on larger images ------------------------------------------
+
+def mean_linkage_model(values, labels, connectivity):
+    """Mean linkage by re-weighing every adjacency of each new node: nodes are
+    fixed regions, so a queued weight between two live nodes never goes
+    stale. Same float64 expressions as the library."""
+    flat = values.reshape(-1, values.shape[-1]).astype(np.float64).tolist()
+    leaf_of = (range(len(flat)) if labels is None
+               else np.unique(labels.ravel(), return_inverse=True)[1].tolist())
+    num_leaves = max(leaf_of) + 1
+    size, sums = [0.0] * num_leaves, [[0.0] * len(flat[0]) for _ in range(num_leaves)]
+    for p, leaf in enumerate(leaf_of):
+        size[leaf] += 1.0
+        sums[leaf] = [s + v for s, v in zip(sums[leaf], flat[p])]
+    neighbours = [set() for _ in range(num_leaves)]
+    for p, q in reference.neighbour_pairs(values.shape[:-1], connectivity):
+        if leaf_of[p] != leaf_of[q]:
+            neighbours[leaf_of[p]].add(leaf_of[q])
+            neighbours[leaf_of[q]].add(leaf_of[p])
+
+    def weight(a, b):
+        if len(sums[a]) == 1:
+            w = math.fabs(sums[a][0] / size[a] - sums[b][0] / size[b])
+        else:
+            w = math.sqrt(sum((x / size[a] - y / size[b]) ** 2 for x, y in zip(sums[a], sums[b])))
+        return math.inf if math.isnan(w) else w
+
+    queue = [(weight(a, b), a, b) for a in range(num_leaves) for b in neighbours[a] if a < b]
+    heapq.heapify(queue)
+    parents, altitudes = [-1] * (2 * num_leaves - 1), [0.0] * (2 * num_leaves - 1)
+    for node in range(num_leaves, 2 * num_leaves - 1):
+        while True:
+            w, a, b = heapq.heappop(queue)
+            if parents[a] < 0 and parents[b] < 0:
+                break
+        parents[a] = parents[b] = node
+        altitudes[node] = w
+        size.append(size[a] + size[b])
+        sums.append([x + y for x, y in zip(sums[a], sums[b])])
+        neighbours.append((neighbours[a] | neighbours[b]) - {a, b})
+        for c in neighbours[node]:
+            neighbours[c] -= {a, b}
+            neighbours[c].add(node)
+            heapq.heappush(queue, (weight(c, node), c, node))
+    return np.array(parents), np.array(altitudes)
+
+
+@pytest.mark.parametrize("case", ["noise", "few levels", "volume", "rgb", "big regions", "overflowing sums"])
+def test_mean_linkage_on_noise_merges_as_re_weighing_everything(case, rng):
+    # Large enough for regions of hundreds of pixels, whose adjacencies are
+    # weighed again lazily.
+    labels, connectivity, axis = None, 1, None
+    if case == "noise":
+        image = rng.random((48, 48))
+    elif case == "few levels":
+        image, connectivity = rng.integers(0, 4, (48, 48)).astype(np.uint8), 2
+    elif case == "volume":
+        image, connectivity = rng.random((12, 12, 12)), 3
+    elif case == "rgb":
+        image, axis = rng.integers(0, 256, (32, 32, 3)).astype(np.uint8), -1
+    elif case == "big regions":
+        image = rng.random((80, 80))  # 400 leaves of 16 pixels
+        labels = rng.permutation(400)[np.arange(80)[:, None] // 4 * 20 + np.arange(80) // 4]
+    else:
+        image = rng.uniform(-1, 1, (40, 40)) * 1e307
+    tree = binary_partition_tree(image, labels, "mean", connectivity, channel_axis=axis)
+    values = image[..., None] if axis is None else image
+    parents, altitudes = mean_linkage_model(values, labels, connectivity)
+    np.testing.assert_array_equal(tree.parents, parents)
+    np.testing.assert_array_equal(tree.altitudes, altitudes)
 
 
 # ---- cuts -----------------------------------------------------------------
