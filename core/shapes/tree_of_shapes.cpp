@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 
 #include "core/interrupt.hpp"
+#include "core/flood.hpp"
 #include "core/level_keys.hpp"
-#include "core/uninitialised_vector.hpp"
 
 namespace vexa {
 namespace {
@@ -148,7 +149,10 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
 
     // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
     // pixels around it. lo becomes each point's level once it is reached.
-    UninitialisedVector<R> lo(k.size()), hi(k.size());
+    // Big arrays on huge pages: neighbours a row or a plane away would miss the TLB.
+    using flood::HugePageArray;
+    HugePageArray<R> lo(k.size());
+    auto hi = std::make_unique<HugePageArray<R>>(k.size());
     Bits seen(k.size(), true);  // sentinels count as seen
     {
         std::vector<R> columnLo(pw), columnHi(pw);
@@ -164,7 +168,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 const uint64_t first = k.at(kz, ky, 0);
                 for (uint64_t kx = 0; kx < k.kw; ++kx) {
                     lo[first + kx] = std::min(columnLo[kx / 2], columnLo[(kx + 1) / 2]);
-                    hi[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
+                    (*hi)[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
                     seen.reset(first + kx);
                 }
                 poll.step(uint32_t(k.kw));
@@ -176,10 +180,10 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // Propagation from the exterior (the first point): each point reached is
     // queued at the level of its interval nearest the current level; the
     // current level moves to the nearest pending level when its own runs out.
-    R* level = lo.data();
-    UninitialisedVector<uint32_t> order;
-    order.reserve(k.points());
-    UninitialisedVector<uint32_t> links(k.size());
+    HugePageArray<R>& level = lo;
+    HugePageArray<uint32_t> order(k.points());
+    uint64_t count = 0;
+    HugePageArray<uint32_t> links(k.size());
     {
         std::vector<uint32_t> head(numLevels, kNone);
         LevelSet pending(numLevels);
@@ -206,14 +210,14 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             head[current] = links[p];
             if (head[current] == kNone) pending.erase(current);
             --left;
-            order.push_back(p);
+            order[count++] = p;
             const R here = R(current);
             for (int s = 0; s < numSteps; ++s)
                 for (const int64_t d : {step[s], -step[s]}) {
                     const uint32_t n = uint32_t(int64_t(p) + d);
                     if (seen.test(n)) continue;
                     seen.set(n);
-                    const R l = std::min(hi[n], std::max(lo[n], here));
+                    const R l = std::min((*hi)[n], std::max(lo[n], here));
                     level[n] = l;
                     push(l, n);
                     ++left;
@@ -221,35 +225,47 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             poll.step();
         }
     }
-    UninitialisedVector<R>().swap(hi);
+    hi.reset();
 
-    // Union-find in the reverse order, as for a max-tree of the order.
-    UninitialisedVector<uint32_t>& zpar = links;
-    std::fill(zpar.begin(), zpar.end(), kNone);
-    UninitialisedVector<uint32_t> parent(k.size());
-    for (uint64_t i = order.size(); i-- > 0;) {
-        const uint32_t p = order[i];
-        parent[p] = p;
-        zpar[p] = p;
-        for (int s = 0; s < numSteps; ++s)
-            for (const int64_t d : {step[s], -step[s]}) {
-                uint32_t r = uint32_t(int64_t(p) + d);
-                if (zpar[r] == kNone) continue;
-                while (zpar[r] != r) {
-                    const uint32_t g = zpar[zpar[r]];
-                    zpar[r] = g;
-                    r = g;
+    // Union-find in the reverse order, as for a max-tree of the order: sets
+    // joined by rank, each set's newest point (the root of its tree) kept
+    // beside it.
+    HugePageArray<uint32_t>& zpar = links;
+    for (uint64_t p = 0; p < k.size(); ++p) zpar[p] = kNone;
+    HugePageArray<uint32_t> parent(k.size());
+    {
+        HugePageArray<uint32_t> newest(k.size());
+        HugePageArray<uint8_t> rank(k.size());
+        for (uint64_t i = count; i-- > 0;) {
+            const uint32_t p = order[i];
+            parent[p] = p;
+            zpar[p] = p;
+            newest[p] = p;
+            rank[p] = 0;
+            uint32_t set = p;
+            for (int s = 0; s < numSteps; ++s)
+                for (const int64_t d : {step[s], -step[s]}) {
+                    uint32_t r = uint32_t(int64_t(p) + d);
+                    if (zpar[r] == kNone) continue;
+                    while (zpar[r] != r) {
+                        const uint32_t g = zpar[zpar[r]];
+                        zpar[r] = g;
+                        r = g;
+                    }
+                    if (r == set) continue;
+                    parent[newest[r]] = p;
+                    if (rank[set] < rank[r]) std::swap(set, r);
+                    zpar[r] = set;
+                    if (rank[set] == rank[r]) ++rank[set];
+                    newest[set] = p;
                 }
-                if (r != p) {
-                    parent[r] = p;
-                    zpar[r] = p;
-                }
-            }
-        poll.step();
+            poll.step();
+        }
     }
     // Canonical points: one per shape, the parent of every other point of it.
     const uint32_t root = order[0];
-    for (const uint32_t p : order) {
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint32_t p = order[i];
         const uint32_t q = parent[p];
         if (level[parent[q]] == level[q]) parent[p] = parent[q];
     }
@@ -266,16 +282,17 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     for (uint64_t z = 0; z < grid.depth; ++z)
         for (uint64_t y = 0; y < grid.height; ++y)
             for (uint64_t x = 0; x < grid.width; ++x) holds.set(shapeOf(pointOfPixel(z, y, x)));
-    for (uint64_t i = order.size(); i-- > 1;) {
+    for (uint64_t i = count; i-- > 1;) {
         const uint32_t p = order[i];
         if (holds.test(p) && canonical(p)) holds.set(parent[p]);
     }
 
     // Ids in the propagation order: parents first.
     ShapesTreeArrays tree;
-    UninitialisedVector<uint32_t>& id = zpar;
+    HugePageArray<uint32_t>& id = zpar;
     std::vector<T> altitudes;
-    for (const uint32_t p : order) {
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint32_t p = order[i];
         if (!holds.test(p) || !canonical(p)) continue;
         id[p] = uint32_t(tree.parents.size());
         tree.parents.push_back(p == root ? ShapesTreeArrays::kNoParent : id[parent[p]]);
