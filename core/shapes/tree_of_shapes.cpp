@@ -16,6 +16,8 @@ namespace vexa {
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
+// How many points ahead the passes in the propagation order fetch memory.
+constexpr uint64_t kAhead = 16;
 
 // A set of levels 0..n-1 that finds its nearest member above or below any
 // level in a few word operations: a bit per level, and above those a bit per
@@ -238,6 +240,17 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
         HugePageArray<uint8_t> rank(k.size());
         for (uint64_t i = count; i-- > 0;) {
             const uint32_t p = order[i];
+            if (i >= kAhead) {  // the points to come are known: fetch their memory early
+                const uint32_t f = order[i - kAhead];
+                __builtin_prefetch(&zpar[f], 1);
+                __builtin_prefetch(&parent[f], 1);
+                __builtin_prefetch(&newest[f], 1);
+                __builtin_prefetch(&rank[f], 1);
+                for (int s = 1; s < numSteps; ++s) {
+                    __builtin_prefetch(&zpar[f + step[s]], 0);
+                    __builtin_prefetch(&zpar[f - step[s]], 0);
+                }
+            }
             parent[p] = p;
             zpar[p] = p;
             newest[p] = p;
@@ -266,6 +279,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     const uint32_t root = order[0];
     for (uint64_t i = 0; i < count; ++i) {
         const uint32_t p = order[i];
+        if (i + kAhead < count) __builtin_prefetch(&parent[order[i + kAhead]]);
         const uint32_t q = parent[p];
         if (level[parent[q]] == level[q]) parent[p] = parent[q];
     }
