@@ -64,15 +64,23 @@ def standardised(column: torch.Tensor) -> torch.Tensor:
 
 def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -> list:
     """The trees of the images of a stack (K, H, W), one :class:`Forest` of
-    one tree per image, built in parallel native threads without the GIL."""
-    if kind not in ("max", "min"):
-        raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
+    one tree per image: max- and min-trees built in parallel native threads
+    without the GIL; trees of shapes (``kind="shapes"``, without padding, so
+    that every shape holds pixels; connectivity does not apply) one after the
+    other."""
+    if kind not in ("max", "min", "shapes"):
+        raise ValueError(f"kind must be 'max', 'min' or 'shapes', got {kind!r}")
     if isinstance(connectivity, bool) or connectivity not in (1, 2):
         raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
     values = stack.detach()
     if values.dtype in (torch.float16, torch.bfloat16):
         values = values.float()  # the same order of pixels, in a type the builder reads
     images = [np.ascontiguousarray(a) for a in values.numpy()]
+    if kind == "shapes":
+        from .shapes import tree_of_shapes
+        shapes = [tree_of_shapes(image, "none") for image in images]
+        return [Forest(torch.from_numpy(t.parents), torch.from_numpy(t.pixel_to_node), kind, int(connectivity))
+                for t in shapes]
     parents, pixel_to_node = _vexa._component_trees(images, int(connectivity), kind == "max")
     return [Forest(torch.from_numpy(p), torch.from_numpy(m), kind, int(connectivity))
             for p, m in zip(parents, pixel_to_node)]
@@ -88,7 +96,7 @@ class Forest:
     parents : int64 (N,), -1 for a root
     pixel_to_node : int64, the image's shape
     sizes : list of int, the number of nodes of each tree
-    kind : "max" or "min"
+    kind : "max", "min" or "shapes"
     """
 
     def __init__(self, parents, pixel_to_node, kind, connectivity):
@@ -144,7 +152,11 @@ class Forest:
 
     def levels(self, stack: torch.Tensor) -> torch.Tensor:
         """Level of each node: the mean of its compact pixels' input values."""
-        return self.pixel_sums(stack) / self.compact.to(stack.dtype)
+        compact = self.compact.to(stack.dtype)
+        if self.kind == "shapes" and not bool((compact > 0).all()):
+            raise ValueError("a tree of shapes whose shapes do not all hold pixels (built with padding) has "
+                             "levels that no pixel carries; build it without padding")
+        return self.pixel_sums(stack) / compact
 
     def parent_levels(self, levels):
         """Each node's parent's level; a root's own level."""
@@ -161,10 +173,16 @@ class Forest:
             sums = ops.subtree_sums(self.parents, levels * self.compact.to(dtype))
         if name == "area":
             return self.area.to(dtype)
+        if name == "volume" and self.kind == "shapes":  # pixels on both sides of the parent's level
+            return self._walked_volume(levels)
         if name == "volume":
             return sign * (sums - self.area.to(dtype) * self.parent_levels(levels))
         if name == "mean_level":
             return sums / self.area.to(dtype)
+        if name == "height" and self.kind == "shapes":
+            parent = self.parent_levels(levels)
+            return torch.maximum(levels[self.extreme_node(levels, True)] - parent,
+                                 parent - levels[self.extreme_node(levels, False)])
         if name == "height":
             return sign * (levels[self.extreme_node(levels)] - self.parent_levels(levels))
         if name in ("box_height", "box_width", "extent", "diameter", "rectangularity"):
@@ -174,14 +192,32 @@ class Forest:
                     "rectangularity": self.area.to(dtype) / extent.prod(dim=1)}[name]
         raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")
 
-    def extreme_node(self, levels) -> torch.Tensor:
+    def extreme_node(self, levels, highest=None) -> torch.Tensor:
         """For each node, the node of its subtree farthest from the root in
-        level (highest in a max-tree, lowest in a min-tree), the largest id
-        among equal levels."""
+        level (highest in a max-tree, lowest in a min-tree; as ``highest``
+        says when given), the largest id among equal levels."""
         values = levels.detach()
         if values.dtype not in (torch.float32, torch.float64):
             values = values.to(torch.float64)  # the same order for the half types
-        return torch.from_numpy(_vexa._subtree_extremes(self.parents.numpy(), values.numpy(), self.kind == "max"))
+        highest = self.kind == "max" if highest is None else highest
+        return torch.from_numpy(_vexa._subtree_extremes(self.parents.numpy(), values.numpy(), highest))
+
+    def _walked_volume(self, levels) -> torch.Tensor:
+        """Per node, the sum over its component's pixels of their distance to
+        its parent's level, where a component holds levels on both sides of
+        it: each node adds its compact pixels' distances to every
+        ancestor-or-self, one step up at a time."""
+        parent_levels = self.parent_levels(levels)
+        compact = self.compact.to(levels.dtype)
+        node = torch.nonzero(compact > 0)[:, 0]
+        level, weight = levels[node], compact[node]
+        volume = torch.zeros_like(levels)
+        while node.numel():
+            volume = volume.index_add(0, node, weight * (level - parent_levels[node]).abs())
+            up = self.parents[node]
+            alive = up >= 0
+            node, level, weight = up[alive], level[alive], weight[alive]
+        return volume
 
     def feature_columns(self, names: Sequence[str], stack: torch.Tensor, levels=None):
         """The features as a list of (N,) columns: each attribute (both axes

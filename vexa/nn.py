@@ -41,8 +41,12 @@ class PreparedImage:
         if image.dtype != np.uint8 or image.ndim != 2:
             raise TypeError("image must be a two-dimensional uint8 array")
         kinds = {"max": _vexa.MaxTree, "min": _vexa.MinTree}
+        if tree_type == "shapes":
+            from .shapes import tree_of_shapes
+            self.__init__(tree_of_shapes(image, "none"))
+            return
         if tree_type not in kinds:
-            raise ValueError("tree_type must be 'max' or 'min'")
+            raise ValueError("tree_type must be 'max', 'min' or 'shapes'")
         tree = kinds[tree_type](image, adjacency_radius)
         self.arrays = filters.TreeArrays.of(tree)
         self.features = node_features(tree)
@@ -80,9 +84,14 @@ class ConnectedFilter(torch.nn.Module):
 
     Parameters
     ----------
-    tree_type : "max" or "min"
+    tree_type : "max", "min" or "shapes"
+        The max-tree (bright structures), the min-tree (dark ones) or the
+        tree of shapes (both, self-dual; built without padding, one image
+        after the other, and filtered through torch operators rather than
+        the native passes).
     adjacency_radius : float
-        1 joins the 4 neighbours of a pixel, 1.5 (default) the 8 neighbours.
+        1 joins the 4 neighbours of a pixel, 1.5 (default) the 8 neighbours
+        (max- and min-trees; the tree of shapes has its own adjacency).
     initial_bias : float
         The bias at start: a large one keeps every node (identity filter).
     attributes : sequence of str, optional
@@ -93,8 +102,8 @@ class ConnectedFilter(torch.nn.Module):
 
     def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0, attributes=None):
         super().__init__()
-        if tree_type not in ("max", "min"):
-            raise ValueError(f"tree_type must be 'max' or 'min', got {tree_type!r}")
+        if tree_type not in ("max", "min", "shapes"):
+            raise ValueError(f"tree_type must be 'max', 'min' or 'shapes', got {tree_type!r}")
         self.tree_type = tree_type
         self.adjacency_radius = adjacency_radius
         self.attributes = tuple(attributes) if attributes is not None else None
@@ -140,7 +149,10 @@ class ConnectedFilter(torch.nn.Module):
         self._check_device(prepared.image)
         stack = image_stack(prepared.image).to(self.weight.dtype)
         names = self.attributes or _DEFAULT_ATTRIBUTES
-        filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)
+        if prepared.trees[0].kind == "shapes":  # the native passes know max- and min-trees only
+            filtered = _composed_filter(prepared.trees, stack, self.weight, self.bias, names)
+        else:
+            filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)
         return filtered.reshape(prepared.image.shape)
 
 
@@ -187,7 +199,7 @@ class _BatchFilter(torch.autograd.Function):
 
 
 def stacked(*tree_types, **options) -> torch.nn.Sequential:
-    """Filters applied one after the other, e.g. ``stacked("max", "min")``:
-    a max-tree stage then a min-tree stage, trained end to end (each
+    """Filters applied one after the other, e.g. ``stacked("max", "min")``
+    (or ``stacked("shapes", ...)``): a max-tree stage then a min-tree stage, trained end to end (each
     stage's gradient reaches the previous stage through its pixels)."""
     return torch.nn.Sequential(*(ConnectedFilter(t, **options) for t in tree_types))

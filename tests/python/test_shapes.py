@@ -221,3 +221,31 @@ def test_attribute_filter_on_the_tree_of_shapes(rng, rule):
                                       tree.altitudes[kept][tree.pixel_to_node])
     with pytest.raises(ValueError, match="'max', 'min' or 'shapes', got 'both'"):
         vexa.attribute_filter(image, "area", 3, tree="both")
+
+
+def test_connected_filter_on_shapes_has_gradients_in_pixels_and_parameters():
+    names = ["area", "volume", "height", "extent", "diameter", "mean_level", "rectangularity"]
+    module = vexa.ConnectedFilter("shapes", attributes=names).double()
+    with torch.no_grad():
+        module.weight.copy_(torch.randn(module.weight.shape, generator=torch.Generator().manual_seed(3)))
+        module.bias.fill_(0.5)
+    image = torch.rand(2, 1, 5, 6, dtype=torch.float64, generator=torch.Generator().manual_seed(4))
+    image.requires_grad_(True)  # distinct values: the tree is locally constant
+    assert torch.autograd.gradcheck(module, (image,))
+    assert torch.autograd.gradgradcheck(module, (image,))
+    prepared = module.prepare(image.detach())
+
+    def of_parameters(weight, bias):
+        return torch.nn.utils.stateless.functional_call(module, {"weight": weight, "bias": bias}, (prepared,))
+    assert torch.autograd.gradcheck(of_parameters, (module.weight.detach().clone().requires_grad_(),
+                                                    module.bias.detach().clone().requires_grad_()))
+    # The features follow the tree's own attributes (a node's level: its pixels' value).
+    forest = prepared.trees[0]
+    tree = vexa.tree_of_shapes(image[0, 0].detach().numpy(), "none")
+    for name in ("volume", "height", "area", "mean_level"):
+        np.testing.assert_allclose(forest.attribute(name, image[0, 0].detach()).numpy(), tree.attribute(name))
+    # A huge bias keeps every node: the identity; stages chain.
+    model = vexa.stacked("shapes", "max", initial_bias=50.0).double()
+    torch.testing.assert_close(model(image.detach()), image.detach())
+    with pytest.raises(ValueError, match="'max', 'min' or 'shapes', got 'both'"):
+        vexa.ConnectedFilter("both")
