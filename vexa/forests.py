@@ -36,19 +36,27 @@ ATTRIBUTES = SIZE_ATTRIBUTES + ("mean_level", "rectangularity")
 PIXEL_ATTRIBUTES = ("volume", "height", "mean_level")  # the others depend on the tree alone
 
 
-def image_stack(image):
-    """A tensor (H, W), (C, H, W) or (B, C, H, W) viewed as (K, H, W)."""
+def image_stack(image, spatial_dims: int = 2):
+    """A tensor (H, W), (C, H, W) or (B, C, H, W) viewed as (K, H, W); with
+    ``spatial_dims=3``, (D, H, W), (C, D, H, W) or (B, C, D, H, W) viewed as
+    (K, D, H, W)."""
     if not isinstance(image, torch.Tensor):
         raise TypeError(f"image must be a torch tensor, got {type(image).__name__}")
-    if image.dim() not in (2, 3, 4):
-        raise ValueError(f"image must have shape (H, W), (C, H, W) or (B, C, H, W), got {tuple(image.shape)}")
+    if spatial_dims not in (2, 3):
+        raise ValueError(f"spatial_dims must be 2 or 3, got {spatial_dims!r}")
+    if spatial_dims == 2 and image.dim() == 5:
+        raise ValueError(f"a 5-D image (B, C, D, H, W) needs spatial_dims=3, got shape {tuple(image.shape)}")
+    if image.dim() not in range(spatial_dims, spatial_dims + 3):
+        expected = "(H, W), (C, H, W) or (B, C, H, W)" if spatial_dims == 2 else \
+            "(D, H, W), (C, D, H, W) or (B, C, D, H, W)"
+        raise ValueError(f"image must have shape {expected}, got {tuple(image.shape)}")
     if image.is_complex():
         raise TypeError(f"image must be real, got {image.dtype}")
     if image.device.type != "cpu":
         raise ValueError(f"component trees are built on the CPU, got an image on {image.device}")
     if image.numel() == 0:
         raise ValueError(f"image is empty (shape {tuple(image.shape)})")
-    return image.reshape((-1,) + tuple(image.shape[-2:]))
+    return image.reshape((-1,) + tuple(image.shape[-spatial_dims:]))
 
 
 def standardised(column: torch.Tensor) -> torch.Tensor:
@@ -66,8 +74,8 @@ def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -
     """The trees of the images of a stack (K, H, W), one :class:`Forest` of
     one tree per image: max- and min-trees built in parallel native threads
     without the GIL; trees of shapes (``kind="shapes"``, without padding, so
-    that every shape holds pixels; connectivity does not apply) one after the
-    other."""
+    that every shape holds pixels; connectivity does not apply) and the trees
+    of volumes (a stack (K, D, H, W)) one after the other."""
     if kind not in ("max", "min", "shapes"):
         raise ValueError(f"kind must be 'max', 'min' or 'shapes', got {kind!r}")
     if isinstance(connectivity, bool) or connectivity not in (1, 2):
@@ -76,11 +84,14 @@ def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -
     if values.dtype in (torch.float16, torch.bfloat16):
         values = values.float()  # the same order of pixels, in a type the builder reads
     images = [np.ascontiguousarray(a) for a in values.numpy()]
-    if kind == "shapes":
+    if kind == "shapes" or values.dim() == 4:
         from .shapes import tree_of_shapes
-        shapes = [tree_of_shapes(image, "none") for image in images]
+        from .trees import max_tree, min_tree
+        build = {"shapes": lambda a: tree_of_shapes(a, "none"), "max": lambda a: max_tree(a, connectivity),
+                 "min": lambda a: min_tree(a, connectivity)}[kind]
+        trees = [build(image) for image in images]
         return [Forest(torch.from_numpy(t.parents), torch.from_numpy(t.pixel_to_node), kind, int(connectivity))
-                for t in shapes]
+                for t in trees]
     parents, pixel_to_node = _vexa._component_trees(images, int(connectivity), kind == "max")
     return [Forest(torch.from_numpy(p), torch.from_numpy(m), kind, int(connectivity))
             for p, m in zip(parents, pixel_to_node)]
@@ -130,7 +141,8 @@ class Forest:
 
     @property
     def extent(self) -> torch.Tensor:
-        """float64 (N, 2): the rows and columns of each node's bounding box."""
+        """float64 (N, ndim): the (slices,) rows and columns of each node's
+        bounding box."""
         return self._made_once("extent", lambda: torch.from_numpy(
             extents(_vexa._subtree_boxes(self.pixel_to_node.numpy(), self.parents.numpy()))).to(torch.float64))
 
@@ -187,7 +199,7 @@ class Forest:
             return sign * (levels[self.extreme_node(levels)] - self.parent_levels(levels))
         if name in ("box_height", "box_width", "extent", "diameter", "rectangularity"):
             extent = self.extent.to(dtype)
-            return {"box_height": extent[:, 0], "box_width": extent[:, 1], "extent": extent,
+            return {"box_height": extent[:, -2], "box_width": extent[:, -1], "extent": extent[:, -2:],
                     "diameter": extent.max(dim=1).values,
                     "rectangularity": self.area.to(dtype) / extent.prod(dim=1)}[name]
         raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")

@@ -58,9 +58,10 @@ class PreparedBatch:
     once from its detached values, with the image itself. Pickles (tensors
     only), so a DataLoader's workers can prepare batches."""
 
-    def __init__(self, image, tree_type="max", connectivity=2):
+    def __init__(self, image, tree_type="max", connectivity=2, spatial_dims=2):
         self.image = image
-        self.trees = build_trees(image_stack(image), tree_type, connectivity)  # one per image and channel
+        self.spatial_dims = spatial_dims
+        self.trees = build_trees(image_stack(image, spatial_dims), tree_type, connectivity)  # one per image and channel
 
 
 class ConnectedFilter(torch.nn.Module):
@@ -94,14 +95,23 @@ class ConnectedFilter(torch.nn.Module):
         (max- and min-trees; the tree of shapes has its own adjacency).
     initial_bias : float
         The bias at start: a large one keeps every node (identity filter).
+    spatial_dims : {2, 3}
+        3 reads tensors as volumes: (D, H, W), (C, D, H, W) or (B, C, D, H,
+        W), one tree per volume and channel, filtered through torch
+        operators (``box_height`` and ``box_width`` are the last two axes,
+        ``diameter`` and ``rectangularity`` take all three). With 2, the
+        default, a 3-D tensor is (C, H, W) and a 5-D one is refused.
     attributes : sequence of str, optional
         Attributes of each node to learn from, among
         ``vexa.forests.ATTRIBUTES``; by default ``ATTRIBUTE_NAMES``
         (area, volume, bounding-box height and width, rectangularity).
     """
 
-    def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0, attributes=None):
+    def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0, attributes=None, spatial_dims=2):
         super().__init__()
+        if isinstance(spatial_dims, bool) or spatial_dims not in (2, 3):
+            raise ValueError(f"spatial_dims must be 2 or 3, got {spatial_dims!r}")
+        self.spatial_dims = spatial_dims
         if tree_type not in ("max", "min", "shapes"):
             raise ValueError(f"tree_type must be 'max', 'min' or 'shapes', got {tree_type!r}")
         self.tree_type = tree_type
@@ -122,7 +132,7 @@ class ConnectedFilter(torch.nn.Module):
         """The trees of ``image``, to reuse across training steps: a
         :class:`PreparedBatch` of a tensor, else a :class:`PreparedImage`."""
         if isinstance(image, torch.Tensor):
-            return PreparedBatch(image, self.tree_type, self.connectivity)
+            return PreparedBatch(image, self.tree_type, self.connectivity, self.spatial_dims)
         if self.attributes is not None:
             raise TypeError(f"a filter with chosen attributes takes tensors, got {type(image).__name__}")
         return PreparedImage(image, self.tree_type, self.adjacency_radius)
@@ -147,9 +157,9 @@ class ConnectedFilter(torch.nn.Module):
 
     def _filter_batch(self, prepared):
         self._check_device(prepared.image)
-        stack = image_stack(prepared.image).to(self.weight.dtype)
+        stack = image_stack(prepared.image, getattr(prepared, "spatial_dims", 2)).to(self.weight.dtype)
         names = self.attributes or _DEFAULT_ATTRIBUTES
-        if prepared.trees[0].kind == "shapes":  # the native passes know max- and min-trees only
+        if prepared.trees[0].kind == "shapes" or stack.dim() == 4:  # the native passes: 2-D max- and min-trees
             filtered = _composed_filter(prepared.trees, stack, self.weight, self.bias, names)
         else:
             filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)

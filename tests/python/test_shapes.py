@@ -249,3 +249,27 @@ def test_connected_filter_on_shapes_has_gradients_in_pixels_and_parameters():
     torch.testing.assert_close(model(image.detach()), image.detach())
     with pytest.raises(ValueError, match="'max', 'min' or 'shapes', got 'both'"):
         vexa.ConnectedFilter("both")
+
+
+@pytest.mark.parametrize("tree_type", ["max", "min", "shapes"])
+def test_volumes_in_networks_need_spatial_dims_3(tree_type):
+    module = vexa.ConnectedFilter(tree_type, attributes=["area", "volume", "height", "extent", "diameter"],
+                                  spatial_dims=3).double()
+    with torch.no_grad():
+        module.weight.copy_(torch.randn(module.weight.shape, generator=torch.Generator().manual_seed(6)))
+    volumes = torch.rand(2, 1, 3, 4, 3, dtype=torch.float64, generator=torch.Generator().manual_seed(7))
+    out = module(volumes)
+    assert out.shape == volumes.shape
+    for one, filtered in zip(volumes.reshape(-1, 3, 4, 3), out.reshape(-1, 3, 4, 3)):  # volume by volume
+        torch.testing.assert_close(module(one), filtered)
+    volumes.requires_grad_(True)
+    assert torch.autograd.gradcheck(module, (volumes,))
+    assert torch.autograd.gradgradcheck(module, (volumes[:1],))
+    # Without spatial_dims=3 a 5-D input is refused by name; a 3-D one stays (C, H, W).
+    with pytest.raises(ValueError, match="5-D image \\(B, C, D, H, W\\) needs spatial_dims=3"):
+        vexa.ConnectedFilter(tree_type)(volumes.detach())
+    flat = vexa.ConnectedFilter(tree_type).double()
+    channels = volumes.detach()[0, 0]
+    torch.testing.assert_close(flat(channels), torch.stack([flat(c) for c in channels]))
+    with pytest.raises(ValueError, match="spatial_dims must be 2 or 3, got 4"):
+        vexa.ConnectedFilter(tree_type, spatial_dims=4)
