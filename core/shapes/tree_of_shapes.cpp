@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -339,8 +340,19 @@ T paddingValue(const T* values, const Grid& grid, bool volume, ShapesPadding pad
             }
         }
     const double mean = sum / double(count);
-    if constexpr (std::is_floating_point_v<T>) return T(mean);
-    else return T(std::trunc(mean));
+    if (std::isnan(mean))
+        throw std::invalid_argument("the mean of the border pixels is NaN (the border holds both infinities); "
+                                    "pad with 'zero' or 'none'");
+    if constexpr (std::is_floating_point_v<T>) {
+        return T(mean);
+    } else {
+        // Within the type's range: the sum of wide levels is rounded to a double.
+        const double low = double(std::numeric_limits<T>::lowest()), high = double(std::numeric_limits<T>::max());
+        const double truncated = std::trunc(mean);
+        if (truncated <= low) return std::numeric_limits<T>::lowest();
+        if (truncated >= high) return std::numeric_limits<T>::max();
+        return T(truncated);
+    }
 }
 
 template <typename T>

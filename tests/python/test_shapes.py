@@ -172,6 +172,9 @@ def test_bad_input():
     image[1, 2] = np.nan
     with pytest.raises(ValueError, match="NaN \\(at flat index 6\\)"):
         vexa.tree_of_shapes(image)
+    with pytest.raises(ValueError, match="mean of the border pixels is NaN"):
+        vexa.tree_of_shapes(np.array([[np.inf, 1.0], [-np.inf, 2.0]]))
+    assert vexa.tree_of_shapes(np.full((2, 2), np.iinfo(np.int64).max)).altitudes.tolist() == [np.iinfo(np.int64).max]
     with pytest.raises(TypeError, match="complex128"):
         vexa.tree_of_shapes(np.zeros((2, 2), complex))
     with pytest.raises(TypeError, match="list"):
