@@ -1,5 +1,5 @@
 """A grain filter against an area opening and an area closing, on a
-photograph with bright and dark specks: the opening removes only the
+photograph with bright and dark spots: the opening removes only the
 bright ones, the closing only the dark ones, the grain filter (the tree of
 shapes, self-dual) both at once, leaving larger structures as they were.
 
@@ -25,7 +25,7 @@ def main():
 
     photo = data.camera()[::2, ::2].copy()
     rng = np.random.default_rng(0)
-    for value in (0, 255):  # specks of 1 to 9 pixels, dark and bright
+    for value in (0, 255):  # spots of 1 to 9 pixels, dark and bright
         for y, x in rng.integers(0, photo.shape[0] - 3, (300, 2)):
             h, w = rng.integers(1, 4, 2)
             photo[y:y + h, x:x + w] = value
