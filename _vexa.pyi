@@ -212,6 +212,13 @@ def _subtree_boxes(pixel_to_node: np.ndarray, parents: np.ndarray) -> np.ndarray
     component along every axis."""
 
 
+def _tree_of_shapes(image: np.ndarray, padding: str) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """(parents, pixel_to_node, altitudes) of the tree of shapes of a
+    C-contiguous 2-D or 3-D array: parents first (int64, -1 for the root),
+    each pixel's smallest shape and each shape's level (the image's dtype);
+    padding is 'mean', 'zero' or 'none'."""
+
+
 def _binary_partition_tree(values: np.ndarray, labels: Optional[np.ndarray], linkage: str,
                            connectivity: SupportsIndex) -> Tuple[np.ndarray, np.ndarray, Optional[np.ndarray]]:
     """Private builder of ``vexa.binary_partition_tree``: (parents int64,

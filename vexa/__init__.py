@@ -10,17 +10,18 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import extrema, filters, images, morphology, nn, ops, partition, threads, tree, trees
+from . import extrema, filters, images, morphology, nn, ops, partition, shapes, threads, tree, trees
 from ._version import __version__
 from .extrema import extinction_values, h_maxima, h_minima, local_maxima, local_minima
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
 from .images import default_image, read_image, read_pgm, write_image, write_pgm, write_png
 from .morphology import (area_closing, area_opening, attribute_filter, contrast_closing,
-                         contrast_opening, diameter_closing, diameter_opening,
+                         contrast_opening, diameter_closing, diameter_opening, grain_filter,
                          max_tree_local_maxima, volume_closing, volume_opening)
 from .nn import ConnectedFilter, PreparedImage
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
 from .partition import PartitionTree, binary_partition_tree
+from .shapes import TreeOfShapes, tree_of_shapes
 from .threads import get_num_threads, set_num_threads
 from .tree import Tree
 from .trees import ComponentTree, max_tree, min_tree
@@ -31,6 +32,8 @@ __all__ = [
     "MorphologicalTree", "Node", "NodeBPT",
     # the one tree model, component trees of any image, and the thread setting
     "Tree", "max_tree", "min_tree", "ComponentTree", "get_num_threads", "set_num_threads",
+    # the self-dual tree of shapes
+    "tree_of_shapes", "TreeOfShapes",
     # differentiable operators
     "levels_from_residues", "subtree_sums", "residues_from_levels", "reconstruct",
     # connected filters and learning them
@@ -38,7 +41,7 @@ __all__ = [
     # attribute openings and closings with scikit-image's names, and beyond
     "area_opening", "area_closing", "diameter_opening", "diameter_closing",
     "volume_opening", "volume_closing", "contrast_opening", "contrast_closing",
-    "attribute_filter", "max_tree_local_maxima",
+    "attribute_filter", "max_tree_local_maxima", "grain_filter",
     # regional extrema and their significance
     "h_maxima", "h_minima", "local_maxima", "local_minima", "extinction_values",
     # partition trees by region merging
@@ -46,7 +49,8 @@ __all__ = [
     # images
     "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "threads", "tree", "trees",
+    "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "shapes", "threads", "tree",
+    "trees",
     "__version__",
 ]
 

@@ -36,19 +36,27 @@ ATTRIBUTES = SIZE_ATTRIBUTES + ("mean_level", "rectangularity")
 PIXEL_ATTRIBUTES = ("volume", "height", "mean_level")  # the others depend on the tree alone
 
 
-def image_stack(image):
-    """A tensor (H, W), (C, H, W) or (B, C, H, W) viewed as (K, H, W)."""
+def image_stack(image, spatial_dims: int = 2):
+    """A tensor (H, W), (C, H, W) or (B, C, H, W) viewed as (K, H, W); with
+    ``spatial_dims=3``, (D, H, W), (C, D, H, W) or (B, C, D, H, W) viewed as
+    (K, D, H, W)."""
     if not isinstance(image, torch.Tensor):
         raise TypeError(f"image must be a torch tensor, got {type(image).__name__}")
-    if image.dim() not in (2, 3, 4):
-        raise ValueError(f"image must have shape (H, W), (C, H, W) or (B, C, H, W), got {tuple(image.shape)}")
+    if spatial_dims not in (2, 3):
+        raise ValueError(f"spatial_dims must be 2 or 3, got {spatial_dims!r}")
+    if spatial_dims == 2 and image.dim() == 5:
+        raise ValueError(f"a 5-D image (B, C, D, H, W) needs spatial_dims=3, got shape {tuple(image.shape)}")
+    if image.dim() not in range(spatial_dims, spatial_dims + 3):
+        expected = "(H, W), (C, H, W) or (B, C, H, W)" if spatial_dims == 2 else \
+            "(D, H, W), (C, D, H, W) or (B, C, D, H, W)"
+        raise ValueError(f"image must have shape {expected}, got {tuple(image.shape)}")
     if image.is_complex():
         raise TypeError(f"image must be real, got {image.dtype}")
     if image.device.type != "cpu":
         raise ValueError(f"component trees are built on the CPU, got an image on {image.device}")
     if image.shape[-2] * image.shape[-1] == 0:  # an empty batch of images is no error
         raise ValueError(f"image is empty (shape {tuple(image.shape)})")
-    return image.reshape((-1,) + tuple(image.shape[-2:]))
+    return image.reshape((-1,) + tuple(image.shape[-spatial_dims:]))
 
 
 def standardised(column: torch.Tensor) -> torch.Tensor:
@@ -64,9 +72,12 @@ def standardised(column: torch.Tensor) -> torch.Tensor:
 
 def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -> list:
     """The trees of the images of a stack (K, H, W), one :class:`Forest` of
-    one tree per image, built in parallel native threads without the GIL."""
-    if kind not in ("max", "min"):
-        raise ValueError(f"kind must be 'max' or 'min', got {kind!r}")
+    one tree per image: max- and min-trees built in parallel native threads
+    without the GIL; trees of shapes (``kind="shapes"``, without padding, so
+    that every shape holds pixels; connectivity does not apply) and the trees
+    of volumes (a stack (K, D, H, W)) one after the other."""
+    if kind not in ("max", "min", "shapes"):
+        raise ValueError(f"kind must be 'max', 'min' or 'shapes', got {kind!r}")
     if isinstance(connectivity, bool) or connectivity not in (1, 2):
         raise ValueError(f"connectivity must be 1 or 2, got {connectivity!r}")
     if stack.shape[0] == 0:
@@ -75,6 +86,14 @@ def build_trees(stack: torch.Tensor, kind: str = "max", connectivity: int = 1) -
     if values.dtype in (torch.float16, torch.bfloat16):
         values = values.float()  # the same order of pixels, in a type the builder reads
     images = [np.ascontiguousarray(a) for a in values.numpy()]
+    if kind == "shapes" or values.dim() == 4:
+        from .shapes import tree_of_shapes
+        from .trees import max_tree, min_tree
+        build = {"shapes": lambda a: tree_of_shapes(a, "none"), "max": lambda a: max_tree(a, connectivity),
+                 "min": lambda a: min_tree(a, connectivity)}[kind]
+        trees = [build(image) for image in images]
+        return [Forest(torch.from_numpy(t.parents), torch.from_numpy(t.pixel_to_node), kind, int(connectivity))
+                for t in trees]
     parents, pixel_to_node = _vexa._component_trees(images, int(connectivity), kind == "max")
     return [Forest(torch.from_numpy(p), torch.from_numpy(m), kind, int(connectivity))
             for p, m in zip(parents, pixel_to_node)]
@@ -105,9 +124,9 @@ def check_forest_state(state) -> None:
     if ids.numel() == 0 or ids.min() < 0 or ids.max() >= n or torch.bincount(ids, minlength=n).min() == 0:
         raise ValueError(f"Forest state: pixel_to_node must map pixels onto every node 0..{n - 1}, "
                          f"got {ops._describe(pixel_to_node)}")
-    if state["kind"] not in ("max", "min") or state["connectivity"] not in (1, 2) \
+    if state["kind"] not in ("max", "min", "shapes") or state["connectivity"] not in (1, 2, 3) \
             or isinstance(state["connectivity"], bool):
-        raise ValueError(f"Forest state: kind must be 'max' or 'min' and connectivity 1 or 2, got "
+        raise ValueError(f"Forest state: kind must be 'max', 'min' or 'shapes' and connectivity 1 to 3, got "
                          f"{state['kind']!r} and {state['connectivity']!r}")
     sizes = state["sizes"]
     if not isinstance(sizes, list) or not all(isinstance(k, int) and k > 0 for k in sizes) or sum(sizes) != n:
@@ -124,7 +143,7 @@ class Forest:
     parents : int64 (N,), -1 for a root
     pixel_to_node : int64, the image's shape
     sizes : list of int, the number of nodes of each tree
-    kind : "max" or "min"
+    kind : "max", "min" or "shapes"
     """
 
     def __init__(self, parents, pixel_to_node, kind, connectivity):
@@ -159,7 +178,8 @@ class Forest:
 
     @property
     def extent(self) -> torch.Tensor:
-        """float64 (N, 2): the rows and columns of each node's bounding box."""
+        """float64 (N, ndim): the (slices,) rows and columns of each node's
+        bounding box."""
         return self._made_once("extent", lambda: torch.from_numpy(
             extents(_vexa._subtree_boxes(self.pixel_to_node.numpy(), self.parents.numpy()))).to(torch.float64))
 
@@ -181,7 +201,11 @@ class Forest:
 
     def levels(self, stack: torch.Tensor) -> torch.Tensor:
         """Level of each node: the mean of its compact pixels' input values."""
-        return self.pixel_sums(stack) / self.compact.to(stack.dtype)
+        compact = self.compact.to(stack.dtype)
+        if self.kind == "shapes" and not bool((compact > 0).all()):
+            raise ValueError("a tree of shapes whose shapes do not all hold pixels (built with padding) has "
+                             "levels that no pixel carries; build it without padding")
+        return self.pixel_sums(stack) / compact
 
     def parent_levels(self, levels):
         """Each node's parent's level; a root's own level."""
@@ -198,27 +222,51 @@ class Forest:
             sums = ops.subtree_sums(self.parents, levels * self.compact.to(dtype))
         if name == "area":
             return self.area.to(dtype)
+        if name == "volume" and self.kind == "shapes":  # pixels on both sides of the parent's level
+            return self._walked_volume(levels)
         if name == "volume":
             return sign * (sums - self.area.to(dtype) * self.parent_levels(levels))
         if name == "mean_level":
             return sums / self.area.to(dtype)
+        if name == "height" and self.kind == "shapes":
+            parent = self.parent_levels(levels)
+            return torch.maximum(levels[self.extreme_node(levels, True)] - parent,
+                                 parent - levels[self.extreme_node(levels, False)])
         if name == "height":
             return sign * (levels[self.extreme_node(levels)] - self.parent_levels(levels))
         if name in ("box_height", "box_width", "extent", "diameter", "rectangularity"):
             extent = self.extent.to(dtype)
-            return {"box_height": extent[:, 0], "box_width": extent[:, 1], "extent": extent,
+            return {"box_height": extent[:, -2], "box_width": extent[:, -1], "extent": extent[:, -2:],
                     "diameter": extent.max(dim=1).values,
                     "rectangularity": self.area.to(dtype) / extent.prod(dim=1)}[name]
         raise ValueError(f"unknown attribute {name!r}; choose from {', '.join(ATTRIBUTES)}")
 
-    def extreme_node(self, levels) -> torch.Tensor:
+    def extreme_node(self, levels, highest=None) -> torch.Tensor:
         """For each node, the node of its subtree farthest from the root in
-        level (highest in a max-tree, lowest in a min-tree), the largest id
-        among equal levels."""
+        level (highest in a max-tree, lowest in a min-tree; as ``highest``
+        says when given), the largest id among equal levels."""
         values = levels.detach()
         if values.dtype not in (torch.float32, torch.float64):
             values = values.to(torch.float64)  # the same order for the half types
-        return torch.from_numpy(_vexa._subtree_extremes(self.parents.numpy(), values.numpy(), self.kind == "max"))
+        highest = self.kind == "max" if highest is None else highest
+        return torch.from_numpy(_vexa._subtree_extremes(self.parents.numpy(), values.numpy(), highest))
+
+    def _walked_volume(self, levels) -> torch.Tensor:
+        """Per node, the sum over its component's pixels of their distance to
+        its parent's level, where a component holds levels on both sides of
+        it: each node adds its compact pixels' distances to every
+        ancestor-or-self, one step up at a time."""
+        parent_levels = self.parent_levels(levels)
+        compact = self.compact.to(levels.dtype)
+        node = torch.nonzero(compact > 0)[:, 0]
+        level, weight = levels[node], compact[node]
+        volume = torch.zeros_like(levels)
+        while node.numel():
+            volume = volume.index_add(0, node, weight * (level - parent_levels[node]).abs())
+            up = self.parents[node]
+            alive = up >= 0
+            node, level, weight = up[alive], level[alive], weight[alive]
+        return volume
 
     def feature_columns(self, names: Sequence[str], stack: torch.Tensor, levels=None):
         """The features as a list of (N,) columns: each attribute (both axes

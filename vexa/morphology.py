@@ -24,7 +24,7 @@ from typing import Callable, Tuple, Union
 import numpy as np
 import torch
 
-from . import filters, trees
+from . import filters, shapes, trees
 from .tree import ATTRIBUTES as TREE_ATTRIBUTES, SYNONYMS, Tree
 
 ImageLike = Union[np.ndarray, torch.Tensor]
@@ -36,12 +36,15 @@ RULES = ("direct", "min", "max", "subtractive")
 
 # ---- the one place that builds trees --------------------------------------
 
-def _component_tree(image: np.ndarray, connectivity: int, kind: str) -> trees.ComponentTree:
-    """The max-tree (``kind="max"``) or min-tree (``kind="min"``) of a
-    non-empty numpy image, 2-D or 3-D, of any dtype :func:`vexa.max_tree`
+def _component_tree(image: np.ndarray, connectivity: int, kind: str, padding: str = "mean") -> Tree:
+    """The max-tree (``kind="max"``), min-tree (``kind="min"``) or tree of
+    shapes (``kind="shapes"``, with ``padding``; connectivity does not apply)
+    of a non-empty numpy image, 2-D or 3-D, of any dtype :func:`vexa.max_tree`
     takes, with ``connectivity`` already checked (beyond ``image.ndim`` it
     means every neighbour, as in scikit-image). Every function of this module
     builds its trees here."""
+    if kind == "shapes":
+        return shapes.tree_of_shapes(image, padding)
     build = trees.max_tree if kind == "max" else trees.min_tree
     return build(image, min(connectivity, max(image.ndim, 1)))
 
@@ -135,14 +138,14 @@ def _keep_mask(tree, attribute: Attribute, threshold: float) -> torch.Tensor:
 
 
 def _filtered(array: np.ndarray, kind: str, attribute: Attribute, threshold: float,
-              connectivity: int, rule: str, root_may_fail: bool) -> np.ndarray:
+              connectivity: int, rule: str, root_may_fail: bool, padding: str = "mean") -> np.ndarray:
     """Removes the nodes whose attribute is below ``threshold`` by ``rule``.
     With ``root_may_fail``, a removed root takes the level 0 as scikit-image
     does (the whole image, for an increasing attribute); otherwise the root
     is always kept."""
     if _is_empty_image(array):
         return array.copy()
-    tree = _component_tree(array, connectivity, kind)
+    tree = _component_tree(array, connectivity, kind, padding)
     keep = _keep_mask(tree, attribute, threshold)
     parents = torch.as_tensor(tree.parents)
     if root_may_fail and not bool(keep[parents < 0].all()):
@@ -339,9 +342,11 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
         order.
     threshold : float
         Nodes with ``attribute >= threshold`` are kept.
-    tree : {"max", "min"}, optional
+    tree : {"max", "min", "shapes"}, optional
         Filter bright structures (max-tree, an opening for an increasing
-        attribute) or dark ones (min-tree, a closing).
+        attribute), dark ones (min-tree, a closing), or both alike (the tree
+        of shapes with its default padding, :func:`vexa.tree_of_shapes`;
+        ``connectivity`` does not apply to it).
     rule : {"direct", "min", "max", "subtractive"}, optional
         How removed nodes go: ``direct`` gives a removed node's own pixels
         the level of its nearest kept ancestor; ``min`` also removes the
@@ -361,19 +366,51 @@ def attribute_filter(image: ImageLike, attribute: Attribute, threshold: float, *
 
     Notes
     -----
-    The tree's root (the whole image at its lowest, or highest, level) is
-    always kept, so the result never leaves the image's range. This differs
+    The tree's root (the whole image at its lowest, or highest, level; the
+    outside of the image for the tree of shapes) is always kept, so the
+    result never leaves the image's range. This differs
     from scikit-image's area and diameter filters, which set the image to 0
     when even the root fails.
     """
-    if tree not in ("max", "min"):
-        raise ValueError(f"tree must be 'max' or 'min', got {tree!r}")
+    if tree not in ("max", "min", "shapes"):
+        raise ValueError(f"tree must be 'max', 'min' or 'shapes', got {tree!r}")
     if rule not in RULES:
         raise ValueError(f"rule must be one of {', '.join(RULES)}, got {rule!r}")
     array, back = _as_array(image)
     threshold = _check_threshold(threshold, "threshold")
     connectivity = _check_connectivity(connectivity)
     return back(_filtered(array, tree, attribute, threshold, connectivity, rule, False))
+
+
+def grain_filter(image: ImageLike, area_threshold: float, padding: str = "mean") -> ImageLike:
+    """Remove bright and dark structures alike: every shape of fewer than
+    ``area_threshold`` pixels.
+
+    A shape is a connected component of an upper or lower level set with its
+    holes filled (:func:`vexa.tree_of_shapes`). Each pixel of a removed shape
+    takes the level of its nearest kept ancestor. Unlike an area opening
+    followed by a closing, the result does not depend on which goes first:
+    the filter is self-dual (with ``padding="none"``, exactly:
+    ``grain_filter(-f) == -grain_filter(f)``).
+
+    Parameters
+    ----------
+    image : ndarray or Tensor
+        2-D or 3-D image of any dtype :func:`vexa.max_tree` takes.
+    area_threshold : float
+        Smallest area (in pixels) of a shape that stays.
+    padding : {"mean", "zero", "none"}, optional
+        What surrounds the image (see :func:`vexa.tree_of_shapes`).
+
+    Returns
+    -------
+    ndarray or Tensor
+        The filtered image, of the same kind, dtype and shape as ``image``.
+    """
+    shapes._checked_padding(padding)
+    array, back = _as_array(image)
+    threshold = _check_threshold(area_threshold, "area_threshold")
+    return back(_filtered(array, "shapes", "area", threshold, 1, "direct", False, padding))
 
 
 def volume_opening(image: ImageLike, volume_threshold: float, connectivity: int = 1) -> ImageLike:

@@ -46,8 +46,12 @@ class PreparedImage:
         if image.size == 0:
             raise ValueError(f"image is empty (shape {image.shape})")
         kinds = {"max": _vexa.MaxTree, "min": _vexa.MinTree}
+        if tree_type == "shapes":
+            from .shapes import tree_of_shapes
+            self.__init__(tree_of_shapes(image, "none"))
+            return
         if tree_type not in kinds:
-            raise ValueError("tree_type must be 'max' or 'min'")
+            raise ValueError("tree_type must be 'max', 'min' or 'shapes'")
         tree = kinds[tree_type](image, adjacency_radius)
         self.arrays = filters.TreeArrays.of(tree)
         self.features = node_features(tree)
@@ -82,16 +86,20 @@ class PreparedBatch:
     once from its detached values, with the image itself. Pickles (tensors
     only), so a DataLoader's workers can prepare batches."""
 
-    def __init__(self, image, tree_type="max", connectivity=2):
+    def __init__(self, image, tree_type="max", connectivity=2, spatial_dims=2):
         self.image = image
-        self.trees = build_trees(image_stack(image), tree_type, connectivity)  # one per image and channel
+        self.spatial_dims = spatial_dims
+        self.trees = build_trees(image_stack(image, spatial_dims), tree_type, connectivity)  # one per image and channel
 
     def __setstate__(self, state):
-        if not isinstance(state, dict) or set(state) != {"image", "trees"}:
+        if not isinstance(state, dict) or set(state) - {"spatial_dims"} != {"image", "trees"}:
             got = sorted(state) if isinstance(state, dict) else type(state).__name__
-            raise TypeError(f"PreparedBatch state must be a dict of image, trees, got {got}")
+            raise TypeError(f"PreparedBatch state must be a dict of image, trees and spatial_dims, got {got}")
+        spatial_dims = state.get("spatial_dims", 2)
+        if isinstance(spatial_dims, bool) or spatial_dims not in (2, 3):
+            raise ValueError(f"PreparedBatch state: spatial_dims must be 2 or 3, got {spatial_dims!r}")
         try:
-            stack = image_stack(state["image"])
+            stack = image_stack(state["image"], spatial_dims)
         except (TypeError, ValueError) as error:
             raise type(error)(f"PreparedBatch state: {error}") from None
         trees = state["trees"]
@@ -130,24 +138,38 @@ class ConnectedFilter(torch.nn.Module):
 
     Parameters
     ----------
-    tree_type : "max" or "min"
+    tree_type : "max", "min" or "shapes"
+        The max-tree (bright structures), the min-tree (dark ones) or the
+        tree of shapes (both, self-dual; built without padding, one image
+        after the other, and filtered through torch operators rather than
+        the native passes).
     adjacency_radius : float
         Joins the pixels at Euclidean distance ``adjacency_radius`` or less:
         from 1 up to sqrt(2) exclusive, the 4 neighbours of a pixel, from
         sqrt(2) up to 2 exclusive (1.5 by default), the 8 neighbours. Other
-        values are refused.
+        values are refused. Max- and min-trees only: the tree of shapes
+        has its own adjacency.
     initial_bias : float
         The bias at start: a large one keeps every node (identity filter).
+    spatial_dims : {2, 3}
+        3 reads tensors as volumes: (D, H, W), (C, D, H, W) or (B, C, D, H,
+        W), one tree per volume and channel, filtered through torch
+        operators (``box_height`` and ``box_width`` are the last two axes,
+        ``diameter`` and ``rectangularity`` take all three). With 2, the
+        default, a 3-D tensor is (C, H, W) and a 5-D one is refused.
     attributes : sequence of str, optional
         Attributes of each node to learn from, among
         ``vexa.forests.ATTRIBUTES``; by default ``ATTRIBUTE_NAMES``
         (area, volume, bounding-box height and width, rectangularity).
     """
 
-    def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0, attributes=None):
+    def __init__(self, tree_type="max", adjacency_radius=1.5, initial_bias=3.0, attributes=None, spatial_dims=2):
         super().__init__()
-        if tree_type not in ("max", "min"):
-            raise ValueError(f"tree_type must be 'max' or 'min', got {tree_type!r}")
+        if isinstance(spatial_dims, bool) or spatial_dims not in (2, 3):
+            raise ValueError(f"spatial_dims must be 2 or 3, got {spatial_dims!r}")
+        self.spatial_dims = spatial_dims
+        if tree_type not in ("max", "min", "shapes"):
+            raise ValueError(f"tree_type must be 'max', 'min' or 'shapes', got {tree_type!r}")
         self.tree_type = tree_type
         self.adjacency_radius = _checked_radius(adjacency_radius)
         self.attributes = tuple(attributes) if attributes is not None else None
@@ -165,9 +187,11 @@ class ConnectedFilter(torch.nn.Module):
     def __setstate__(self, state):
         if not isinstance(state, dict) or not isinstance(state.get("_parameters"), dict):
             raise TypeError(f"ConnectedFilter state must be a module's dict, got {type(state).__name__}")
-        if state.get("tree_type") not in ("max", "min"):
-            raise ValueError(f"ConnectedFilter state: tree_type must be 'max' or 'min', "
+        if state.get("tree_type") not in ("max", "min", "shapes"):
+            raise ValueError(f"ConnectedFilter state: tree_type must be 'max', 'min' or 'shapes', "
                              f"got {state.get('tree_type')!r}")
+        if state.get("spatial_dims", 2) not in (2, 3) or isinstance(state.get("spatial_dims"), bool):
+            raise ValueError(f"ConnectedFilter state: spatial_dims must be 2 or 3, got {state.get('spatial_dims')!r}")
         try:
             _checked_radius(state.get("adjacency_radius"))
         except (TypeError, ValueError) as error:
@@ -189,7 +213,7 @@ class ConnectedFilter(torch.nn.Module):
         """The trees of ``image``, to reuse across training steps: a
         :class:`PreparedBatch` of a tensor, else a :class:`PreparedImage`."""
         if isinstance(image, torch.Tensor):
-            return PreparedBatch(image, self.tree_type, self.connectivity)
+            return PreparedBatch(image, self.tree_type, self.connectivity, self.spatial_dims)
         if self.attributes is not None:
             raise TypeError(f"a filter with chosen attributes takes tensors, got {type(image).__name__}")
         return PreparedImage(image, self.tree_type, self.adjacency_radius)
@@ -216,9 +240,12 @@ class ConnectedFilter(torch.nn.Module):
         self._check_device(prepared.image)
         if not prepared.trees:  # an empty batch
             return torch.empty(prepared.image.shape, dtype=self.weight.dtype)
-        stack = image_stack(prepared.image).to(self.weight.dtype)
+        stack = image_stack(prepared.image, getattr(prepared, "spatial_dims", 2)).to(self.weight.dtype)
         names = self.attributes or _DEFAULT_ATTRIBUTES
-        filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)
+        if prepared.trees[0].kind == "shapes" or stack.dim() == 4:  # the native passes: 2-D max- and min-trees
+            filtered = _composed_filter(prepared.trees, stack, self.weight, self.bias, names)
+        else:
+            filtered = _BatchFilter.apply(stack, self.weight, self.bias, prepared.trees, names)
         return filtered.reshape(prepared.image.shape)
 
 
@@ -285,7 +312,7 @@ class _BatchFilter(torch.autograd.Function):
 
 
 def stacked(*tree_types, **options) -> torch.nn.Sequential:
-    """Filters applied one after the other, e.g. ``stacked("max", "min")``:
-    a max-tree stage then a min-tree stage, trained end to end (each
+    """Filters applied one after the other, e.g. ``stacked("max", "min")``
+    (or ``stacked("shapes", ...)``): a max-tree stage then a min-tree stage, trained end to end (each
     stage's gradient reaches the previous stage through its pixels)."""
     return torch.nn.Sequential(*(ConnectedFilter(t, **options) for t in tree_types))

@@ -374,7 +374,31 @@ class Tree:
     def volume(self) -> np.ndarray:
         """float64 (N,) numpy: the sum over the component's pixels of the
         distance from their level to the parent's level."""
-        return self._made_once("volume", lambda: np.abs(self._level_sums() - self.area * self._parent_levels()))
+        def make():
+            parent = self._parent_levels()
+            highest, lowest = self._level_range()
+            if not ((highest > parent) & (lowest < parent)).any():
+                # Every component lies on one side of its parent's level.
+                return np.abs(self._level_sums() - self.area * parent)
+            return self._walked_volume(parent)
+        return self._made_once("volume", make)
+
+    def _walked_volume(self, parent: np.ndarray) -> np.ndarray:
+        """The volume where components hold levels on both sides of their
+        parent's (trees of shapes): each node that holds pixels adds their
+        distances to every ancestor-or-self, one step up at a time, in time
+        the sum of their depths."""
+        levels = self._numpy("altitudes").astype(np.float64)
+        parents = self._numpy("parents")
+        node = np.flatnonzero(self.compact_counts)
+        level, weight = levels[node], self.compact_counts[node].astype(np.float64)
+        volume = np.zeros(self.num_nodes)
+        while node.size:
+            volume += np.bincount(node, weights=weight * np.abs(level - parent[node]), minlength=self.num_nodes)
+            up = parents[node]
+            alive = up >= 0
+            node, level, weight = up[alive], level[alive], weight[alive]
+        return volume
 
     @property
     def mean_level(self) -> np.ndarray:
@@ -387,15 +411,23 @@ class Tree:
         component to the parent's level: for a max-tree its highest level
         minus the parent's level (the dynamics of a leaf's branch)."""
         def make():
+            highest, lowest = self._level_range()
+            parent = self._parent_levels()
+            return np.maximum(highest - parent, parent - lowest)
+        return self._made_once("height", make)
+
+    def _level_range(self):
+        """(highest, lowest) float64 (N,): the extreme levels of each
+        component's pixels."""
+        def make():
             levels = self._numpy("altitudes").astype(np.float64)
             holds_pixels = self.compact_counts > 0  # the levels of the component's pixels only
             highest = self._native.reduce(torch.from_numpy(np.where(holds_pixels, levels, -np.inf)), "max",
                                           "subtree", 0.0).numpy()
             lowest = self._native.reduce(torch.from_numpy(np.where(holds_pixels, levels, np.inf)), "min",
                                          "subtree", 0.0).numpy()
-            parent = self._parent_levels()
-            return np.maximum(highest - parent, parent - lowest)
-        return self._made_once("height", make)
+            return highest, lowest
+        return self._made_once("level_range", make)
 
     @property
     def bbox(self) -> np.ndarray:

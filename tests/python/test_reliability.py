@@ -155,6 +155,7 @@ LONG_WORK = {
         "tree = build_trees(stack, 'max', 2)[0]; "
         "batch = _vexa._LearnedFilterBatch([tree.parents], [tree.pixel_to_node], ['area', 'volume'], True)",
         "batch.forward(stack.reshape(1, -1), torch.zeros(2), torch.zeros(()))"),
+    "tree of shapes of a large image": ("image = noise(3072, 3072)", "_vexa._tree_of_shapes(image, 'mean')"),
 }
 
 

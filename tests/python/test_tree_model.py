@@ -26,6 +26,8 @@ def every_kind_of_tree(rng):
     yield "max torch float", vexa.max_tree(torch.from_numpy(image.astype(np.float32)), 2)
     yield "partition", vexa.binary_partition_tree(image.astype(float) + rng.random(image.shape))
     yield "partition of regions", vexa.binary_partition_tree(image, labels=rng.integers(0, 5, image.shape))
+    yield "shapes", vexa.tree_of_shapes(image)
+    yield "shapes 3-D torch", vexa.tree_of_shapes(torch.from_numpy(volume.astype(np.int16)), "none")
 
 
 def components(tree):

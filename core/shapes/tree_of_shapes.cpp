@@ -1,0 +1,421 @@
+#include "core/shapes/tree_of_shapes.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+
+#include "core/runtime/interrupt.hpp"
+#include "core/trees/flood.hpp"
+#include "core/trees/level_keys.hpp"
+
+namespace vexa {
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+// How many points ahead the passes in the propagation order fetch memory.
+constexpr uint64_t kAhead = 16;
+
+// A set of levels 0..n-1 that finds its nearest member above or below any
+// level in a few word operations: a bit per level, and above those a bit per
+// non-zero word, layer over layer up to a single word.
+class LevelSet {
+public:
+    explicit LevelSet(uint64_t n) {
+        do {
+            n = (n + 63) / 64;
+            layers_.emplace_back(n, 0);
+        } while (n > 1);
+    }
+
+    void insert(uint64_t level) {
+        for (auto& layer : layers_) {
+            uint64_t& word = layer[level >> 6];
+            const bool had = word != 0;
+            word |= uint64_t(1) << (level & 63);
+            if (had) return;
+            level >>= 6;
+        }
+    }
+
+    void erase(uint64_t level) {
+        for (auto& layer : layers_) {
+            uint64_t& word = layer[level >> 6];
+            word &= ~(uint64_t(1) << (level & 63));
+            if (word) return;
+            level >>= 6;
+        }
+    }
+
+    // The smallest member at or above `level`, or -1.
+    int64_t above(uint64_t level) const {
+        size_t k = 0;
+        for (;; ++k) {
+            if (k == layers_.size()) return -1;
+            const uint64_t w = level >> 6;
+            if (w >= layers_[k].size()) return -1;
+            const uint64_t bits = layers_[k][w] & (~uint64_t(0) << (level & 63));
+            if (bits) {
+                level = (w << 6) | uint64_t(__builtin_ctzll(bits));
+                break;
+            }
+            level = w + 1;
+        }
+        while (k-- > 0) level = (level << 6) | uint64_t(__builtin_ctzll(layers_[k][level]));
+        return int64_t(level);
+    }
+
+    // The largest member at or below `level`, or -1.
+    int64_t below(uint64_t level) const {
+        size_t k = 0;
+        for (;; ++k) {
+            if (k == layers_.size()) return -1;
+            const uint64_t w = level >> 6;
+            const unsigned b = unsigned(level & 63);
+            const uint64_t bits = layers_[k][w] & (b == 63 ? ~uint64_t(0) : (uint64_t(1) << (b + 1)) - 1);
+            if (bits) {
+                level = (w << 6) | uint64_t(63 - __builtin_clzll(bits));
+                break;
+            }
+            if (w == 0) return -1;
+            level = w - 1;
+        }
+        while (k-- > 0) level = (level << 6) | uint64_t(63 - __builtin_clzll(layers_[k][level]));
+        return int64_t(level);
+    }
+
+private:
+    std::vector<std::vector<uint64_t>> layers_;
+};
+
+class Bits {
+public:
+    Bits(uint64_t n, bool value) : words_((n + 63) / 64, value ? ~uint64_t(0) : 0) {}
+    bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
+    void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
+    void reset(uint64_t i) { words_[i >> 6] &= ~(uint64_t(1) << (i & 63)); }
+    void clear() { std::fill(words_.begin(), words_.end(), 0); }
+
+private:
+    std::vector<uint64_t> words_;
+};
+
+// The Khalimsky grid of a (padded) image of pd x ph x pw pixels: 2p - 1
+// points along each axis of the image (one along the depth of a 2-D image),
+// stored with a border of sentinel points around them so that the 4 or 6
+// neighbours of every point are at fixed offsets.
+struct KhalimskyGrid {
+    bool volume;
+    uint64_t kd, kh, kw;  // points per axis
+    uint64_t sd, sh, sw;  // stored per axis, sentinels included
+
+    KhalimskyGrid(bool isVolume, uint64_t pd, uint64_t ph, uint64_t pw)
+        : volume(isVolume), kd(isVolume ? 2 * pd - 1 : 1), kh(2 * ph - 1), kw(2 * pw - 1),
+          sd(isVolume ? kd + 2 : 1), sh(kh + 2), sw(kw + 2) {}
+    uint64_t size() const { return sd * sh * sw; }
+    uint64_t points() const { return kd * kh * kw; }
+    uint64_t at(uint64_t z, uint64_t y, uint64_t x) const { return ((z + (volume ? 1 : 0)) * sh + y + 1) * sw + x + 1; }
+};
+
+// How far apart two levels are, in the arithmetic of their pixel type (the
+// propagation goes to the nearest pending level, the lower one on ties).
+template <typename T>
+using Difference = std::conditional_t<std::is_floating_point_v<T>, T,
+                                      std::conditional_t<(sizeof(T) >= 8), long double, int64_t>>;
+
+// The tree of shapes of an image given as ranks (per pixel, ranks ordered
+// as the levels; valueOf gives the level of each rank).
+template <typename T, typename R>
+ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
+                             uint64_t numLevels, const std::vector<T>& valueOf) {
+    const uint64_t o = padded ? 1 : 0;
+    const uint64_t pd = grid.depth + (volume ? 2 * o : 0), ph = grid.height + 2 * o, pw = grid.width + 2 * o;
+    std::vector<R> own;
+    const R* image = pixelRanks;
+    if (padded) {
+        own.assign(pd * ph * pw, padRank);
+        for (uint64_t z = 0; z < grid.depth; ++z)
+            for (uint64_t y = 0; y < grid.height; ++y)
+                std::copy_n(pixelRanks + (z * grid.height + y) * grid.width, grid.width,
+                            own.data() + ((z + (volume ? o : 0)) * ph + y + o) * pw + o);
+        image = own.data();
+    }
+    const KhalimskyGrid k(volume, pd, ph, pw);
+    if (k.size() >= kNone)
+        throw std::invalid_argument("image is too large for the tree of shapes: its Khalimsky grid has " +
+                                    std::to_string(k.size()) + " points, at most 4294967294 are supported");
+    InterruptPoll poll;
+
+    // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
+    // pixels around it. lo becomes each point's level once it is reached.
+    // Big arrays on huge pages: neighbours a row or a plane away would miss the TLB.
+    using flood::HugePageArray;
+    HugePageArray<R> lo(k.size());
+    auto hi = std::make_unique<HugePageArray<R>>(k.size());
+    Bits seen(k.size(), true);  // sentinels count as seen
+    {
+        std::vector<R> columnLo(pw), columnHi(pw);
+        for (uint64_t kz = 0; kz < k.kd; ++kz)
+            for (uint64_t ky = 0; ky < k.kh; ++ky) {
+                const R* rows[4] = {image + ((kz / 2) * ph + ky / 2) * pw, image + ((kz / 2) * ph + (ky + 1) / 2) * pw,
+                                    image + (((kz + 1) / 2) * ph + ky / 2) * pw,
+                                    image + (((kz + 1) / 2) * ph + (ky + 1) / 2) * pw};
+                for (uint64_t x = 0; x < pw; ++x) {
+                    columnLo[x] = std::min(std::min(rows[0][x], rows[1][x]), std::min(rows[2][x], rows[3][x]));
+                    columnHi[x] = std::max(std::max(rows[0][x], rows[1][x]), std::max(rows[2][x], rows[3][x]));
+                }
+                const uint64_t first = k.at(kz, ky, 0);
+                for (uint64_t kx = 0; kx < k.kw; ++kx) {
+                    lo[first + kx] = std::min(columnLo[kx / 2], columnLo[(kx + 1) / 2]);
+                    (*hi)[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
+                    seen.reset(first + kx);
+                }
+                poll.step(uint32_t(k.kw));
+            }
+    }
+    const int64_t step[3] = {1, int64_t(k.sw), int64_t(k.sw * k.sh)};
+    const int numSteps = volume ? 3 : 2;
+
+    // Propagation from the exterior (the first point): each point reached is
+    // queued at the level of its interval nearest the current level; the
+    // current level moves to the nearest pending level when its own runs out.
+    HugePageArray<R>& level = lo;
+    HugePageArray<uint32_t> order(k.points());
+    uint64_t count = 0;
+    HugePageArray<uint32_t> links(k.size());
+    {
+        std::vector<uint32_t> head(numLevels, kNone);
+        LevelSet pending(numLevels);
+        auto push = [&](R l, uint32_t p) {
+            if (head[l] == kNone) pending.insert(l);
+            links[p] = head[l];
+            head[l] = p;
+        };
+        const uint32_t exterior = uint32_t(k.at(0, 0, 0));
+        seen.set(exterior);
+        push(level[exterior], exterior);
+        uint64_t current = level[exterior];
+        for (uint64_t left = 1; left > 0;) {
+            if (head[current] == kNone) {
+                const int64_t up = pending.above(current), down = pending.below(current);
+                using D = Difference<T>;
+                if (up < 0 || (down >= 0 && !(D(valueOf[up]) - D(valueOf[current]) <
+                                             D(valueOf[current]) - D(valueOf[down]))))
+                    current = uint64_t(down);
+                else
+                    current = uint64_t(up);
+            }
+            const uint32_t p = head[current];
+            head[current] = links[p];
+            if (head[current] == kNone) pending.erase(current);
+            --left;
+            order[count++] = p;
+            const R here = R(current);
+            for (int s = 0; s < numSteps; ++s)
+                for (const int64_t d : {step[s], -step[s]}) {
+                    const uint32_t n = uint32_t(int64_t(p) + d);
+                    if (seen.test(n)) continue;
+                    seen.set(n);
+                    const R l = std::min((*hi)[n], std::max(lo[n], here));
+                    level[n] = l;
+                    push(l, n);
+                    ++left;
+                }
+            poll.step();
+        }
+    }
+    hi.reset();
+
+    // Union-find in the reverse order, as for a max-tree of the order: sets
+    // joined by rank, each set's newest point (the root of its tree) kept
+    // beside it.
+    HugePageArray<uint32_t>& zpar = links;
+    for (uint64_t p = 0; p < k.size(); ++p) zpar[p] = kNone;
+    HugePageArray<uint32_t> parent(k.size());
+    {
+        HugePageArray<uint32_t> newest(k.size());
+        HugePageArray<uint8_t> rank(k.size());
+        for (uint64_t i = count; i-- > 0;) {
+            const uint32_t p = order[i];
+            if (i >= kAhead) {  // the points to come are known: fetch their memory early
+                const uint32_t f = order[i - kAhead];
+                __builtin_prefetch(&zpar[f], 1);
+                __builtin_prefetch(&parent[f], 1);
+                __builtin_prefetch(&newest[f], 1);
+                __builtin_prefetch(&rank[f], 1);
+                for (int s = 1; s < numSteps; ++s) {
+                    __builtin_prefetch(&zpar[f + step[s]], 0);
+                    __builtin_prefetch(&zpar[f - step[s]], 0);
+                }
+            }
+            parent[p] = p;
+            zpar[p] = p;
+            newest[p] = p;
+            rank[p] = 0;
+            uint32_t set = p;
+            for (int s = 0; s < numSteps; ++s)
+                for (const int64_t d : {step[s], -step[s]}) {
+                    uint32_t r = uint32_t(int64_t(p) + d);
+                    if (zpar[r] == kNone) continue;
+                    while (zpar[r] != r) {
+                        const uint32_t g = zpar[zpar[r]];
+                        zpar[r] = g;
+                        r = g;
+                    }
+                    if (r == set) continue;
+                    parent[newest[r]] = p;
+                    if (rank[set] < rank[r]) std::swap(set, r);
+                    zpar[r] = set;
+                    if (rank[set] == rank[r]) ++rank[set];
+                    newest[set] = p;
+                }
+            poll.step();
+        }
+    }
+    // Canonical points: one per shape, the parent of every other point of it.
+    const uint32_t root = order[0];
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint32_t p = order[i];
+        if (i + kAhead < count) __builtin_prefetch(&parent[order[i + kAhead]]);
+        const uint32_t q = parent[p];
+        if (level[parent[q]] == level[q]) parent[p] = parent[q];
+    }
+    auto canonical = [&](uint32_t p) { return p == root || level[parent[p]] != level[p]; };
+    auto shapeOf = [&](uint32_t p) { return canonical(p) ? p : parent[p]; };
+    auto pointOfPixel = [&](uint64_t z, uint64_t y, uint64_t x) {
+        return uint32_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
+    };
+
+    // The shapes that hold a pixel of the image, and the root.
+    Bits& holds = seen;
+    holds.clear();
+    holds.set(root);
+    for (uint64_t z = 0; z < grid.depth; ++z)
+        for (uint64_t y = 0; y < grid.height; ++y)
+            for (uint64_t x = 0; x < grid.width; ++x) holds.set(shapeOf(pointOfPixel(z, y, x)));
+    for (uint64_t i = count; i-- > 1;) {
+        const uint32_t p = order[i];
+        if (holds.test(p) && canonical(p)) holds.set(parent[p]);
+    }
+
+    // Ids in the propagation order: parents first.
+    ShapesTreeArrays tree;
+    HugePageArray<uint32_t>& id = zpar;
+    std::vector<T> altitudes;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint32_t p = order[i];
+        if (!holds.test(p) || !canonical(p)) continue;
+        id[p] = uint32_t(tree.parents.size());
+        tree.parents.push_back(p == root ? ShapesTreeArrays::kNoParent : id[parent[p]]);
+        altitudes.push_back(valueOf[level[p]]);
+    }
+    tree.pixelNode.resize(grid.numPixels());
+    uint32_t* to = tree.pixelNode.data();
+    for (uint64_t z = 0; z < grid.depth; ++z)
+        for (uint64_t y = 0; y < grid.height; ++y)
+            for (uint64_t x = 0; x < grid.width; ++x) *to++ = id[shapeOf(pointOfPixel(z, y, x))];
+    tree.altitudes.resize(altitudes.size() * sizeof(T));
+    if (!altitudes.empty()) std::memcpy(tree.altitudes.data(), altitudes.data(), tree.altitudes.size());
+    return tree;
+}
+
+// The level around the image: zero, or the mean of the pixels on the image's
+// border, truncated toward zero for integer types.
+template <typename T>
+T paddingValue(const T* values, const Grid& grid, bool volume, ShapesPadding padding) {
+    if (padding != ShapesPadding::Mean) return T(0);
+    double sum = 0;
+    uint64_t count = 0;
+    for (uint64_t z = 0; z < grid.depth; ++z)
+        for (uint64_t y = 0; y < grid.height; ++y) {
+            const bool borderRow = (volume && (z == 0 || z + 1 == grid.depth)) || y == 0 || y + 1 == grid.height;
+            const T* row = values + (z * grid.height + y) * grid.width;
+            for (uint64_t x = 0; x < grid.width; x += borderRow || x + 1 == grid.width ? 1 : grid.width - 1) {
+                sum += double(row[x]);
+                ++count;
+            }
+        }
+    const double mean = sum / double(count);
+    if (std::isnan(mean))
+        throw std::invalid_argument("the mean of the border pixels is NaN (the border holds both infinities); "
+                                    "pad with 'zero' or 'none'");
+    if constexpr (std::is_floating_point_v<T>) {
+        return T(mean);
+    } else {
+        // Within the type's range: the sum of wide levels is rounded to a double.
+        const double low = double(std::numeric_limits<T>::lowest()), high = double(std::numeric_limits<T>::max());
+        const double truncated = std::trunc(mean);
+        if (truncated <= low) return std::numeric_limits<T>::lowest();
+        if (truncated >= high) return std::numeric_limits<T>::max();
+        return T(truncated);
+    }
+}
+
+template <typename T>
+void refuseNaN(const T* values, uint64_t n) {
+    if constexpr (std::is_floating_point_v<T>) {
+        for (uint64_t p = 0; p < n; ++p)
+            if (std::isnan(values[p]))
+                throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
+    }
+}
+
+template <typename T>
+ShapesTreeArrays buildTyped(const AnyImage& image, bool volume, ShapesPadding padding) {
+    const T* values = static_cast<const T*>(image.data);
+    const uint64_t n = image.grid.numPixels();
+    refuseNaN(values, n);
+    const bool padded = padding != ShapesPadding::None;
+    const T pad = paddingValue(values, image.grid, volume, padding);
+    using Key = decltype(levelKey(T()));
+    if constexpr (sizeof(Key) <= 2) {
+        // The keys are the ranks, and their differences the levels'.
+        std::vector<T> valueOf(uint64_t(1) << (8 * sizeof(Key)));
+        for (uint64_t v = 0; v < valueOf.size(); ++v) {
+            const T level = T(typename std::make_unsigned<T>::type(v));
+            valueOf[levelKey(level)] = level;
+        }
+        std::vector<Key> ranks(n);
+        for (uint64_t p = 0; p < n; ++p) ranks[p] = levelKey(values[p]);
+        return buildRanked<T, Key>(image.grid, volume, padded, ranks.data(), levelKey(pad), valueOf.size(), valueOf);
+    } else {
+        std::vector<Key> keys(n + 1);
+        for (uint64_t p = 0; p < n; ++p) keys[p] = levelKey(values[p]);
+        keys[n] = levelKey(pad);
+        DenseRanks dense = denseRanks(keys.data(), padded ? n + 1 : n, false);
+        std::vector<Key>().swap(keys);
+        std::vector<T> valueOf(dense.pixelOfRank.size());
+        for (uint64_t r = 0; r < valueOf.size(); ++r)
+            valueOf[r] = dense.pixelOfRank[r] < n ? values[dense.pixelOfRank[r]] : pad;
+        const uint32_t padRank = padded ? dense.rank[n] : 0;
+        return buildRanked<T, uint32_t>(image.grid, volume, padded, dense.rank.data(), padRank, valueOf.size(), valueOf);
+    }
+}
+
+}  // namespace
+
+ShapesTreeArrays buildTreeOfShapes(const AnyImage& image, int ndim, ShapesPadding padding) {
+    if (ndim != 2 && ndim != 3) throw std::invalid_argument("image must be 2-D or 3-D, got " + std::to_string(ndim) + " dimensions");
+    if (ndim == 2 && image.grid.depth != 1) throw std::invalid_argument("a 2-D image has depth 1");
+    if (image.grid.numPixels() == 0) throw std::invalid_argument("image is empty");
+    const bool volume = ndim == 3;
+    switch (image.type) {
+        case PixelType::Bool:
+        case PixelType::UInt8: return buildTyped<uint8_t>(image, volume, padding);
+        case PixelType::Int8: return buildTyped<int8_t>(image, volume, padding);
+        case PixelType::UInt16: return buildTyped<uint16_t>(image, volume, padding);
+        case PixelType::Int16: return buildTyped<int16_t>(image, volume, padding);
+        case PixelType::UInt32: return buildTyped<uint32_t>(image, volume, padding);
+        case PixelType::Int32: return buildTyped<int32_t>(image, volume, padding);
+        case PixelType::Int64: return buildTyped<int64_t>(image, volume, padding);
+        case PixelType::Float32: return buildTyped<float>(image, volume, padding);
+        case PixelType::Float64: return buildTyped<double>(image, volume, padding);
+    }
+    throw std::invalid_argument("unsupported pixel type");
+}
+
+}  // namespace vexa
