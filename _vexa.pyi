@@ -192,6 +192,53 @@ def _subtree_extremes(parents: np.ndarray, values: np.ndarray, highest: bool) ->
     float64 (N), no NaN. Bad input raises ValueError or TypeError."""
 
 
+class _Tree:
+    """Private base of the tree model of ``vexa``: a parent array (int64
+    (N), -1 for the root) read once into memory of its own and checked once
+    (one root, ids in range, no cycle; not empty). Its passes are linear in
+    N, run without the GIL and never check the tree again. A parent array of
+    the wrong kind raises TypeError, one that is not a tree ValueError naming
+    a node."""
+
+    def __init__(self, parents: torch.Tensor) -> None: ...
+    @property
+    def num_nodes(self) -> int: ...
+    @property
+    def root(self) -> int: ...
+    def parents(self) -> torch.Tensor:
+        """A copy of the parent ids."""
+    def children(self) -> Tuple[torch.Tensor, torch.Tensor]:
+        """Children lists in compressed form: ``(offsets, ids)``, offsets
+        (N + 1), ids ascending for each node."""
+    def depths(self) -> torch.Tensor:
+        """Proper ancestors of each node (the root 0)."""
+    def leaves(self) -> torch.Tensor:
+        """Ids of the nodes without children, ascending."""
+    def reduce(self, values: torch.Tensor, op: str, over: str, fill: SupportsFloat = 0.0) -> torch.Tensor:
+        """``op`` ("sum", "min", "max", "mean") of ``values`` (N) or (N, C)
+        over each node's subtree (``over="subtree"``: the node and its
+        descendants) or its children (``over="children"``; ``fill`` for a
+        node without children). ``values``: float32, float64, int64, int32,
+        uint8 or bool. The result has the values' dtype, except that sums of
+        bool, uint8 and int32 are int64 (as ``torch.sum`` gives) and means of
+        integers and bools float64. NaN propagates, through min and max too."""
+    def ancestor_sum(self, values: torch.Tensor) -> torch.Tensor:
+        """Each node's value plus its ancestors' (``values`` floating, (N) or (N, C))."""
+    def subtree_sum(self, values: torch.Tensor) -> torch.Tensor:
+        """Sum of ``values`` over each node's subtree."""
+    def nearest_kept(self, keep: torch.Tensor) -> torch.Tensor:
+        """For each node, the nearest node at or above it whose ``keep`` (bool
+        (N)) is true, the root always counting as kept: int64 (N)."""
+    def simplify(self, keep: torch.Tensor) -> Tuple[torch.Tensor, torch.Tensor]:
+        """The tree of the kept nodes (``keep`` bool (N), the root always
+        kept), numbered by their rank in id order: ``(parents, node_map)``,
+        each kept node's parent its nearest kept proper ancestor, and
+        ``node_map`` the new id of every node's nearest kept node at or above it."""
+    def __getstate__(self) -> torch.Tensor:
+        """Pickled state: the parent ids."""
+    def __setstate__(self, parents: torch.Tensor, /) -> None: ...
+
+
 class DissimilarityType:
     """How the binary partition tree measures two adjacent regions."""
 

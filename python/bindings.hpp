@@ -24,6 +24,7 @@ void bindThreads(pybind11::module_& m);  // the thread setting
 void bindAnyTrees(pybind11::module_& m);  // component trees of any image
 void bindBatchTrees(pybind11::module_& m);  // private: one tree per image of a list, in parallel
 void bindLearnedFilter(pybind11::module_& m);  // private: the learnable filter's native passes
+void bindCheckedTree(pybind11::module_& m);  // private: _Tree, a parent array checked once, and its passes
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

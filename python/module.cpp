@@ -24,4 +24,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindAnyTrees(m);
     vexa::python::bindBatchTrees(m);
     vexa::python::bindLearnedFilter(m);
+    vexa::python::bindCheckedTree(m);
 }

@@ -10,6 +10,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/parent_array.hpp"
+#include "core/tree_passes.hpp"
 #include "tensors/describe.hpp"
 
 namespace vexa::tensors {
@@ -31,40 +32,35 @@ Forest forestOf(const at::Tensor& parents) {
     return {std::move(parent), std::move(order)};
 }
 
-// values as a fresh (N, C) contiguous copy without autograd history: the
-// passes write it in place.
-at::Tensor workingCopy(const at::Tensor& values, int64_t n) {
+// values: floating, (N) or (N, C).
+void checkValues(const at::Tensor& values, int64_t n) {
     if (!values.defined() || !at::isFloatingType(values.scalar_type()) || !values.device().is_cpu())
         throw std::invalid_argument("values must be a floating-point CPU tensor, got " + describe(values) + ".");
     if ((values.dim() != 1 && values.dim() != 2) || values.size(0) != n)
         throw std::invalid_argument("values must have shape (N) or (N, C) with N = " + std::to_string(n) +
                                     " nodes, got " + describe(values) + ".");
-    const int64_t width = values.dim() == 2 ? values.size(1) : 1;
-    return values.detach().reshape({n, width}).clone(at::MemoryFormat::Contiguous);
 }
 
-// Adds each node's row to its parent's (towards the root, children first)
-// or each parent's row to its children's (away from it, parents first).
-at::Tensor accumulate(const at::Tensor& parents, const at::Tensor& values, bool towardsRoot) {
-    const Forest f = forestOf(parents);
-    at::Tensor out = workingCopy(values, int64_t(f.parent.size()));
-    const int64_t width = out.size(1);
-    const uint32_t workPerNode = uint32_t(std::min<int64_t>(width, int64_t(1) << 20));
-    InterruptPoll poll;
+}  // namespace
+
+at::Tensor treeSum(Span<NodeId> parents, const ParentsFirst& order, const at::Tensor& values, bool towardsRoot) {
+    const int64_t n = int64_t(parents.size());
+    const int64_t width = values.dim() == 2 ? values.size(1) : 1;
+    at::Tensor out = values.detach().reshape({n, width}).clone(at::MemoryFormat::Contiguous);
     AT_DISPATCH_FLOATING_TYPES_AND2(at::kHalf, at::kBFloat16, out.scalar_type(), "treeSum", [&] {
         scalar_t* rows = out.data_ptr<scalar_t>();
-        auto step = [&](NodeId i) {
-            const NodeId p = f.parent[i];
-            if (p == kNoNode) return;
-            scalar_t* to = rows + (towardsRoot ? p : i) * width;
-            const scalar_t* from = rows + (towardsRoot ? i : p) * width;
-            for (int64_t k = 0; k < width; ++k) to[k] += from[k];
-            poll.step(workPerNode);
-        };
-        if (towardsRoot) f.order.forEachReversed(step);
-        else f.order.forEach(step);
+        if (towardsRoot) combineIntoParents<SumOf>(parents, order, rows, size_t(width));
+        else addFromParents(parents, order, rows, size_t(width));
     });
     return out.view(values.sizes());
+}
+
+namespace {
+
+at::Tensor accumulate(const at::Tensor& parents, const at::Tensor& values, bool towardsRoot) {
+    const Forest f = forestOf(parents);
+    checkValues(values, int64_t(f.parent.size()));
+    return treeSum(f.parent, f.order, values, towardsRoot);
 }
 
 }  // namespace
@@ -87,13 +83,7 @@ at::Tensor nearestKept(const at::Tensor& parents, const at::Tensor& keep) {
     const at::Tensor kept = keep.contiguous();
     const bool* isKept = kept.data_ptr<bool>();
     at::Tensor out = at::empty({n}, at::kLong);
-    int64_t* target = out.data_ptr<int64_t>();
-    InterruptPoll poll;
-    f.order.forEach([&](NodeId i) {
-        const NodeId p = f.parent[i];
-        target[i] = isKept[i] ? int64_t(i) : p == kNoNode ? -1 : target[p];
-        poll.step();
-    });
+    vexa::nearestKept(f.parent, f.order, isKept, false, out.data_ptr<int64_t>());
     return out;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <ATen/core/Tensor.h>
 
+#include "core/parent_array.hpp"
+
 namespace vexa::tensors {
 
 // Passes over a forest given as a parent array: parents is a one-dimensional
@@ -26,5 +28,10 @@ at::Tensor subtreeSum(const at::Tensor& parents, const at::Tensor& values);
 // For every node, the nearest node at or above it whose keep entry is true,
 // or -1 when there is none: an int64 tensor (N). keep: bool (N).
 at::Tensor nearestKept(const at::Tensor& parents, const at::Tensor& keep);
+
+// The pass behind ancestorSum (towardsRoot false) and subtreeSum, on a
+// forest already checked: values any floating dtype, (N) or (N, C) with N
+// the forest's nodes. Returns a new tensor of the values' shape.
+at::Tensor treeSum(Span<NodeId> parents, const ParentsFirst& order, const at::Tensor& values, bool towardsRoot);
 
 }  // namespace vexa::tensors
