@@ -25,6 +25,7 @@ void bindAnyTrees(pybind11::module_& m);  // component trees of any image
 void bindBatchTrees(pybind11::module_& m);  // private: one tree per image of a list, in parallel
 void bindLearnedFilter(pybind11::module_& m);  // private: the learnable filter's native passes
 void bindCheckedTree(pybind11::module_& m);  // private: _Tree, a parent array checked once, and its passes
+void bindWatershed(pybind11::module_& m);  // private: watershed hierarchies and saliency
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

@@ -25,4 +25,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindBatchTrees(m);
     vexa::python::bindLearnedFilter(m);
     vexa::python::bindCheckedTree(m);
+    vexa::python::bindWatershed(m);
 }
