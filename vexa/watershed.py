@@ -19,11 +19,15 @@ The result is the second binary partition tree, a :class:`PartitionTree`
 with the pixels as leaves, whose altitudes are the extinction values.
 
 Ties: edges of equal weight are taken in the order of the scan (pixel
-index, then the neighbour step: right before below in 2-D), and merges of
-equal extinction value in the order the first tree made them; both sorts
-are stable, as Higra's. Higra builds the same binary tree (its
-``watershed_hierarchy_by_*`` with ``canonize_tree=False``) on the same
-graph, with the same saliency on every edge.
+index, then the neighbour step in lexicographic order of its (plane, row,
+column) offset: right before below in 2-D), and merges of equal extinction
+value in the order the first tree made them; both sorts are stable, as
+Higra's. On the same graph and weights, Higra's ``watershed_hierarchy_by_*``
+(with ``canonize_tree=False``) builds the same binary tree, so the same
+saliency on every edge, whenever the weights and the attribute values have
+no ties; in 2-D also with ties, its 4- and 8-adjacency graphs listing the
+pixel pairs in the same order (its 6-adjacency graph lists the plane step
+first).
 
 :func:`saliency` and :func:`edge_saliency` give the ultrametric contour map
 of any tree on pixels: for two neighbouring pixels, the altitude of the
