@@ -6,6 +6,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/parent_array.hpp"
+#include "core/reused_memory.hpp"
 
 namespace vexa {
 
@@ -16,84 +17,130 @@ namespace {
 class MergeStamps {
 public:
     MergeStamps(const CheckedTree& tree, const int64_t* pixelToNode, const double* altitudes, uint64_t numPixels)
-        : link_(numPixels), altitudeOf_(tree.size()) {
+        : link_(numPixels), rank_(numPixels) {
         const size_t numNodes = tree.size();
-        // The pixels of each node, grouped by node.
-        std::vector<uint32_t> start(numNodes + 1, 0), nodeOf(numPixels);
+        bool identity = true;  // pixel p is node p, as in partition trees from pixels
         for (uint64_t p = 0; p < numPixels; ++p) {
             const int64_t node = pixelToNode[p];  // read once
             if (node < 0 || uint64_t(node) >= numNodes)
                 throw std::invalid_argument("pixel_to_node holds node " + std::to_string(node) + " at pixel " +
                                             std::to_string(p) + ", outside 0.." + std::to_string(numNodes - 1));
-            nodeOf[p] = uint32_t(node);
-            ++start[node + 1];
+            identity &= uint64_t(node) == p;
         }
-        countsToOffsets(start);
-        std::vector<uint32_t> pixels(numPixels);
-        {
-            std::vector<uint32_t> next(start.begin(), start.end() - 1);
-            for (uint64_t p = 0; p < numPixels; ++p) pixels[next[nodeOf[p]]++] = uint32_t(p);
-        }
-        std::vector<uint32_t>().swap(nodeOf);
-        const ChildLists children = childLists(tree.parents());
+        const bool childrenFirst = tree.order().kind() == ParentsFirst::Kind::Descending;
+        if (!(identity && childrenFirst && joinBinary(tree.parents(), altitudes, numPixels)))
+            joinAny(tree, pixelToNode, altitudes, numPixels);
+    }
 
-        for (uint64_t p = 0; p < numPixels; ++p) link_[p] = {uint32_t(p), kNoNode};
-        std::vector<uint8_t> rank(numPixels, 0);
-        std::vector<uint32_t> rootOf(numNodes, kNoNode);
+    // The altitude of the smallest node holding pixels p != q.
+    double saliency(uint32_t p, uint32_t q) const {
+        double altitude = 0;
+        do {
+            const Link& a = link_[p];
+            const Link& b = link_[q];
+            if (a.stamp < b.stamp) {
+                altitude = a.altitude;
+                p = a.up;
+            } else {
+                altitude = b.altitude;
+                q = b.up;
+            }
+        } while (p != q);
+        return altitude;
+    }
+
+private:
+    struct Link {
+        uint32_t up;      // parent in the forest, itself for a root
+        uint32_t stamp;   // place of the node that linked it; kNoNode for a root
+        double altitude;  // that node's altitude
+    };
+
+    void reset() {
+        for (uint64_t p = 0; p < link_.size(); ++p) link_[p] = {uint32_t(p), kNoNode, 0.0};
+        std::fill(rank_.begin(), rank_.end(), 0);
+    }
+
+    // Links root x below root `center` for node `node` at place `stamp`.
+    void link(uint32_t x, uint32_t center, uint32_t stamp, double altitude, bool& grows) {
+        link_[x] = {center, stamp, altitude};
+        grows |= rank_[x] == rank_[center];
+    }
+
+    // The common case, a binary tree listed children first whose leaves are
+    // the pixels: one pass in id order (the place is the id), each node
+    // joining its two children's sets as the second arrives. False, with
+    // nothing to undo that reset() does not, for any other tree.
+    bool joinBinary(Span<NodeId> parents, const double* altitudes, uint64_t numPixels) {
+        reset();
+        const size_t numNodes = parents.size();
+        ReusedVector<uint32_t> root(numNodes);
+        ReusedVector<uint8_t> arrived(numNodes, 0);
+        for (size_t n = 0; n < numNodes; ++n) root[n] = n < numPixels ? uint32_t(n) : kNoNode;
+        InterruptPoll poll;
+        for (size_t n = 0; n < numNodes; ++n) {
+            poll.step();
+            const NodeId p = parents[n];
+            if (p == kNoNode) continue;
+            if (p < numPixels || ++arrived[p] > 2 || root[n] == kNoNode) return false;
+            const uint32_t r = root[n];
+            if (root[p] == kNoNode) {
+                root[p] = r;
+                continue;
+            }
+            uint32_t center = root[p], other = r;
+            if (rank_[other] > rank_[center]) std::swap(center, other);
+            bool grows = false;
+            link(other, center, p, altitudes[p], grows);
+            rank_[center] += grows;
+            root[p] = center;
+        }
+        return true;
+    }
+
+    // Any tree: the pixels of each node grouped by node, the children of
+    // each from the child lists; the places are those of the pass.
+    void joinAny(const CheckedTree& tree, const int64_t* pixelToNode, const double* altitudes, uint64_t numPixels) {
+        reset();
+        const size_t numNodes = tree.size();
+        ReusedVector<uint32_t> start(numNodes + 1, 0), pixels(numPixels);
+        for (uint64_t p = 0; p < numPixels; ++p) ++start[pixelToNode[p] + 1];
+        for (size_t i = 0; i < numNodes; ++i) start[i + 1] += start[i];
+        {
+            ReusedVector<uint32_t> next(start.begin(), start.end() - 1);
+            for (uint64_t p = 0; p < numPixels; ++p) pixels[next[pixelToNode[p]]++] = uint32_t(p);
+        }
+        const ChildLists children = childLists(tree.parents());
+        ReusedVector<uint32_t> rootOf(numNodes, kNoNode);
         uint32_t stamp = 0;
         InterruptPoll poll;
         tree.order().forEachReversed([&](NodeId node) {
             poll.step();
             // The joined sets: the node's own pixels and its children's
             // sets, all below the one of highest rank (a star: no two links
-            // of one stamp on a path).
+            // of one place on a path, so places rise strictly upwards).
             uint32_t center = kNoNode;
             auto consider = [&](uint32_t root) {
-                if (root != kNoNode && (center == kNoNode || rank[root] > rank[center])) center = root;
+                if (root != kNoNode && (center == kNoNode || rank_[root] > rank_[center])) center = root;
             };
             for (uint32_t k = start[node]; k < start[node + 1]; ++k) consider(pixels[k]);
             for (NodeId child : children.of(node)) consider(rootOf[child]);
-            if (center == kNoNode) {  // a node without pixels in its subtree
-                altitudeOf_[stamp++] = altitudes[node];
-                return;
+            if (center != kNoNode) {
+                bool grows = false;
+                auto join = [&](uint32_t root) {
+                    if (root != kNoNode && root != center) link(root, center, stamp, altitudes[node], grows);
+                };
+                for (uint32_t k = start[node]; k < start[node + 1]; ++k) join(pixels[k]);
+                for (NodeId child : children.of(node)) join(rootOf[child]);
+                rank_[center] += grows;
+                rootOf[node] = center;
             }
-            bool grows = false;
-            auto join = [&](uint32_t root) {
-                if (root == kNoNode || root == center) return;
-                link_[root] = {center, stamp};
-                grows |= rank[root] == rank[center];
-            };
-            for (uint32_t k = start[node]; k < start[node + 1]; ++k) join(pixels[k]);
-            for (NodeId child : children.of(node)) join(rootOf[child]);
-            rank[center] += grows;
-            rootOf[node] = center;
-            altitudeOf_[stamp++] = altitudes[node];
+            ++stamp;
         });
     }
 
-    // The altitude of the smallest node holding pixels p != q.
-    double saliency(uint32_t p, uint32_t q) const {
-        uint32_t stamp = 0;
-        do {
-            const Link a = link_[p], b = link_[q];
-            if (a.stamp < b.stamp) {
-                stamp = a.stamp;
-                p = a.up;
-            } else {
-                stamp = b.stamp;
-                q = b.up;
-            }
-        } while (p != q);
-        return altitudeOf_[stamp];
-    }
-
-private:
-    struct Link {
-        uint32_t up;     // parent in the forest, itself for a root
-        uint32_t stamp;  // place of the node that linked it; kNoNode for a root
-    };
-    std::vector<Link> link_;         // by pixel
-    std::vector<double> altitudeOf_;  // by stamp
+    ReusedVector<Link> link_;    // by pixel
+    ReusedVector<uint8_t> rank_;  // by pixel
 };
 
 void checkPixels(const CheckedTree& tree, const Grid& grid) {
@@ -106,18 +153,18 @@ void checkPixels(const CheckedTree& tree, const Grid& grid) {
 
 }  // namespace
 
-std::vector<std::vector<double>> gridEdgeSaliency(const CheckedTree& tree, const int64_t* pixelToNode,
+std::vector<ReusedVector<double>> gridEdgeSaliency(const CheckedTree& tree, const int64_t* pixelToNode,
                                                   const double* altitudes, const Grid& grid, int ndim) {
     checkPixels(tree, grid);
     const MergeStamps stamps(tree, pixelToNode, altitudes, grid.numPixels());
     const uint64_t sizes[3] = {grid.depth, grid.height, grid.width};
     const uint64_t strides[3] = {sizes[1] * sizes[2], sizes[2], 1};
-    std::vector<std::vector<double>> out;
+    std::vector<ReusedVector<double>> out;
     InterruptPoll poll;
     for (int d = 3 - ndim; d < 3; ++d) {
         uint64_t shortened[3] = {sizes[0], sizes[1], sizes[2]};
         shortened[d] -= 1;
-        std::vector<double> values(shortened[0] * shortened[1] * shortened[2]);
+        ReusedVector<double> values(shortened[0] * shortened[1] * shortened[2]);
         double* to = values.data();
         for (uint64_t z = 0; z < shortened[0]; ++z)
             for (uint64_t y = 0; y < shortened[1]; ++y) {
@@ -131,12 +178,12 @@ std::vector<std::vector<double>> gridEdgeSaliency(const CheckedTree& tree, const
     return out;
 }
 
-std::vector<double> khalimskySaliency(const CheckedTree& tree, const int64_t* pixelToNode, const double* altitudes,
+ReusedVector<double> khalimskySaliency(const CheckedTree& tree, const int64_t* pixelToNode, const double* altitudes,
                                       const Grid& grid) {
     checkPixels(tree, grid);
     const MergeStamps stamps(tree, pixelToNode, altitudes, grid.numPixels());
     const uint64_t height = grid.height, width = grid.width, columns = 2 * width - 1;
-    std::vector<double> out((2 * height - 1) * columns, 0.0);
+    ReusedVector<double> out((2 * height - 1) * columns, 0.0);
     InterruptPoll poll;
     for (uint64_t y = 0; y < height; ++y) {
         poll.step(uint32_t(width));

@@ -10,6 +10,7 @@
 #include "core/level_keys.hpp"
 #include "core/node_id.hpp"
 #include "core/parent_array.hpp"
+#include "core/reused_memory.hpp"
 
 namespace vexa {
 
@@ -41,7 +42,7 @@ double keyValue(uint64_t key) {
 // Sorts ids by key, stably (ids of equal keys keep their order): an LSD
 // radix sort a byte at a time, all eight histograms counted in one pass and
 // the bytes every key shares skipped.
-void sortByKey(std::vector<uint64_t>& keys, std::vector<uint32_t>& ids) {
+void sortByKey(ReusedVector<uint64_t>& keys, ReusedVector<uint32_t>& ids) {
     const size_t n = keys.size();
     std::vector<uint64_t> histogram(8 * 256, 0);
     InterruptPoll poll;
@@ -50,8 +51,8 @@ void sortByKey(std::vector<uint64_t>& keys, std::vector<uint32_t>& ids) {
         for (unsigned b = 0; b < 8; ++b) ++histogram[b * 256 + ((k >> (8 * b)) & 0xFF)];
         poll.step(8);
     }
-    std::vector<uint64_t> spareKeys;
-    std::vector<uint32_t> spareIds;
+    ReusedVector<uint64_t> spareKeys;
+    ReusedVector<uint32_t> spareIds;
     for (unsigned b = 0; b < 8; ++b) {
         uint64_t* count = histogram.data() + b * 256;
         if (std::any_of(count, count + 256, [&](uint64_t c) { return c == n; })) continue;
@@ -77,36 +78,51 @@ void sortByKey(std::vector<uint64_t>& keys, std::vector<uint32_t>& ids) {
     }
 }
 
-// Union-find over the leaves, with each component's current node.
+// Union-find over the leaves, with each component's current node. A leaf's
+// link and node share a cache line: a find and the join after it touch one
+// line per element. Leaves number below 2^31.
 class Components {
 public:
-    explicit Components(uint32_t n) : root_(n), rank_(n, 0), node_(n) {
-        std::iota(root_.begin(), root_.end(), 0u);
-        std::iota(node_.begin(), node_.end(), 0u);
+    explicit Components(uint32_t n) : cells_(n) {
+        for (uint32_t i = 0; i < n; ++i) cells_[i] = {-1, i};
     }
+    void prefetch(uint32_t x) const { __builtin_prefetch(&cells_[x]); }
     uint32_t find(uint32_t x) {
-        while (root_[x] != x) x = root_[x] = root_[root_[x]];
-        return x;
+        for (;;) {  // path halving
+            const int32_t up = cells_[x].link;
+            if (up < 0) return x;
+            const int32_t above = cells_[up].link;
+            if (above < 0) return uint32_t(up);
+            cells_[x].link = above;
+            x = uint32_t(above);
+        }
     }
-    uint32_t node(uint32_t r) const { return node_[r]; }
-    // Joins the components of roots a != b into one whose node is `node`.
+    uint32_t node(uint32_t root) const { return cells_[root].node; }
+    // Joins the components of roots a != b, by rank, into one whose node is `node`.
     void join(uint32_t a, uint32_t b, uint32_t node) {
-        if (rank_[a] < rank_[b]) std::swap(a, b);
-        root_[b] = a;
-        rank_[a] += rank_[a] == rank_[b];
-        node_[a] = node;
+        int32_t rankA = cells_[a].link, rankB = cells_[b].link;  // -(rank + 1)
+        if (rankA > rankB) {
+            std::swap(a, b);
+            std::swap(rankA, rankB);
+        }
+        cells_[b].link = int32_t(a);
+        if (rankA == rankB) cells_[a].link = rankA - 1;
+        cells_[a].node = node;
     }
 
 private:
-    std::vector<uint32_t> root_;
-    std::vector<uint8_t> rank_;
-    std::vector<uint32_t> node_;
+    struct Cell {
+        int32_t link;   // the parent, or -(rank + 1) for a root
+        uint32_t node;  // for a root, the component's node
+    };
+    ReusedVector<Cell> cells_;
 };
 
 MergeTree emptyTree(uint32_t numLeaves) {
     MergeTree t;
     t.numLeaves = numLeaves;
-    t.parents.assign(2 * uint64_t(numLeaves) - 1, kNoNode);
+    t.parents.resize(2 * uint64_t(numLeaves) - 1);
+    t.parents.back() = kNoNode;
     t.children.resize(2 * uint64_t(numLeaves - 1));
     t.altitudes.resize(numLeaves - 1);
     t.ends.resize(2 * uint64_t(numLeaves - 1));
@@ -115,30 +131,42 @@ MergeTree emptyTree(uint32_t numLeaves) {
 
 // Kruskal's algorithm on edges taken in the order 0..count-1: ends(i) gives
 // the pixel pair of the i-th, weight(i) its weight. Stops once every leaf
-// is joined.
+// is joined. The pairs a few edges ahead are fetched early: the finds are
+// what costs, one cache miss each on large images.
 template <typename Ends, typename Weight>
 MergeTree kruskal(uint32_t numLeaves, size_t count, Ends ends, Weight weight) {
     MergeTree t = emptyTree(numLeaves);
     Components components(numLeaves);
     const uint32_t merges = numLeaves - 1;
+    constexpr size_t kAhead = 16;
+    for (size_t i = 0; i < std::min(count, kAhead); ++i) {
+        const auto [u, v] = ends(i);
+        components.prefetch(u);
+        components.prefetch(v);
+    }
     uint32_t m = 0;
     InterruptPoll poll;
     for (size_t i = 0; i < count && m < merges; ++i) {
         poll.step();
+        if (i + kAhead < count) {
+            const auto [u, v] = ends(i + kAhead);
+            components.prefetch(u);
+            components.prefetch(v);
+        }
         const auto [u, v] = ends(i);
         const uint32_t ru = components.find(u), rv = components.find(v);
         if (ru == rv) continue;
-        const uint32_t nu = components.node(ru), nv = components.node(rv), node = numLeaves + m;
-        t.parents[nu] = t.parents[nv] = node;
+        const uint32_t nu = components.node(ru), nv = components.node(rv);
         t.children[2 * size_t(m)] = std::min(nu, nv);
         t.children[2 * size_t(m) + 1] = std::max(nu, nv);
         t.altitudes[m] = weight(i);
         t.ends[2 * size_t(m)] = u;
         t.ends[2 * size_t(m) + 1] = v;
-        components.join(ru, rv, node);
+        components.join(ru, rv, numLeaves + m);
         ++m;
     }
     if (m != merges) throw std::invalid_argument("the graph is not connected");
+    for (uint32_t k = 0; k < merges; ++k) t.parents[t.children[2 * size_t(k)]] = t.parents[t.children[2 * size_t(k) + 1]] = numLeaves + k;
     return t;
 }
 
@@ -174,7 +202,7 @@ struct Step {
 // order.
 template <typename T>
 void gridEdges(const T* values, const Grid& grid, const std::vector<Step>& steps, unsigned shift, EdgeWeight kind,
-               std::vector<uint64_t>& keys, std::vector<uint32_t>& ids) {
+               ReusedVector<uint64_t>& keys, ReusedVector<uint32_t>& ids) {
     refuseNonFinite(values, grid.numPixels());
     uint64_t count = 0;
     for (const Step& s : steps)
@@ -217,12 +245,12 @@ MergeTree altitudeOrderingTree(const AnyImage& image, int ndim, int connectivity
     }
     unsigned shift = 0;
     while ((size_t(1) << shift) < std::max<size_t>(steps.size(), 1)) ++shift;
-    if ((n << shift) > 0xFFFFFFFFull)
+    if ((n << shift) > 0xFFFFFFFFull || n >= (uint64_t(1) << 31))
         throw std::invalid_argument("image is too large: " + std::to_string(n) + " pixels at connectivity " +
                                     std::to_string(connectivity) + " give more than 2^32 pixel pairs");
     if (n == 1) return emptyTree(1);
-    std::vector<uint64_t> keys;
-    std::vector<uint32_t> ids;
+    ReusedVector<uint64_t> keys;
+    ReusedVector<uint32_t> ids;
     switch (image.type) {
 #define VEXA_EDGES(TYPE, CTYPE) \
     case PixelType::TYPE: gridEdges(static_cast<const CTYPE*>(image.data), grid, steps, shift, weight, keys, ids); break;
@@ -295,8 +323,8 @@ MergeTree watershedFromAttribute(const MergeTree& t, const double* attribute) {
     if (leaves == 1) return emptyTree(1);
     // Extinction values: a node at its parent's altitude is not a basin of
     // its own; it counts with the largest value of its children.
-    std::vector<double> corrected(nodes, 0.0);
-    std::vector<double> weight(leaves - 1);
+    ReusedVector<double> corrected(nodes, 0.0);
+    ReusedVector<double> weight(leaves - 1);
     InterruptPoll poll;
     for (uint32_t n = leaves; n < nodes; ++n) {
         poll.step();
@@ -305,8 +333,8 @@ MergeTree watershedFromAttribute(const MergeTree& t, const double* attribute) {
         weight[m] = std::min(a, b);
         corrected[n] = n == root || t.altitude(n) != t.altitude(t.parents[n]) ? attribute[n] : std::max(a, b);
     }
-    std::vector<uint64_t> keys(leaves - 1);
-    std::vector<uint32_t> order(leaves - 1);
+    ReusedVector<uint64_t> keys(leaves - 1);
+    ReusedVector<uint32_t> order(leaves - 1);
     for (uint32_t m = 0; m + 1 < leaves; ++m) {
         if (std::isnan(weight[m]))
             throw std::invalid_argument("the attribute of node " + std::to_string(m + leaves) + " or of a child is NaN");
@@ -314,18 +342,28 @@ MergeTree watershedFromAttribute(const MergeTree& t, const double* attribute) {
         order[m] = m;
     }
     sortByKey(keys, order);
+    // The pairs in that order, gathered in one pass of independent reads.
+    ReusedVector<uint64_t> pairs(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        uint64_t pair;
+        std::memcpy(&pair, &t.ends[2 * size_t(order[i])], 8);
+        pairs[i] = pair;
+    }
     return kruskal(
-        leaves, order.size(),
-        [&](size_t i) { return std::pair<uint32_t, uint32_t>(t.ends[2 * size_t(order[i])], t.ends[2 * size_t(order[i]) + 1]); },
-        [&](size_t i) { return weight[order[i]]; });
+        leaves, pairs.size(),
+        [&](size_t i) {
+            uint32_t pair[2];
+            std::memcpy(pair, &pairs[i], 8);
+            return std::pair<uint32_t, uint32_t>(pair[0], pair[1]);
+        },
+        [&](size_t i) { return keyValue(keys[i]); });
 }
 
 void flatten(const MergeTree& t, int64_t* parents, double* altitudes) {
-    const uint32_t nodes = t.numNodes();
-    for (uint32_t n = 0; n < nodes; ++n) {
-        parents[n] = t.parents[n] == kNoNode ? -1 : int64_t(t.parents[n]);
-        altitudes[n] = t.altitude(n);
-    }
+    const uint32_t nodes = t.numNodes(), leaves = t.numLeaves;
+    for (uint32_t n = 0; n < nodes; ++n) parents[n] = t.parents[n] == kNoNode ? -1 : int64_t(t.parents[n]);
+    std::fill(altitudes, altitudes + leaves, 0.0);
+    std::copy(t.altitudes.begin(), t.altitudes.end(), altitudes + leaves);
 }
 
 MergeTree mergeTreeOf(const int64_t* parents, const double* altitudes, const uint32_t* ends, size_t numNodes,

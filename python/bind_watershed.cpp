@@ -6,6 +6,7 @@
 
 #include "bpt/edge_saliency.hpp"
 #include "bpt/watershed_hierarchy.hpp"
+#include "core/reused_memory.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
 #include "python/owning_array.hpp"
@@ -35,17 +36,17 @@ AnyImage imageView(const py::array& image) {
     return view;
 }
 
+// The tree's arrays for numpy, made without the lock: memory handed back
+// by arrays dropped earlier is written again rather than fresh pages.
 py::tuple flat(const MergeTree& tree) {
     const py::ssize_t n = py::ssize_t(tree.numNodes());
-    Int64Array parents(n);
-    DoubleArray altitudes(n);
-    int64_t* p = parents.mutable_data();
-    double* a = altitudes.mutable_data();
+    ReusedVector<int64_t> parents(n);
+    ReusedVector<double> altitudes(n);
     {
         py::gil_scoped_release unlocked;
-        flatten(tree, p, a);
+        flatten(tree, parents.data(), altitudes.data());
     }
-    return py::make_tuple(parents, altitudes);
+    return py::make_tuple(owningArray(std::move(parents), {n}), owningArray(std::move(altitudes), {n}));
 }
 
 // image -> (parents, altitudes) of the watershed hierarchy.
@@ -113,7 +114,7 @@ py::tuple edgeSaliency(const Int64Array& parents, const Int64Array& pixelToNode,
     checkTreeArrays(parents, altitudes);
     const Grid grid = gridOf(pixelToNode);
     const int ndim = int(pixelToNode.ndim());
-    std::vector<std::vector<double>> values;
+    std::vector<ReusedVector<double>> values;
     {
         py::gil_scoped_release unlocked;
         const CheckedTree tree(parents.data(), size_t(parents.size()));
@@ -133,7 +134,7 @@ py::array_t<double> khalimsky(const Int64Array& parents, const Int64Array& pixel
     checkTreeArrays(parents, altitudes);
     if (pixelToNode.ndim() != 2) throw py::value_error("pixel_to_node must be 2-D");
     const Grid grid = gridOf(pixelToNode);
-    std::vector<double> values;
+    ReusedVector<double> values;
     {
         py::gil_scoped_release unlocked;
         const CheckedTree tree(parents.data(), size_t(parents.size()));
