@@ -81,8 +81,9 @@ def watershed_hierarchy(image: Array, attribute: Union[str, Callable] = "area", 
         are the merges' extinction values (0 for leaves). The tree is
         binary: merges within one basin come first, at altitude 0, so
         ``cut(k)`` splits plateaus in merge order. ``saliency(tree)`` is its
-        contour map; ``tree.simplify(altitudes != parent altitudes)`` its
-        canonical form.
+        contour map. Its canonical form (Higra's default) keeps the leaves
+        and the merges whose altitude differs from their parent's:
+        ``tree.simplify((alt != alt[parents]) | (ids < tree.num_leaves))``.
 
     Examples
     --------
