@@ -276,6 +276,34 @@ def _subtree_extremes(parents: np.ndarray, values: np.ndarray, highest: bool) ->
     float64 (N), no NaN. Bad input raises ValueError or TypeError."""
 
 
+
+def _watershed_hierarchy(image: np.ndarray, connectivity: int, edge_weight: str,
+                         attribute: str) -> Tuple[np.ndarray, np.ndarray]:
+    """Private kernel of ``vexa.watershed_hierarchy``: (parents int64, altitudes
+    float64) of the binary watershed hierarchy by ``attribute`` ("area",
+    "volume", "dynamics") of a C-contiguous 2-D or 3-D image, pixels first."""
+
+
+def _altitude_ordering_tree(image: np.ndarray, connectivity: int,
+                            edge_weight: str) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """Private: the binary partition tree by altitude ordering of the pixel
+    graph, (parents, altitudes, the pixel pair of each merge (L - 1, 2) uint32)."""
+
+
+def _watershed_from_attribute(parents: np.ndarray, altitudes: np.ndarray, ends: np.ndarray,
+                              attribute: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    """Private: the watershed hierarchy of a tree by altitude ordering for
+    per-node attribute values (float64 (2L - 1))."""
+
+
+def _edge_saliency(parents: np.ndarray, pixel_to_node: np.ndarray,
+                   altitudes: np.ndarray) -> Tuple[np.ndarray, ...]:
+    """Private kernel of ``vexa.edge_saliency``: per axis, float64."""
+
+
+def _khalimsky_saliency(parents: np.ndarray, pixel_to_node: np.ndarray, altitudes: np.ndarray) -> np.ndarray:
+    """Private kernel of ``vexa.saliency``: float64 (2H - 1, 2W - 1)."""
+
 class _Tree:
     """Private base of the tree model of ``vexa``: a parent array (int64
     (N), -1 for the root) read once into memory of its own and checked once

@@ -28,6 +28,7 @@ void bindBatchTrees(pybind11::module_& m);  // private: one tree per image of a 
 void bindLearnedFilter(pybind11::module_& m);  // private: the learnable filter's native passes
 void bindCheckedTree(pybind11::module_& m);  // private: _Tree, a parent array checked once, and its passes
 void bindShapes(pybind11::module_& m);  // private: the tree of shapes of any image
+void bindWatershed(pybind11::module_& m);  // private: watershed hierarchies and saliency
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

@@ -26,4 +26,5 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindLearnedFilter(m);
     vexa::python::bindCheckedTree(m);
     vexa::python::bindShapes(m);
+    vexa::python::bindWatershed(m);
 }

@@ -10,7 +10,7 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import extrema, filters, images, morphology, nn, ops, partition, shapes, threads, tree, trees
+from . import extrema, filters, images, morphology, nn, ops, partition, shapes, threads, tree, trees, watershed
 from ._version import __version__
 from .extrema import extinction_values, h_maxima, h_minima, local_maxima, local_minima
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
@@ -25,6 +25,7 @@ from .shapes import TreeOfShapes, tree_of_shapes
 from .threads import get_num_threads, set_num_threads
 from .tree import Tree
 from .trees import ComponentTree, max_tree, min_tree
+from .watershed import edge_saliency, saliency, watershed_hierarchy
 
 __all__ = [
     # native classes and functions
@@ -46,11 +47,13 @@ __all__ = [
     "h_maxima", "h_minima", "local_maxima", "local_minima", "extinction_values",
     # partition trees by region merging
     "PartitionTree", "binary_partition_tree",
+    # hierarchical watersheds and saliency maps
+    "watershed_hierarchy", "saliency", "edge_saliency",
     # images
     "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
     "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "shapes", "threads", "tree",
-    "trees",
+    "trees", "watershed",
     "__version__",
 ]
 

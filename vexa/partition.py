@@ -48,7 +48,7 @@ class PartitionTree(Tree):
         Index of the leaf holding each pixel (also ``leaf_labels``).
     """
 
-    KINDS = ("partition",)
+    KINDS = ("partition", "watershed")
 
     def __init__(self, parents: np.ndarray, altitudes: np.ndarray, leaf_labels: np.ndarray):
         super().__init__(parents, altitudes, leaf_labels, "partition")
