@@ -76,7 +76,9 @@ public:
         row[AREA] = double(uint64_t(tree.cnps(node).size()));
     }
     template <typename Row>
-    static void merge(Row child, Row parent) { addChild<AREA>(child, parent); }
+    static void merge(Row child, Row parent) {
+        addChild<AREA>(child, parent);
+    }
 };
 
 // VOLUME: sum of the component's grey levels. Reads the AREA that Area has
@@ -89,7 +91,9 @@ public:
         row[VOLUME] = double(tree.level(node)) * row[AREA];
     }
     template <typename Row>
-    static void merge(Row child, Row parent) { addChild<VOLUME>(child, parent); }
+    static void merge(Row child, Row parent) {
+        addChild<VOLUME>(child, parent);
+    }
 };
 
 // HEIGHT and WIDTH: extent of the node's box, final once its children merged.

@@ -48,8 +48,7 @@ struct BinaryPartitionTree::MergeState {
     std::vector<uint32_t> lastRecordedBy;
 };
 
-BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView& labels,
-                                         DissimilarityType type)
+BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView& labels, DissimilarityType type)
     : type_(type), processor_(makeDissimilarityProcessor(type)) {
     if (image.numRows != labels.numRows || image.numCols != labels.numCols)
         throw std::runtime_error(kShapeMismatchMessage);
@@ -62,8 +61,7 @@ BinaryPartitionTree::BinaryPartitionTree(const ImageView& image, const LabelView
     const LabelIndex index(labels);
     const uint64_t numLeaves = index.size();
     // Merged ids run up to the largest label + (leaves - 1) and must not wrap.
-    if (uint64_t(index.maxLabel()) + numLeaves - 1 > 0xFFFFFFFFull)
-        throw std::runtime_error(kLabelRangeMessage);
+    if (uint64_t(index.maxLabel()) + numLeaves - 1 > 0xFFFFFFFFull) throw std::runtime_error(kLabelRangeMessage);
 
     // L leaves make at most L - 1 merges.
     nodes_.reserve(2 * numLeaves - 1);
@@ -139,8 +137,7 @@ void BinaryPartitionTree::computeLeafMetrics(const uint8_t* image, MergeState& s
     }
 }
 
-void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIndex& index,
-                                          MergeState& state) {
+void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIndex& index, MergeState& state) {
     // Is a pair already recorded? The shorter of the two neighbour lists
     // answers: along the scan, the lists of the regions at hand stay in
     // cache. Only when both lists are long does a set of pairs answer; it
@@ -162,8 +159,7 @@ void BinaryPartitionTree::findAdjacencies(const LabelView& labels, const LabelIn
         list.push_back(q);
         if (list.size() == kLongList + 1)
             for (uint32_t r : list) longPairs.insert(std::min(p, r), std::max(p, r));
-        else if (list.size() > kLongList + 1)
-            longPairs.insert(std::min(p, q), std::max(p, q));
+        else if (list.size() > kLongList + 1) longPairs.insert(std::min(p, q), std::max(p, q));
     };
 
     // The pair last met through each offset: a border along a row meets the
@@ -220,8 +216,7 @@ void BinaryPartitionTree::mergeRegions(MergeState& state) {
         if (!state.active[a] || !state.active[b]) continue;
 
         const uint32_t merged = uint32_t(nodes_.size());
-        const float metric =
-            processor_->mergeMetric(state.metric[a], state.size[a], state.metric[b], state.size[b]);
+        const float metric = processor_->mergeMetric(state.metric[a], state.size[a], state.metric[b], state.size[b]);
         state.metric[merged] = metric;
         state.size[merged] = state.size[a] + state.size[b];
         state.active[a] = state.active[b] = 0;
@@ -249,9 +244,7 @@ void BinaryPartitionTree::mergeRegions(MergeState& state) {
     for (size_t k = 0; k < nodes_.size(); ++k) {
         if (!state.active[k]) continue;
         std::vector<uint32_t>& list = neighbors_[k];
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [&](uint32_t r) { return !state.active[r]; }),
-                   list.end());
+        list.erase(std::remove_if(list.begin(), list.end(), [&](uint32_t r) { return !state.active[r]; }), list.end());
     }
 }
 
@@ -260,8 +253,7 @@ void BinaryPartitionTree::mergeRegions(MergeState& state) {
 // child's list is cut down to what it held at the merge: its active
 // neighbours and its sibling. Entries of regions merged earlier are the
 // lazily erased ones.
-void BinaryPartitionTree::updateNeighbors(uint32_t child, uint32_t sibling, uint32_t merged,
-                                          MergeState& state) {
+void BinaryPartitionTree::updateNeighbors(uint32_t child, uint32_t sibling, uint32_t merged, MergeState& state) {
     std::vector<uint32_t>& list = neighbors_[child];
     const float metric = state.metric[merged];
     size_t kept = 0;

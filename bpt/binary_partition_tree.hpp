@@ -12,8 +12,7 @@
 namespace vexa {
 
 // Messages of the input checks, shared with the bindings.
-inline constexpr const char* kShapeMismatchMessage =
-    "Image and label map must have the same shape.";
+inline constexpr const char* kShapeMismatchMessage = "Image and label map must have the same shape.";
 inline constexpr const char* kEmptyImageMessage = "Image must have at least one pixel.";
 inline constexpr const char* kLabelRangeMessage =
     "Labels too large: the largest label plus the number of distinct labels minus one must be "

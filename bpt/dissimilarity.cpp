@@ -42,8 +42,7 @@ float MeanLevel::mergeMetric(float metricA, uint32_t sizeA, float metricB, uint3
 }
 
 void checkDissimilarityType(DissimilarityType type) {
-    if (type != DissimilarityType::Mean)
-        throw std::runtime_error("Tipo de dissimilaridade desconhecida.");
+    if (type != DissimilarityType::Mean) throw std::runtime_error("Tipo de dissimilaridade desconhecida.");
 }
 
 std::unique_ptr<DissimilarityProcessor> makeDissimilarityProcessor(DissimilarityType type) {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/runtime/interrupt.hpp"
-#include "core/trees/parent_array.hpp"
 #include "core/runtime/reused_memory.hpp"
+#include "core/trees/parent_array.hpp"
 
 namespace vexa {
 
@@ -139,7 +139,7 @@ private:
         });
     }
 
-    ReusedVector<Link> link_;    // by pixel
+    ReusedVector<Link> link_;     // by pixel
     ReusedVector<uint8_t> rank_;  // by pixel
 };
 
@@ -154,7 +154,7 @@ void checkPixels(const CheckedTree& tree, const Grid& grid) {
 }  // namespace
 
 std::vector<ReusedVector<double>> gridEdgeSaliency(const CheckedTree& tree, const int64_t* pixelToNode,
-                                                  const double* altitudes, const Grid& grid, int ndim) {
+                                                   const double* altitudes, const Grid& grid, int ndim) {
     checkPixels(tree, grid);
     const MergeStamps stamps(tree, pixelToNode, altitudes, grid.numPixels());
     const uint64_t sizes[3] = {grid.depth, grid.height, grid.width};
@@ -179,7 +179,7 @@ std::vector<ReusedVector<double>> gridEdgeSaliency(const CheckedTree& tree, cons
 }
 
 ReusedVector<double> khalimskySaliency(const CheckedTree& tree, const int64_t* pixelToNode, const double* altitudes,
-                                      const Grid& grid) {
+                                       const Grid& grid) {
     checkPixels(tree, grid);
     const MergeStamps stamps(tree, pixelToNode, altitudes, grid.numPixels());
     const uint64_t height = grid.height, width = grid.width, columns = 2 * width - 1;
@@ -190,7 +190,8 @@ ReusedVector<double> khalimskySaliency(const CheckedTree& tree, const int64_t* p
         double* even = out.data() + 2 * y * columns;
         double* odd = even + columns;
         const uint32_t row = uint32_t(y * width);
-        for (uint64_t x = 0; x + 1 < width; ++x) even[2 * x + 1] = stamps.saliency(row + uint32_t(x), row + uint32_t(x) + 1);
+        for (uint64_t x = 0; x + 1 < width; ++x)
+            even[2 * x + 1] = stamps.saliency(row + uint32_t(x), row + uint32_t(x) + 1);
         if (y + 1 == height) break;
         for (uint64_t x = 0; x < width; ++x) odd[2 * x] = stamps.saliency(row + uint32_t(x), row + uint32_t(x + width));
     }

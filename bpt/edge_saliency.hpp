@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/runtime/reused_memory.hpp"
 #include "core/trees/checked_tree.hpp"
 #include "core/trees/component_forest.hpp"
-#include "core/runtime/reused_memory.hpp"
 
 namespace vexa {
 
@@ -26,13 +26,13 @@ namespace vexa {
 // meet at, found by climbing the side of smaller stamp first. Linear in
 // the nodes, O(log pixels) per pair at worst, a few steps in practice.
 std::vector<ReusedVector<double>> gridEdgeSaliency(const CheckedTree& tree, const int64_t* pixelToNode,
-                                                  const double* altitudes, const Grid& grid, int ndim);
+                                                   const double* altitudes, const Grid& grid, int ndim);
 
 // For a 2-D grid, the same on the Khalimsky grid (2 height - 1) x (2 width
 // - 1): (2i, 2j + 1) the pair (i, j) -- (i, j + 1), (2i + 1, 2j) the pair
 // (i, j) -- (i + 1, j), (2i + 1, 2j + 1) the largest of its four pairs, and
 // 0 on the pixels (2i, 2j).
 ReusedVector<double> khalimskySaliency(const CheckedTree& tree, const int64_t* pixelToNode, const double* altitudes,
-                                      const Grid& grid);
+                                       const Grid& grid);
 
 }  // namespace vexa

@@ -23,8 +23,8 @@ void checkInput(const PartitionInput& in) {
     if (n >= (uint64_t(1) << 31))
         throw std::invalid_argument("the image has " + std::to_string(n) + " pixels; at most 2^31 - 1 are supported");
     if (in.connectivity < 1 || in.connectivity > in.ndim)
-        throw std::invalid_argument("connectivity must be between 1 and " + std::to_string(in.ndim) +
-                                    ", got " + std::to_string(in.connectivity));
+        throw std::invalid_argument("connectivity must be between 1 and " + std::to_string(in.ndim) + ", got " +
+                                    std::to_string(in.connectivity));
     if (in.channels == 0 || !in.values) throw std::invalid_argument("the image has no channel");
     InterruptPoll poll;
     const uint64_t count = n * in.channels;
@@ -63,8 +63,13 @@ class Merger {
 public:
     Merger(const PartitionInput& in, LeafGraph& leafGraph, uint32_t numLeaves, const uint32_t* leafOf,
            PartitionTree& out)
-        : in_(in), channels_(in.channels), out_(out), graph_(leafGraph.graph), border_(leafGraph.border),
-          slots_(numLeaves), sum_(uint64_t(numLeaves) * in.channels, 0.0) {
+        : in_(in),
+          channels_(in.channels),
+          out_(out),
+          graph_(leafGraph.graph),
+          border_(leafGraph.border),
+          slots_(numLeaves),
+          sum_(uint64_t(numLeaves) * in.channels, 0.0) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, 0, 0.0};
         sumLeaves(in, leafOf, slots_, sum_);
         slotOfNode_.resize(out_.parents.size());
@@ -136,7 +141,8 @@ private:
         if (slots_[keep].size < slots_[gone].size) std::swap(keep, gone);
         slots_[gone].parent = keep;
         slots_[keep].size += slots_[gone].size;
-        for (uint32_t c = 0; c < channels_; ++c) sum_[uint64_t(keep) * channels_ + c] += sum_[uint64_t(gone) * channels_ + c];
+        for (uint32_t c = 0; c < channels_; ++c)
+            sum_[uint64_t(keep) * channels_ + c] += sum_[uint64_t(gone) * channels_ + c];
         slotOfNode_[node] = keep;
         slots_[keep].node = node;
         graph_.join(keep, gone);
@@ -196,7 +202,7 @@ private:
     CandidateQueue queue_;
     std::vector<uint32_t> stamp_;  // by edge: stamp of its latest candidate
     std::vector<double> queued_;   // by edge: weight of its latest candidate
-    uint64_t live_ = 0;  // adjacencies alive
+    uint64_t live_ = 0;            // adjacencies alive
 };
 
 // Mean linkage without re-weighing every adjacency of a merged region.
@@ -230,8 +236,12 @@ class MeanMerger {
 public:
     MeanMerger(const PartitionInput& in, LeafGraph& leafGraph, uint32_t numLeaves, const uint32_t* leafOf,
                PartitionTree& out)
-        : channels_(in.channels), out_(out), graph_(leafGraph.graph), slots_(numLeaves),
-          sum_(uint64_t(numLeaves) * in.channels, 0.0), mean_(in.channels),
+        : channels_(in.channels),
+          out_(out),
+          graph_(leafGraph.graph),
+          slots_(numLeaves),
+          sum_(uint64_t(numLeaves) * in.channels, 0.0),
+          mean_(in.channels),
           roundoff_((in.channels + 4) * 2.3e-16) {
         for (uint32_t k = 0; k < numLeaves; ++k) slots_[k] = {k, k, kNone, kNone, 0.0};
         sumLeaves(in, leafOf, slots_, sum_);
@@ -269,8 +279,7 @@ public:
             }
             const uint32_t work = merge(best, nextNode++);
             poll.step(work + 1);
-            if (queue_.size() > 2 * live_ + 4096)
-                queue_.dropIf([&](const Candidate& c) { return stale(c); });
+            if (queue_.size() > 2 * live_ + 4096) queue_.dropIf([&](const Candidate& c) { return stale(c); });
             if (heapEntries_ > 4 * live_ + 4096) compactHeaps();
         }
     }
@@ -308,8 +317,8 @@ private:
     }
 
     Candidate candidate(uint32_t edge, uint32_t a, uint32_t b) const {
-        double w = regionDissimilarity(Linkage::Mean, slots_[a].size, &sum_[uint64_t(a) * channels_],
-                                       slots_[b].size, &sum_[uint64_t(b) * channels_], channels_);
+        double w = regionDissimilarity(Linkage::Mean, slots_[a].size, &sum_[uint64_t(a) * channels_], slots_[b].size,
+                                       &sum_[uint64_t(b) * channels_], channels_);
         if (std::isnan(w)) w = HUGE_VAL;  // overflowing sums order last, not at random
         const uint32_t na = slots_[a].node, nb = slots_[b].node;
         return {w, std::min(na, nb), std::max(na, nb), edge, 0};
@@ -467,11 +476,10 @@ private:
         heapEntries_ = 0;
         for (Lazy& region : lazy_) {
             std::vector<Share>& heap = region.shares;
-            heap.erase(std::remove_if(heap.begin(), heap.end(),
-                                      [&](const Share& s) {
-                                          return !graph_.alive(s.edge) || s.stamp != stamp_[s.edge];
-                                      }),
-                       heap.end());
+            heap.erase(
+                std::remove_if(heap.begin(), heap.end(),
+                               [&](const Share& s) { return !graph_.alive(s.edge) || s.stamp != stamp_[s.edge]; }),
+                heap.end());
             std::make_heap(heap.begin(), heap.end());
             heapEntries_ += heap.size();
         }
@@ -488,11 +496,11 @@ private:
     std::vector<double> mean_;          // the kept region's mean before a merge
     const double roundoff_;             // relative error bound of a distance of means
     CandidateQueue queue_;
-    std::vector<uint32_t> stamp_;  // by edge: stamp of its latest candidate
-    std::vector<double> exactKey_; // by edge: its latest key when no region holds a share, else NaN
-    double front_ = 0.0;           // weight of the last merge
-    uint64_t live_ = 0;            // adjacencies alive
-    uint64_t heapEntries_ = 0;          // shares in all heaps
+    std::vector<uint32_t> stamp_;   // by edge: stamp of its latest candidate
+    std::vector<double> exactKey_;  // by edge: its latest key when no region holds a share, else NaN
+    double front_ = 0.0;            // weight of the last merge
+    uint64_t live_ = 0;             // adjacencies alive
+    uint64_t heapEntries_ = 0;      // shares in all heaps
 };
 
 // Single linkage is Kruskal's order: the pixel pairs (or leaf borders, by
@@ -540,8 +548,7 @@ PartitionTree buildPartitionTree(const PartitionInput& input) {
     const uint64_t n = input.grid.numPixels();
     uint32_t numLeaves = uint32_t(n);
     if (input.labels) {
-        const LabelView view{input.labels, uint32_t(uint64_t(input.grid.depth) * input.grid.height),
-                             input.grid.width};
+        const LabelView view{input.labels, uint32_t(uint64_t(input.grid.depth) * input.grid.height), input.grid.width};
         const LabelIndex index(view);
         numLeaves = index.size();
         out.leafOf.resize(n);

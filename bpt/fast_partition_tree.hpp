@@ -24,9 +24,9 @@ struct PartitionInput {
 // A binary partition tree as flat arrays: the L leaves first (by label, or
 // by pixel index), then the merged nodes in merge order; the root is last.
 struct PartitionTree {
-    std::vector<int64_t> parents;    // parent position, -1 for the root
-    std::vector<double> altitudes;   // dissimilarity at the merge; 0 for leaves
-    std::vector<uint32_t> leafOf;    // leaf of every pixel; empty when leaves are pixels
+    std::vector<int64_t> parents;   // parent position, -1 for the root
+    std::vector<double> altitudes;  // dissimilarity at the merge; 0 for leaves
+    std::vector<uint32_t> leafOf;   // leaf of every pixel; empty when leaves are pixels
     uint32_t numLeaves = 0;
 };
 

@@ -25,10 +25,8 @@ LabelIndex::LabelIndex(const LabelView& labels) {
     uint32_t maxLabel = 0;
     for (uint64_t i = 0; i < n; ++i) maxLabel = std::max(maxLabel, labels.data[i]);
     // A direct table costs at most a few words per pixel.
-    if (uint64_t(maxLabel) < 2 * n + 4096)
-        buildTable(labels, maxLabel);
-    else
-        buildHash(labels);
+    if (uint64_t(maxLabel) < 2 * n + 4096) buildTable(labels, maxLabel);
+    else buildHash(labels);
 }
 
 void LabelIndex::buildTable(const LabelView& labels, uint32_t maxLabel) {
@@ -72,8 +70,7 @@ void LabelIndex::buildHash(const LabelView& labels) {
         if (2 * labels_.size() > slots_.size()) rehash(4 * labels_.size());
     });
     std::sort(labels_.begin(), labels_.end());
-    for (uint32_t leaf = 0; leaf < labels_.size(); ++leaf)
-        *slot(labels_[leaf]) = uint64_t(labels_[leaf]) << 32 | leaf;
+    for (uint32_t leaf = 0; leaf < labels_.size(); ++leaf) *slot(labels_[leaf]) = uint64_t(labels_[leaf]) << 32 | leaf;
 }
 
 }  // namespace vexa

@@ -26,9 +26,7 @@ public:
     uint32_t label(uint32_t leaf) const { return labels_[leaf]; }
     uint32_t maxLabel() const { return labels_.back(); }
     // The leaf of a label that occurs in the map.
-    uint32_t operator()(uint32_t label) const {
-        return !table_.empty() ? table_[label] : find(label);
-    }
+    uint32_t operator()(uint32_t label) const { return !table_.empty() ? table_[label] : find(label); }
 
 private:
     static constexpr uint64_t kEmpty = 0xFFFFFFFFull;  // no leaf: low word all ones

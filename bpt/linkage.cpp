@@ -10,8 +10,7 @@ Linkage parseLinkage(const std::string& name) {
     if (name == "max") return Linkage::Max;
     if (name == "average") return Linkage::Average;
     if (name == "ward") return Linkage::Ward;
-    throw std::invalid_argument("unknown linkage '" + name +
-                                "'; expected 'mean', 'min', 'max', 'average' or 'ward'");
+    throw std::invalid_argument("unknown linkage '" + name + "'; expected 'mean', 'min', 'max', 'average' or 'ward'");
 }
 
 }  // namespace vexa

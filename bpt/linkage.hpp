@@ -37,8 +37,8 @@ struct BorderData {
     double first = 0.0;
 
     void add(Linkage linkage, double pairWeight, double pairCount, double index) {
-        if (pairs == 0.0 || (linkage == Linkage::Min &&
-                             (pairWeight < weight || (pairWeight == weight && index < first)))) {
+        if (pairs == 0.0 ||
+            (linkage == Linkage::Min && (pairWeight < weight || (pairWeight == weight && index < first)))) {
             weight = pairWeight;
             first = index;
         } else if (linkage == Linkage::Max) {
@@ -50,15 +50,13 @@ struct BorderData {
     }
     // Absorbs the border data of another adjacency of the same two regions.
     void absorb(Linkage linkage, const BorderData& other) { add(linkage, other.weight, other.pairs, other.first); }
-    double dissimilarity(Linkage linkage) const {
-        return linkage == Linkage::Average ? weight / pairs : weight;
-    }
+    double dissimilarity(Linkage linkage) const { return linkage == Linkage::Average ? weight / pairs : weight; }
 };
 
 // Dissimilarity of two regions from their sizes and per-channel sums
 // (Mean and Ward).
-inline double regionDissimilarity(Linkage linkage, double sizeA, const double* sumA, double sizeB,
-                                  const double* sumB, uint32_t channels) {
+inline double regionDissimilarity(Linkage linkage, double sizeA, const double* sumA, double sizeB, const double* sumB,
+                                  uint32_t channels) {
     double squared = 0.0;
     for (uint32_t c = 0; c < channels; ++c) {
         const double d = sumA[c] / sizeA - sumB[c] / sizeB;

@@ -15,8 +15,7 @@ std::vector<NodeId> binaryMergeHistory(Span<int64_t> parents) {
     return childrenFirstNodeIdsOf(parents.data(), parents.size(), 2);
 }
 
-std::vector<int32_t> cutJoinedIds(const std::vector<NodeId>& parents, Span<int64_t> pixelToLeaf,
-                                  Span<uint8_t> joined) {
+std::vector<int32_t> cutJoinedIds(const std::vector<NodeId>& parents, Span<int64_t> pixelToLeaf, Span<uint8_t> joined) {
     const int64_t n = int64_t(parents.size());
     if (joined.size() != parents.size())
         throw std::invalid_argument("one joined flag per node is needed: " + std::to_string(n) + " nodes, " +
@@ -76,8 +75,8 @@ std::vector<int32_t> cutAt(Span<int64_t> parentArray, Span<int64_t> pixelToLeaf,
                            double threshold) {
     const std::vector<NodeId> parents = binaryMergeHistory(parentArray);
     if (altitudes.size() != parents.size())
-        throw std::invalid_argument("one altitude per node is needed: " + std::to_string(parents.size()) +
-                                    " nodes, " + std::to_string(altitudes.size()) + " altitudes");
+        throw std::invalid_argument("one altitude per node is needed: " + std::to_string(parents.size()) + " nodes, " +
+                                    std::to_string(altitudes.size()) + " altitudes");
     // Highest altitude in each subtree, children first; leaves count as -inf.
     std::vector<double> highest(parents.size(), -HUGE_VAL);
     std::vector<uint8_t> merged(parents.size(), 0);

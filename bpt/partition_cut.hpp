@@ -26,7 +26,6 @@ std::vector<int32_t> cutRegions(Span<int64_t> parents, Span<int64_t> pixelToLeaf
 // altitude within its subtree (so a region never splits as the threshold
 // grows, even when a linkage merges below its children's altitudes).
 // `altitudes` has one value per node; leaves' values are unused.
-std::vector<int32_t> cutAt(Span<int64_t> parents, Span<int64_t> pixelToLeaf, Span<double> altitudes,
-                           double threshold);
+std::vector<int32_t> cutAt(Span<int64_t> parents, Span<int64_t> pixelToLeaf, Span<double> altitudes, double threshold);
 
 }  // namespace vexa

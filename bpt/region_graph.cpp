@@ -44,8 +44,8 @@ std::vector<GridOffset> forwardOffsets(int ndim, int connectivity) {
 
 }  // namespace
 
-LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uint32_t* leafOf,
-                         uint32_t numLeaves, const double* values, uint32_t channels, Linkage linkage) {
+LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uint32_t* leafOf, uint32_t numLeaves,
+                         const double* values, uint32_t channels, Linkage linkage) {
     LeafGraph out{RegionGraph(numLeaves), {}};
     RegionGraph& graph = out.graph;
     const bool weighted = usesBorderWeights(linkage);
@@ -83,8 +83,8 @@ LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uin
                     }
                     if (weighted)
                         out.border[edge].add(linkage,
-                                             pixelDistance(values + p * channels, values + q * channels, channels),
-                                             1.0, double(p) * double(offsets.size()) + double(k));
+                                             pixelDistance(values + p * channels, values + q * channels, channels), 1.0,
+                                             double(p) * double(offsets.size()) + double(k));
                 }
             }
         }

@@ -62,8 +62,8 @@ private:
         uint32_t next;    // next end in the same list
     };
     std::vector<End> ends_;
-    std::vector<uint32_t> head_;    // by region
-    std::vector<uint32_t> tail_;    // by region
+    std::vector<uint32_t> head_;  // by region
+    std::vector<uint32_t> tail_;  // by region
 };
 
 // The adjacencies between the leaves of a grid, with the border data of
@@ -76,7 +76,7 @@ struct LeafGraph {
     RegionGraph graph;
     std::vector<BorderData> border;  // by edge; empty unless usesBorderWeights
 };
-LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uint32_t* leafOf,
-                         uint32_t numLeaves, const double* values, uint32_t channels, Linkage linkage);
+LeafGraph buildLeafGraph(const Grid& grid, int ndim, int connectivity, const uint32_t* leafOf, uint32_t numLeaves,
+                         const double* values, uint32_t channels, Linkage linkage);
 
 }  // namespace vexa

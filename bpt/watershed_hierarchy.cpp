@@ -7,10 +7,10 @@
 #include <stdexcept>
 
 #include "core/runtime/interrupt.hpp"
+#include "core/runtime/reused_memory.hpp"
 #include "core/trees/level_keys.hpp"
 #include "core/trees/node_id.hpp"
 #include "core/trees/parent_array.hpp"
-#include "core/runtime/reused_memory.hpp"
 
 namespace vexa {
 
@@ -166,16 +166,21 @@ MergeTree kruskal(uint32_t numLeaves, size_t count, Ends ends, Weight weight) {
         ++m;
     }
     if (m != merges) throw std::invalid_argument("the graph is not connected");
-    for (uint32_t k = 0; k < merges; ++k) t.parents[t.children[2 * size_t(k)]] = t.parents[t.children[2 * size_t(k) + 1]] = numLeaves + k;
+    for (uint32_t k = 0; k < merges; ++k)
+        t.parents[t.children[2 * size_t(k)]] = t.parents[t.children[2 * size_t(k) + 1]] = numLeaves + k;
     return t;
 }
 
 double edgeWeight(EdgeWeight kind, double a, double b) {
     switch (kind) {
-        case EdgeWeight::Mean: return (a + b) / 2;
-        case EdgeWeight::Max: return std::max(a, b);
-        case EdgeWeight::Min: return std::min(a, b);
-        case EdgeWeight::L1: return std::fabs(a - b);
+        case EdgeWeight::Mean:
+            return (a + b) / 2;
+        case EdgeWeight::Max:
+            return std::max(a, b);
+        case EdgeWeight::Min:
+            return std::min(a, b);
+        case EdgeWeight::L1:
+            return std::fabs(a - b);
     }
     return 0;
 }
@@ -252,8 +257,10 @@ MergeTree altitudeOrderingTree(const AnyImage& image, int ndim, int connectivity
     ReusedVector<uint64_t> keys;
     ReusedVector<uint32_t> ids;
     switch (image.type) {
-#define VEXA_EDGES(TYPE, CTYPE) \
-    case PixelType::TYPE: gridEdges(static_cast<const CTYPE*>(image.data), grid, steps, shift, weight, keys, ids); break;
+#define VEXA_EDGES(TYPE, CTYPE)                                                                  \
+    case PixelType::TYPE:                                                                        \
+        gridEdges(static_cast<const CTYPE*>(image.data), grid, steps, shift, weight, keys, ids); \
+        break;
         VEXA_EDGES(Bool, bool)
         VEXA_EDGES(UInt8, uint8_t)
         VEXA_EDGES(Int8, int8_t)
@@ -337,7 +344,8 @@ MergeTree watershedFromAttribute(const MergeTree& t, const double* attribute) {
     ReusedVector<uint32_t> order(leaves - 1);
     for (uint32_t m = 0; m + 1 < leaves; ++m) {
         if (std::isnan(weight[m]))
-            throw std::invalid_argument("the attribute of node " + std::to_string(m + leaves) + " or of a child is NaN");
+            throw std::invalid_argument("the attribute of node " + std::to_string(m + leaves) +
+                                        " or of a child is NaN");
         keys[m] = levelKey(weight[m]);
         order[m] = m;
     }

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "core/trees/any_tree.hpp"
 #include "core/runtime/parallel.hpp"
-#include "core/trees/subtree_extents.hpp"
 #include "core/runtime/threads.hpp"
+#include "core/trees/any_tree.hpp"
+#include "core/trees/subtree_extents.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
 
@@ -33,46 +33,49 @@ PixelType pixelTypeOf(const py::dtype& dtype) {
     throw py::type_error("unsupported image dtype " + py::str(static_cast<py::handle>(dtype)).cast<std::string>());
 }
 
-namespace {
-
-// uint32 ids to int64, with kNoParent as -1, split over the threads.
-template <typename Ids>
-py::array_t<int64_t> widened(const Ids& ids, std::vector<py::ssize_t> shape, unsigned threads) {
-    py::array_t<int64_t> out(shape);
-    int64_t* to = out.mutable_data();
-    const uint32_t* from = ids.data();
-    const size_t n = ids.size();
-    py::gil_scoped_release release;
-    parallelFor(threads, threads, [&](size_t t) {
-        for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i)
-            to[i] = from[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(from[i]);
-    });
-    return out;
-}
-
-py::tuple componentTree(py::array image, int connectivity, bool maxTree, unsigned bands) {
+AnyImage anyImageOf(const py::array& image) {
     if (image.ndim() < 2 || image.ndim() > 3)
         throw py::value_error("image must be 2-D or 3-D, got " + std::to_string(image.ndim()) + " dimensions");
     if (!(image.flags() & py::array::c_style) || !image.dtype().attr("isnative").cast<bool>())
         throw py::value_error("image must be C-contiguous in native byte order");
+    for (int a = 0; a < image.ndim(); ++a)
+        if (uint64_t(image.shape(a)) > 0xFFFFFFFFull) throw py::value_error("image axis too long");
     AnyImage view;
     view.type = pixelTypeOf(image.dtype());
     view.data = image.data();
     view.grid.depth = image.ndim() == 3 ? uint32_t(image.shape(0)) : 1;
     view.grid.height = uint32_t(image.shape(image.ndim() - 2));
     view.grid.width = uint32_t(image.shape(image.ndim() - 1));
-    for (int a = 0; a < image.ndim(); ++a)
-        if (uint64_t(image.shape(a)) > 0xFFFFFFFFull) throw py::value_error("image axis too long");
+    return view;
+}
+
+py::array_t<int64_t> widenedIds(const uint32_t* from, size_t n, std::vector<py::ssize_t> shape, unsigned threads) {
+    py::array_t<int64_t> out(shape);
+    int64_t* to = out.mutable_data();
+    py::gil_scoped_release release;
+    parallelFor(threads, threads, [&](size_t t) {
+        for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i)
+            to[i] = from[i] == 0xFFFFFFFFu ? -1 : int64_t(from[i]);
+    });
+    return out;
+}
+
+namespace {
+
+py::tuple componentTree(py::array image, int connectivity, bool maxTree, unsigned bands) {
+    const AnyImage view = anyImageOf(image);
     ComponentTreeArrays tree;
     {
         py::gil_scoped_release release;  // the array is kept alive by the caller's reference
         tree = buildComponentTree(view, int(image.ndim()), connectivity, maxTree, bands);
     }
-    const unsigned threads = std::max(1u, std::min(threadBudget(), tree.pixelNode.size() >= kParallelPixels ? 64u : 1u));
+    const unsigned threads =
+        std::max(1u, std::min(threadBudget(), tree.pixelNode.size() >= kParallelPixels ? 64u : 1u));
     std::vector<py::ssize_t> shape(image.shape(), image.shape() + image.ndim());
     const py::ssize_t numNodes = py::ssize_t(tree.parents.size());
-    return py::make_tuple(widened(tree.parents, {numNodes}, threads), widened(tree.pixelNode, shape, threads),
-                          widened(tree.levelPixel, {numNodes}, threads));
+    return py::make_tuple(widenedIds(tree.parents.data(), tree.parents.size(), {numNodes}, threads),
+                          widenedIds(tree.pixelNode.data(), tree.pixelNode.size(), shape, threads),
+                          widenedIds(tree.levelPixel.data(), tree.levelPixel.size(), {numNodes}, threads));
 }
 
 using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;

@@ -5,9 +5,9 @@
 
 #include "attributes/attributes_pack.hpp"
 #include "python/bindings.hpp"
-#include "python/torch_casters.hpp"
 #include "python/instances.hpp"
 #include "python/list_results.hpp"
+#include "python/torch_casters.hpp"
 
 namespace py = pybind11;
 
@@ -20,7 +20,8 @@ void bindAttributes(py::module_& m) {
         .def_property_readonly("VOLUME", [](const AttributesPack& p) { return TorchTensor{p.volume()}; })
         .def_property_readonly("HEIGHT", [](const AttributesPack& p) { return TorchTensor{p.height()}; })
         .def_property_readonly("WIDTH", [](const AttributesPack& p) { return TorchTensor{p.width()}; })
-        .def_property_readonly("RECTANGULARITY", [](const AttributesPack& p) { return TorchTensor{p.rectangularity()}; })
+        .def_property_readonly("RECTANGULARITY",
+                               [](const AttributesPack& p) { return TorchTensor{p.rectangularity()}; })
         .def_property_readonly("data", [](const AttributesPack& p) { return TorchTensor{p.data()}; })
         // The same five names for every pack, so readable from the class too.
         .def_property_readonly_static("names", [](py::object) { return asList(AttributesPack::attributeNames()); })
@@ -35,9 +36,11 @@ void bindAttributes(py::module_& m) {
                                 std::ostringstream got;
                                 got << t.scalar_type() << " " << t.layout() << " tensor of shape " << t.sizes()
                                     << " on " << t.device();
-                                throw py::value_error("AttributesPack state must be a dense float64 CPU tensor of "
-                                                      "shape (N, " + std::to_string(NUM_ATTRIBUTES) +
-                                                      "), N >= 1, as __getstate__ gives; got a " + got.str() + ".");
+                                throw py::value_error(
+                                    "AttributesPack state must be a dense float64 CPU tensor of "
+                                    "shape (N, " +
+                                    std::to_string(NUM_ATTRIBUTES) + "), N >= 1, as __getstate__ gives; got a " +
+                                    got.str() + ".");
                             }
                             return new AttributesPack(t);
                         }));

@@ -39,8 +39,7 @@ py::tuple componentTrees(const py::list& images, int connectivity, bool maxTree)
     std::vector<AnyImage> views;
     for (size_t i = 0; i < images.size(); ++i) {
         if (!py::isinstance<py::array>(images[i]))
-            throw py::type_error("images[" + std::to_string(i) + "] must be a numpy array, got " +
-                                 typeName(images[i]));
+            throw py::type_error("images[" + std::to_string(i) + "] must be a numpy array, got " + typeName(images[i]));
         arrays.push_back(images[i].cast<py::array>());
         views.push_back(viewOf(arrays.back(), i));
         if (views.back().grid.height != views[0].grid.height || views.back().grid.width != views[0].grid.width)

@@ -28,8 +28,7 @@ struct KeepChildrenAlive {};
 
 namespace pybind11::detail {
 template <>
-struct process_attribute<vexa::python::KeepChildrenAlive>
-    : process_attribute_default<vexa::python::KeepChildrenAlive> {
+struct process_attribute<vexa::python::KeepChildrenAlive> : process_attribute_default<vexa::python::KeepChildrenAlive> {
     // Arguments of a constructor: the instance slot, the id, the two children, ...
     static void postcall(function_call& call, handle) {
         keep_alive_impl(call.init_self, make_tuple(call.args[2], call.args[3]));
@@ -60,26 +59,22 @@ BinaryPartitionTree* makeTree(py::array image, py::array labels, DissimilarityTy
     checkDissimilarityType(type);
     BufferView labelBuffer(labels);
     BufferView imageBuffer(image);
-    if (std::strcmp(imageBuffer.format(), "B") != 0)
-        throw std::runtime_error("Images must be of type uint8_t.");
+    if (std::strcmp(imageBuffer.format(), "B") != 0) throw std::runtime_error("Images must be of type uint8_t.");
     if (imageBuffer.ndim() != 2) throw std::runtime_error("Image must be 2D (height x width).");
-    if (labelBuffer.ndim() != 2)
-        throw std::runtime_error("Label map must be 2D (height x width).");
+    if (labelBuffer.ndim() != 2) throw std::runtime_error("Label map must be 2D (height x width).");
     bool swapLabelBytes = false;
     if (!isInt32Format(labelBuffer.format(), labelBuffer.itemSize(), swapLabelBytes))
         throw std::runtime_error("Label map must be of type int32 or uint32.");
     const uint64_t rows = labelBuffer.dim(0), cols = labelBuffer.dim(1);
-    if (imageBuffer.dim(0) != rows || imageBuffer.dim(1) != cols)
-        throw std::runtime_error(kShapeMismatchMessage);
+    if (imageBuffer.dim(0) != rows || imageBuffer.dim(1) != cols) throw std::runtime_error(kShapeMismatchMessage);
     if (rows * cols == 0) throw std::runtime_error(kEmptyImageMessage);
     checkImageSize(rows, cols);
 
     // The labels are read by several passes, so they are copied first (4
     // bytes per pixel); the image is read once.
-    const ImageView imageView{static_cast<const uint8_t*>(imageBuffer.dense2D()), uint32_t(rows),
+    const ImageView imageView{static_cast<const uint8_t*>(imageBuffer.dense2D()), uint32_t(rows), uint32_t(cols)};
+    const LabelView labelView{static_cast<const uint32_t*>(labelBuffer.copy2D(swapLabelBytes)), uint32_t(rows),
                               uint32_t(cols)};
-    const LabelView labelView{static_cast<const uint32_t*>(labelBuffer.copy2D(swapLabelBytes)),
-                              uint32_t(rows), uint32_t(cols)};
     return new BinaryPartitionTree(imageView, labelView, type);
 }
 
@@ -146,9 +141,7 @@ Checked<std::pair<NodeRef<NodeBPT>, NodeRef<NodeBPT>>> childrenOf(const NodeBPT&
 }  // namespace
 
 void bindPartitionTree(py::module_& m) {
-    py::enum_<DissimilarityType>(m, "DissimilarityType")
-        .value("Mean", DissimilarityType::Mean)
-        .export_values();
+    py::enum_<DissimilarityType>(m, "DissimilarityType").value("Mean", DissimilarityType::Mean).export_values();
 
     py::class_<BinaryPartitionTree>(m, "BPT")
         .def(py::init(&makeTree))

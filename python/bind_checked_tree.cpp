@@ -66,8 +66,8 @@ void bindCheckedTree(py::module_& m) {
                             "uma raiz, ids válidos, sem ciclos. Privada; base do modelo de árvore de vexa.")
         .def(py::init(&treeOfParents), py::arg("parents"))
         .def_property_readonly("num_nodes", &CheckedTree::size, "Número de nós.")
-        .def_property_readonly("root", [](const CheckedTree& tree) { return int64_t(tree.root()); },
-                               "Id da raiz.")
+        .def_property_readonly(
+            "root", [](const CheckedTree& tree) { return int64_t(tree.root()); }, "Id da raiz.")
         .def("parents", unlockedPass<at::Tensor, &tensors::parentsOf>(),
              "Cópia dos ids dos pais (int64, -1 para a raiz).")
         .def("children", unlockedPass<Pair, &tensors::childrenOf>(),

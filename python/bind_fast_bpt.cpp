@@ -27,8 +27,10 @@ py::tuple buildTree(py::array_t<double, py::array::c_style> values, py::object l
     in.connectivity = connectivity;
     const int ndim = int(values.ndim()) - 1;
     if (ndim != 2 && ndim != 3)
-        throw std::invalid_argument("values must have shape (rows, cols, channels) or (planes, rows, cols, "
-                                    "channels), got " + std::to_string(values.ndim()) + " dimensions");
+        throw std::invalid_argument(
+            "values must have shape (rows, cols, channels) or (planes, rows, cols, "
+            "channels), got " +
+            std::to_string(values.ndim()) + " dimensions");
     in.ndim = ndim;
     uint32_t* sizes[3] = {&in.grid.depth, &in.grid.height, &in.grid.width};
     std::vector<py::ssize_t> spatial;
@@ -42,8 +44,7 @@ py::tuple buildTree(py::array_t<double, py::array::c_style> values, py::object l
     py::array_t<uint32_t, py::array::c_style> labelArray;
     if (!labels.is_none()) {
         labelArray = labels.cast<py::array_t<uint32_t, py::array::c_style>>();
-        if (labelArray.ndim() != ndim ||
-            !std::equal(spatial.begin(), spatial.end(), labelArray.shape()))
+        if (labelArray.ndim() != ndim || !std::equal(spatial.begin(), spatial.end(), labelArray.shape()))
             throw std::invalid_argument("labels must have the image's spatial shape");
         in.labels = labelArray.data();
     }

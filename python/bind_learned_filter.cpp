@@ -20,9 +20,7 @@ using tensors::LearnedFilterBatch;
 // A list's item through the tensor caster, refused by name otherwise.
 at::Tensor tensorOf(const py::handle& item, const std::string& name) {
     py::detail::make_caster<TorchTensor> caster;
-    if (!caster.load(item, false))
-        throw py::type_error(name + " must be a torch tensor, got " +
-                             typeName(item));
+    if (!caster.load(item, false)) throw py::type_error(name + " must be a torch tensor, got " + typeName(item));
     return py::detail::cast_op<TorchTensor&>(caster).tensor;
 }
 
@@ -46,8 +44,8 @@ void bindLearnedFilter(py::module_& m) {
     py::class_<LearnedFilterBatch>(m, "_LearnedFilterBatch",
                                    "The learnable subtractive filter of a batch of component trees: the native "
                                    "forward and first-order backward of vexa.ConnectedFilter, one tree per thread.")
-        .def(py::init(&makeBatch), py::arg("parents"), py::arg("pixel_to_node"),
-             py::arg("attributes"), py::arg("max_tree"))
+        .def(py::init(&makeBatch), py::arg("parents"), py::arg("pixel_to_node"), py::arg("attributes"),
+             py::arg("max_tree"))
         .def_property_readonly("num_features", &LearnedFilterBatch::numFeatures)
         .def(
             "forward",
@@ -56,8 +54,7 @@ void bindLearnedFilter(py::module_& m) {
                 py::gil_scoped_release release;
                 return TorchTensor{batch.forward(images.tensor, weight.tensor, bias.tensor)};
             },
-            py::arg("images"), py::arg("weight"), py::arg("bias"),
-            "The filtered images (K, P); no autograd history.")
+            py::arg("images"), py::arg("weight"), py::arg("bias"), "The filtered images (K, P); no autograd history.")
         .def(
             "backward",
             [](const LearnedFilterBatch& batch, const TorchTensor& grad) {

@@ -15,9 +15,7 @@ namespace {
 
 // Nodes belong to their tree, which builds them; a Pixel has no Python type,
 // so these constructors exist for the signature alone and never match.
-Node* nodeFromPython(int32_t, int32_t, uint8_t, Pixel) {
-    throw std::runtime_error("Nodes are created by their tree.");
-}
+Node* nodeFromPython(int32_t, int32_t, uint8_t, Pixel) { throw std::runtime_error("Nodes are created by their tree."); }
 Node* childFromPython(int32_t, int32_t, uint8_t, Pixel, Node&) {
     throw std::runtime_error("Nodes are created by their tree.");
 }

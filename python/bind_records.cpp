@@ -19,7 +19,8 @@ void defineTreeRecords(pybind11::class_<Tree, MorphologicalTree>& cls) {
 
 void bindNodeRecords(NodeClass& cls) {
     cls.def(
-        "getInfoToDataFrame", [](const Node& node) { return Checked<NodeInfo>{nodeInfo(node.tree(), node.id())}; }, kNodeListDoc);
+        "getInfoToDataFrame", [](const Node& node) { return Checked<NodeInfo>{nodeInfo(node.tree(), node.id())}; },
+        kNodeListDoc);
 }
 
 void bindTreeRecords(MaxTreeClass& cls) { defineTreeRecords(cls); }

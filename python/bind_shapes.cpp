@@ -22,27 +22,9 @@ ShapesPadding paddingOf(const std::string& padding) {
     throw py::value_error("padding must be 'mean', 'zero' or 'none', got '" + padding + "'");
 }
 
-py::array_t<int64_t> widened(const std::vector<uint32_t>& ids, std::vector<py::ssize_t> shape) {
-    py::array_t<int64_t> out(shape);
-    int64_t* to = out.mutable_data();
-    for (size_t i = 0; i < ids.size(); ++i) to[i] = ids[i] == ShapesTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
-    return out;
-}
-
 py::tuple treeOfShapes(py::array image, const std::string& padding) {
     const ShapesPadding mode = paddingOf(padding);
-    if (image.ndim() < 2 || image.ndim() > 3)
-        throw py::value_error("image must be 2-D or 3-D, got " + std::to_string(image.ndim()) + " dimensions");
-    if (!(image.flags() & py::array::c_style) || !image.dtype().attr("isnative").cast<bool>())
-        throw py::value_error("image must be C-contiguous in native byte order");
-    for (int a = 0; a < image.ndim(); ++a)
-        if (uint64_t(image.shape(a)) > 0xFFFFFFFFull) throw py::value_error("image axis too long");
-    AnyImage view;
-    view.type = pixelTypeOf(image.dtype());
-    view.data = image.data();
-    view.grid.depth = image.ndim() == 3 ? uint32_t(image.shape(0)) : 1;
-    view.grid.height = uint32_t(image.shape(image.ndim() - 2));
-    view.grid.width = uint32_t(image.shape(image.ndim() - 1));
+    const AnyImage view = anyImageOf(image);
     ShapesTreeArrays tree;
     {
         py::gil_scoped_release release;  // the caller keeps the array alive and does not change it
@@ -52,7 +34,8 @@ py::tuple treeOfShapes(py::array image, const std::string& padding) {
     py::array altitudes(image.dtype(), std::vector<py::ssize_t>{numNodes});
     if (!tree.altitudes.empty()) std::memcpy(altitudes.mutable_data(), tree.altitudes.data(), tree.altitudes.size());
     std::vector<py::ssize_t> shape(image.shape(), image.shape() + image.ndim());
-    return py::make_tuple(widened(tree.parents, {numNodes}), widened(tree.pixelNode, shape), altitudes);
+    return py::make_tuple(widenedIds(tree.parents.data(), tree.parents.size(), {numNodes}),
+                          widenedIds(tree.pixelNode.data(), tree.pixelNode.size(), shape), altitudes);
 }
 
 }  // namespace

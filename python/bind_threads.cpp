@@ -20,7 +20,7 @@ std::atomic<pid_t> askedIn{0};
 std::atomic<bool> inWorker{false};
 
 bool isDataLoaderWorker() {
-    PyObject* modules = PyImport_GetModuleDict();  // borrowed
+    PyObject* modules = PyImport_GetModuleDict();                                        // borrowed
     PyObject* worker = PyDict_GetItemString(modules, "torch.utils.data._utils.worker");  // borrowed
     if (!worker) return false;
     PyObject* info = PyObject_GetAttrString(worker, "_worker_info");

@@ -43,15 +43,13 @@ void defineTensorMembers(py::class_<Tree, MorphologicalTree>& cls) {
             [](Tree& tree, const std::string& deviceStr, c10::ScalarType dtype) {
                 return TorchTensor{tensors::jacobianCoo(tree, deviceStr, dtype)};
             },
-            py::arg("deviceStr") = "cpu", py::arg("dtype") = float32,
-            "Constrói uma matriz jacobiana esparsa (COO)")
+            py::arg("deviceStr") = "cpu", py::arg("dtype") = float32, "Constrói uma matriz jacobiana esparsa (COO)")
         .def(
             "jacobian_csr",
             [](Tree& tree, const std::string& deviceStr, c10::ScalarType dtype) {
                 return TorchTensor{tensors::jacobianCsr(tree, deviceStr, dtype)};
             },
-            py::arg("deviceStr") = "cpu", py::arg("dtype") = float32,
-            "Constrói uma matriz jacobiana esparsa (CSR)")
+            py::arg("deviceStr") = "cpu", py::arg("dtype") = float32, "Constrói uma matriz jacobiana esparsa (CSR)")
         .def(
             "jacobian",
             [](Tree& tree, const std::string& deviceStr, const std::string& sparseFormat, c10::ScalarType dtype) {

@@ -4,13 +4,13 @@
 
 #include <stdexcept>
 
+#include "core/trees/parent_array.hpp"
 #include "python/bindings.hpp"
 #include "python/instances.hpp"
 #include "python/list_results.hpp"
 #include "python/node_references.hpp"
 #include "python/numpy_image.hpp"
 #include "python/owning_array.hpp"
-#include "core/trees/parent_array.hpp"
 
 namespace py = pybind11;
 
@@ -80,8 +80,9 @@ py::tuple treeState(const MorphologicalTree& tree) {
 template <typename Tree>
 Tree* treeFromState(const py::tuple& state) {
     if (state.size() != 5 || !py::isinstance<py::int_>(state[0]) || state[0].cast<int>() != kTreeStateVersion)
-        throw py::value_error("tree state must be (1, image, radius, parents or None, boxes), as __getstate__ "
-                              "gives.");
+        throw py::value_error(
+            "tree state must be (1, image, radius, parents or None, boxes), as __getstate__ "
+            "gives.");
     if (!py::isinstance<py::array>(state[1]))
         throw py::value_error("tree state: the image must be a uint8 numpy array, got " + typeName(state[1]) + ".");
     const py::object radius = state[2];

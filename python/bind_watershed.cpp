@@ -20,22 +20,6 @@ namespace {
 using Int64Array = py::array_t<int64_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style>;
 
-AnyImage imageView(const py::array& image) {
-    if (image.ndim() < 2 || image.ndim() > 3)
-        throw py::value_error("image must be 2-D or 3-D, got " + std::to_string(image.ndim()) + " dimensions");
-    if (!(image.flags() & py::array::c_style) || !image.dtype().attr("isnative").cast<bool>())
-        throw py::value_error("image must be C-contiguous in native byte order");
-    for (int a = 0; a < image.ndim(); ++a)
-        if (uint64_t(image.shape(a)) > 0xFFFFFFFFull) throw py::value_error("image axis too long");
-    AnyImage view;
-    view.type = pixelTypeOf(image.dtype());
-    view.data = image.data();
-    view.grid.depth = image.ndim() == 3 ? uint32_t(image.shape(0)) : 1;
-    view.grid.height = uint32_t(image.shape(image.ndim() - 2));
-    view.grid.width = uint32_t(image.shape(image.ndim() - 1));
-    return view;
-}
-
 // The tree's arrays for numpy, made without the lock: memory handed back
 // by arrays dropped earlier is written again rather than fresh pages.
 py::tuple flat(const MergeTree& tree) {
@@ -52,7 +36,7 @@ py::tuple flat(const MergeTree& tree) {
 // image -> (parents, altitudes) of the watershed hierarchy.
 py::tuple watershed(const py::array& image, int connectivity, const std::string& edgeWeight,
                     const std::string& attribute) {
-    const AnyImage view = imageView(image);
+    const AnyImage view = anyImageOf(image);
     const EdgeWeight weight = parseEdgeWeight(edgeWeight);
     const BasinAttribute kind = parseBasinAttribute(attribute);
     MergeTree result;
@@ -68,7 +52,7 @@ py::tuple watershed(const py::array& image, int connectivity, const std::string&
 // image -> (parents, altitudes, ends (merges, 2) uint32) of the tree by
 // altitude ordering.
 py::tuple altitudeOrdering(const py::array& image, int connectivity, const std::string& edgeWeight) {
-    const AnyImage view = imageView(image);
+    const AnyImage view = anyImageOf(image);
     const EdgeWeight weight = parseEdgeWeight(edgeWeight);
     MergeTree bpt;
     {
@@ -129,8 +113,7 @@ py::tuple edgeSaliency(const Int64Array& parents, const Int64Array& pixelToNode,
     return out;
 }
 
-py::array_t<double> khalimsky(const Int64Array& parents, const Int64Array& pixelToNode,
-                              const DoubleArray& altitudes) {
+py::array_t<double> khalimsky(const Int64Array& parents, const Int64Array& pixelToNode, const DoubleArray& altitudes) {
     checkTreeArrays(parents, altitudes);
     if (pixelToNode.ndim() != 2) throw py::value_error("pixel_to_node must be 2-D");
     const Grid grid = gridOf(pixelToNode);

@@ -20,15 +20,15 @@ void bindTrees(pybind11::module_& m);
 void bindAttributes(pybind11::module_& m);
 void bindPartitionTree(pybind11::module_& m);  // DissimilarityType, then BPT
 void bindNodeBpt(pybind11::module_& m);
-void bindTreeOps(pybind11::module_& m);  // tree sums over parent arrays
+void bindTreeOps(pybind11::module_& m);            // tree sums over parent arrays
 void bindFastPartitionTree(pybind11::module_& m);  // private: region merging and cuts
-void bindThreads(pybind11::module_& m);  // the thread setting
-void bindAnyTrees(pybind11::module_& m);  // component trees of any image
-void bindBatchTrees(pybind11::module_& m);  // private: one tree per image of a list, in parallel
-void bindLearnedFilter(pybind11::module_& m);  // private: the learnable filter's native passes
-void bindCheckedTree(pybind11::module_& m);  // private: _Tree, a parent array checked once, and its passes
-void bindShapes(pybind11::module_& m);  // private: the tree of shapes of any image
-void bindWatershed(pybind11::module_& m);  // private: watershed hierarchies and saliency
+void bindThreads(pybind11::module_& m);            // the thread setting
+void bindAnyTrees(pybind11::module_& m);           // component trees of any image
+void bindBatchTrees(pybind11::module_& m);         // private: one tree per image of a list, in parallel
+void bindLearnedFilter(pybind11::module_& m);      // private: the learnable filter's native passes
+void bindCheckedTree(pybind11::module_& m);        // private: _Tree, a parent array checked once, and its passes
+void bindShapes(pybind11::module_& m);             // private: the tree of shapes of any image
+void bindWatershed(pybind11::module_& m);          // private: watershed hierarchies and saliency
 // Ctrl-C reaches long native work (installed first).
 void installInterruptCheck(pybind11::module_& m);
 

@@ -3,8 +3,8 @@
 
 #include <iterator>
 #include <stdexcept>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -49,9 +49,7 @@ namespace pybind11::detail {
 // casters report a failed allocation through pybind11_fail, which must not
 // be reached while Python's MemoryError is set (debug builds assert it).
 // Every failure here leaves that error set and raises it.
-inline object recordValue(uint64_t value) {
-    return reinterpret_steal<object>(PyLong_FromUnsignedLongLong(value));
-}
+inline object recordValue(uint64_t value) { return reinterpret_steal<object>(PyLong_FromUnsignedLongLong(value)); }
 inline object recordValue(int32_t value) { return reinterpret_steal<object>(PyLong_FromLong(value)); }
 inline object recordValue(const std::string& value) {
     return reinterpret_steal<object>(PyUnicode_FromStringAndSize(value.data(), ssize_t(value.size())));
@@ -113,7 +111,8 @@ struct type_caster<vexa::python::ListResult<Range>> {
         object list = reinterpret_steal<object>(PyList_New(ssize_t(src.items.size())));
         if (!list) throw error_already_set();
         ssize_t index = 0;
-        for (const T& value : src.items) PyList_SET_ITEM(list.ptr(), index++, castOrMemoryError(value, policy, parent).ptr());
+        for (const T& value : src.items)
+            PyList_SET_ITEM(list.ptr(), index++, castOrMemoryError(value, policy, parent).ptr());
         return list.release();
     }
 };

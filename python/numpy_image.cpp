@@ -9,8 +9,7 @@ namespace py = pybind11;
 namespace vexa::python {
 
 BufferView::BufferView(py::handle object) {
-    if (PyObject_GetBuffer(object.ptr(), &buffer_, PyBUF_STRIDES | PyBUF_FORMAT) != 0)
-        throw py::error_already_set();
+    if (PyObject_GetBuffer(object.ptr(), &buffer_, PyBUF_STRIDES | PyBUF_FORMAT) != 0) throw py::error_already_set();
     acquired_ = true;
 }
 
@@ -21,9 +20,8 @@ BufferView::~BufferView() {
 const void* BufferView::dense2D(bool swapBytes) {
     const uint64_t rows = dim(0), cols = dim(1);
     const Py_ssize_t item = buffer_.itemsize;
-    const bool dense = rows * cols == 0 ||
-                       ((rows == 1 || buffer_.strides[0] == Py_ssize_t(cols) * item) &&
-                        (cols == 1 || buffer_.strides[1] == item));
+    const bool dense = rows * cols == 0 || ((rows == 1 || buffer_.strides[0] == Py_ssize_t(cols) * item) &&
+                                            (cols == 1 || buffer_.strides[1] == item));
     if (dense && !swapBytes) return buffer_.buf;
     return copy2D(swapBytes);
 }
@@ -69,10 +67,21 @@ bool isInt32Format(const char* format, Py_ssize_t itemSize, bool& swapBytes) {
     constexpr bool littleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
     swapBytes = false;
     switch (*format) {
-        case '@': case '=': ++format; break;
-        case '<': swapBytes = !littleEndianHost; ++format; break;
-        case '>': case '!': swapBytes = littleEndianHost; ++format; break;
-        default: break;
+        case '@':
+        case '=':
+            ++format;
+            break;
+        case '<':
+            swapBytes = !littleEndianHost;
+            ++format;
+            break;
+        case '>':
+        case '!':
+            swapBytes = littleEndianHost;
+            ++format;
+            break;
+        default:
+            break;
     }
     return std::strlen(format) == 1 && std::strchr("iIlL", *format) != nullptr;
 }

@@ -48,12 +48,23 @@ at::Tensor idsTensor(const std::vector<T>& ids) {
 template <typename F>
 void onWorkType(at::ScalarType type, F&& f) {
     switch (type) {
-        case at::kFloat: f(float{}); break;
-        case at::kDouble: f(double{}); break;
-        case at::kLong: f(int64_t{}); break;
-        case at::kInt: f(int32_t{}); break;
-        case at::kByte: f(uint8_t{}); break;
-        default: throw std::logic_error("no reduction pass for " + dtypeName(type));
+        case at::kFloat:
+            f(float{});
+            break;
+        case at::kDouble:
+            f(double{});
+            break;
+        case at::kLong:
+            f(int64_t{});
+            break;
+        case at::kInt:
+            f(int32_t{});
+            break;
+        case at::kByte:
+            f(uint8_t{});
+            break;
+        default:
+            throw std::logic_error("no reduction pass for " + dtypeName(type));
     }
 }
 
@@ -61,9 +72,15 @@ template <typename F>
 void onOp(ReduceOp op, F&& f) {
     switch (op) {
         case ReduceOp::Sum:
-        case ReduceOp::Mean: f(SumOf{}); break;
-        case ReduceOp::Min: f(MinOf{}); break;
-        case ReduceOp::Max: f(MaxOf{}); break;
+        case ReduceOp::Mean:
+            f(SumOf{});
+            break;
+        case ReduceOp::Min:
+            f(MinOf{});
+            break;
+        case ReduceOp::Max:
+            f(MaxOf{});
+            break;
     }
 }
 
@@ -137,8 +154,7 @@ Reduction checkedReduction(const CheckedTree& tree, const at::Tensor& values, co
         onWorkType(work, [&](auto zero) { representable = holds<decltype(zero)>(fill); });
         if (!representable || (bools && fill != 0 && fill != 1))
             throw std::invalid_argument("fill must be a value of the result's dtype, " +
-                                        dtypeName(bools ? at::kBool : work) + ", got " +
-                                        number(fill) + ".");
+                                        dtypeName(bools ? at::kBool : work) + ", got " + number(fill) + ".");
     }
     r.values = values.detach().contiguous();
     return r;
@@ -159,7 +175,8 @@ at::Tensor reduce(const CheckedTree& tree, const Reduction& r) {
         onWorkType(work, [&](auto zero) {
             using T = decltype(zero);
             T* rows = out.data_ptr<T>();
-            onOp(r.op, [&](auto op) { combineIntoParents<decltype(op)>(tree.parents(), tree.order(), rows, size_t(width)); });
+            onOp(r.op,
+                 [&](auto op) { combineIntoParents<decltype(op)>(tree.parents(), tree.order(), rows, size_t(width)); });
             if (mean)
                 for (int64_t i = 0; i < n; ++i)
                     for (int64_t k = 0; k < width; ++k) rows[i * width + k] /= T(sizes[i]);
@@ -175,8 +192,7 @@ at::Tensor reduce(const CheckedTree& tree, const Reduction& r) {
             });
             const T fill = T(r.fill);
             if (width == 1) {
-                for (int64_t i = 0; i < n; ++i)
-                    rows[i] = count[i] == 0 ? fill : mean ? rows[i] / T(count[i]) : rows[i];
+                for (int64_t i = 0; i < n; ++i) rows[i] = count[i] == 0 ? fill : mean ? rows[i] / T(count[i]) : rows[i];
                 return;
             }
             for (int64_t i = 0; i < n; ++i) {

@@ -26,10 +26,10 @@ at::Tensor checkedParents(const at::Tensor& parents);
 // The tree of checked parents (InvalidParents unless they form one).
 CheckedTree treeOf(const at::Tensor& checkedParents);
 
-at::Tensor parentsOf(const CheckedTree& tree);                       // -1 for the root
+at::Tensor parentsOf(const CheckedTree& tree);                          // -1 for the root
 std::pair<at::Tensor, at::Tensor> childrenOf(const CheckedTree& tree);  // CSR: offsets (N + 1), ids
-at::Tensor depthsOf(const CheckedTree& tree);                        // root 0
-at::Tensor leavesOf(const CheckedTree& tree);                        // ascending ids
+at::Tensor depthsOf(const CheckedTree& tree);                           // root 0
+at::Tensor leavesOf(const CheckedTree& tree);                           // ascending ids
 
 // reduce: op over each node's subtree (the node and its descendants) or
 // over its children only (fill for a node without children).

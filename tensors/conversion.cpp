@@ -16,8 +16,8 @@ at::Tensor borrow(const std::vector<T>& v, c10::ScalarType type) {
 
 }  // namespace
 
-at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRef shape,
-                               c10::ScalarType dtype, c10::Device device) {
+at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRef shape, c10::ScalarType dtype,
+                               c10::Device device) {
     // copy=true: even float32 on the CPU must not alias the tree's vector.
     at::Tensor flat = values.empty()
                           ? at::empty({0}, at::TensorOptions(dtype).device(device))

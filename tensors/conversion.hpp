@@ -13,8 +13,8 @@ namespace vexa::tensors {
 
 // A dense tensor of the given shape (row-major), dtype and device holding the
 // values, converted the way Tensor.to(device, dtype) converts.
-at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRef shape,
-                               c10::ScalarType dtype, c10::Device device);
+at::Tensor floatVectorToTensor(const std::vector<float>& values, c10::IntArrayRef shape, c10::ScalarType dtype,
+                               c10::Device device);
 
 // A one-dimensional int64 tensor on the device holding a copy of the values.
 at::Tensor indexVectorToTensor(const std::vector<int64_t>& values, c10::Device device);

@@ -8,19 +8,32 @@ namespace vexa::tensors {
 // A dtype as torch spells it: "float32", "int64", "bool".
 inline std::string dtypeName(c10::ScalarType type) {
     switch (type) {
-        case c10::ScalarType::Bool: return "bool";
-        case c10::ScalarType::Byte: return "uint8";
-        case c10::ScalarType::Char: return "int8";
-        case c10::ScalarType::Short: return "int16";
-        case c10::ScalarType::Int: return "int32";
-        case c10::ScalarType::Long: return "int64";
-        case c10::ScalarType::Half: return "float16";
-        case c10::ScalarType::BFloat16: return "bfloat16";
-        case c10::ScalarType::Float: return "float32";
-        case c10::ScalarType::Double: return "float64";
-        case c10::ScalarType::ComplexFloat: return "complex64";
-        case c10::ScalarType::ComplexDouble: return "complex128";
-        default: return c10::toString(type);
+        case c10::ScalarType::Bool:
+            return "bool";
+        case c10::ScalarType::Byte:
+            return "uint8";
+        case c10::ScalarType::Char:
+            return "int8";
+        case c10::ScalarType::Short:
+            return "int16";
+        case c10::ScalarType::Int:
+            return "int32";
+        case c10::ScalarType::Long:
+            return "int64";
+        case c10::ScalarType::Half:
+            return "float16";
+        case c10::ScalarType::BFloat16:
+            return "bfloat16";
+        case c10::ScalarType::Float:
+            return "float32";
+        case c10::ScalarType::Double:
+            return "float64";
+        case c10::ScalarType::ComplexFloat:
+            return "complex64";
+        case c10::ScalarType::ComplexDouble:
+            return "complex128";
+        default:
+            return c10::toString(type);
     }
 }
 

@@ -20,15 +20,15 @@ at::TensorOptions valueOptions(c10::ScalarType dtype, c10::Device device) {
 
 // The index vectors come from our own generators, valid by construction, so
 // the unchecked constructors spare a full validation pass over nnz entries.
-at::Tensor makeSparseCoo(const std::vector<int64_t>& rowIndices, const std::vector<int64_t>& colIndices,
-                         int64_t n, c10::ScalarType dtype, c10::Device device) {
+at::Tensor makeSparseCoo(const std::vector<int64_t>& rowIndices, const std::vector<int64_t>& colIndices, int64_t n,
+                         c10::ScalarType dtype, c10::Device device) {
     at::Tensor indices = indexVectorPairToTensor(rowIndices, colIndices, device);
     at::Tensor values = at::ones({int64_t(rowIndices.size())}, valueOptions(dtype, device));
     return at::_sparse_coo_tensor_unsafe(indices, values, {n, n}, valueOptions(dtype, device).layout(at::kSparse));
 }
 
-at::Tensor makeSparseCsr(const std::vector<int64_t>& rowOffsets, const std::vector<int64_t>& colIndices,
-                         int64_t n, c10::ScalarType dtype, c10::Device device) {
+at::Tensor makeSparseCsr(const std::vector<int64_t>& rowOffsets, const std::vector<int64_t>& colIndices, int64_t n,
+                         c10::ScalarType dtype, c10::Device device) {
     at::Tensor crow = indexVectorToTensor(rowOffsets, device);
     at::Tensor cols = indexVectorToTensor(colIndices, device);
     at::Tensor values = at::ones({int64_t(colIndices.size())}, valueOptions(dtype, device));

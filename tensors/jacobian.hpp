@@ -18,13 +18,13 @@ namespace vexa::tensors {
 
 // Sparse COO tensor of size (n, n) from aligned row and column vectors, in
 // their order and without coalescing (no pair repeats).
-at::Tensor makeSparseCoo(const std::vector<int64_t>& rowIndices, const std::vector<int64_t>& colIndices,
-                         int64_t n, c10::ScalarType dtype, c10::Device device);
+at::Tensor makeSparseCoo(const std::vector<int64_t>& rowIndices, const std::vector<int64_t>& colIndices, int64_t n,
+                         c10::ScalarType dtype, c10::Device device);
 
 // Sparse CSR tensor of size (n, n) from n + 1 row offsets and the columns,
 // which must be ascending within each row.
-at::Tensor makeSparseCsr(const std::vector<int64_t>& rowOffsets, const std::vector<int64_t>& colIndices,
-                         int64_t n, c10::ScalarType dtype, c10::Device device);
+at::Tensor makeSparseCsr(const std::vector<int64_t>& rowOffsets, const std::vector<int64_t>& colIndices, int64_t n,
+                         c10::ScalarType dtype, c10::Device device);
 
 // The device is checked first: a device error leaves the cache untouched.
 at::Tensor jacobianCoo(MorphologicalTree& tree, std::string_view deviceStr, c10::ScalarType dtype);

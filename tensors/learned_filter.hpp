@@ -33,8 +33,7 @@ public:
     // extent (two columns), diameter, mean_level, rectangularity. Errors
     // throw std::invalid_argument naming what is wrong; forward reads each
     // tree once, into memory it owns, and checks it.
-    LearnedFilterBatch(const std::vector<FilterTree>& trees, const std::vector<std::string>& attributes,
-                       bool maxTree);
+    LearnedFilterBatch(const std::vector<FilterTree>& trees, const std::vector<std::string>& attributes, bool maxTree);
     ~LearnedFilterBatch();
 
     // images: (K, P) floating, one row per tree; weight: (F) with F the
@@ -53,7 +52,7 @@ public:
 private:
     std::vector<FilterTree> given_;
     std::vector<std::unique_ptr<Tree>> trees_;  // read by forward
-    std::vector<int> columns_;  // one attribute code per feature column
+    std::vector<int> columns_;                  // one attribute code per feature column
     double sign_;
     std::vector<double> weight_;  // as forward read it
     at::ScalarType imageType_ = at::kFloat, weightType_ = at::kFloat;

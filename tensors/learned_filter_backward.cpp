@@ -32,8 +32,7 @@ inline double dotOf(const double* a, const double* b, size_t count) {
 
 template <typename T>
 void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, const T* gradOut, int64_t step,
-                  T* gradImage,
-                  const std::vector<double>& weight, double* gradWeight, double* gradBias) {
+                  T* gradImage, const std::vector<double>& weight, double* gradWeight, double* gradBias) {
     const size_t n = t.numNodes(), pixels = t.pixelNode.size(), width = columns.size();
     InterruptPoll poll;
     Doubles down(n, 0.0);  // gradient of each node's output level, then summed over its subtree
@@ -117,7 +116,7 @@ void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, c
     }
 }
 
-#define VEXA_BACKWARD_TREE(T)                                                                                  \
+#define VEXA_BACKWARD_TREE(T)                                                                          \
     template void backwardTree<T>(const Tree&, const std::vector<int>&, double, const T*, int64_t, T*, \
                                   const std::vector<double>&, double*, double*);
 VEXA_FOR_FILTER_TYPES(VEXA_BACKWARD_TREE)

@@ -9,10 +9,10 @@
 namespace vexa::tensors::filter {
 
 std::vector<int> columnsOf(const std::vector<std::string>& names) {
-    static const char* known[] = {"area", "volume", "height", "box_height", "box_width", "extent", "diameter",
-                                  "mean_level", "rectangularity"};
-    static const int codes[] = {Area, Volume, Height, BoxHeight, BoxWidth, ExtentRows, Diameter, MeanLevel,
-                                Rectangularity};
+    static const char* known[] = {"area",   "volume",   "height",     "box_height",    "box_width",
+                                  "extent", "diameter", "mean_level", "rectangularity"};
+    static const int codes[] = {Area,       Volume,   Height,    BoxHeight,     BoxWidth,
+                                ExtentRows, Diameter, MeanLevel, Rectangularity};
     std::vector<int> columns;
     for (const std::string& name : names) {
         const auto* at = std::find(std::begin(known), std::end(known), name);
@@ -32,9 +32,12 @@ namespace {
 // The attribute of node i that follows the pixels, before the logarithm.
 inline double pixelAttributeAt(int a, const Tree& t, double sign, size_t i) {
     switch (a) {
-        case Volume: return sign * (t.totals[i].sum - t.area(i) * t.levelAbove(i));
-        case Height: return sign * (t.level[t.extreme[i]] - t.levelAbove(i));
-        default: return t.totals[i].sum / t.area(i);  // mean level
+        case Volume:
+            return sign * (t.totals[i].sum - t.area(i) * t.levelAbove(i));
+        case Height:
+            return sign * (t.level[t.extreme[i]] - t.levelAbove(i));
+        default:
+            return t.totals[i].sum / t.area(i);  // mean level
     }
 }
 

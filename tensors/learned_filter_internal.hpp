@@ -30,7 +30,16 @@ constexpr size_t kAhead = 32;
 inline void prefetch(const void* at) { __builtin_prefetch(at, 1); }
 
 enum Attribute : int {
-    Area, Volume, Height, BoxHeight, BoxWidth, ExtentRows, ExtentColumns, Diameter, MeanLevel, Rectangularity
+    Area,
+    Volume,
+    Height,
+    BoxHeight,
+    BoxWidth,
+    ExtentRows,
+    ExtentColumns,
+    Diameter,
+    MeanLevel,
+    Rectangularity
 };
 
 // Sizes spread over orders of magnitude: their feature is log1p(|value|).
@@ -50,9 +59,9 @@ constexpr size_t kBlock = 256;
 // one place: a pass over the pixels reaches a node's totals with one cache
 // miss rather than one per quantity.
 struct NodeTotals {
-    double sum;         // of the pixels' values
-    uint32_t compact;   // the pixels whose smallest component the node is
-    uint32_t area;      // the pixels of its component
+    double sum;                                      // of the pixels' values
+    uint32_t compact;                                // the pixels whose smallest component the node is
+    uint32_t area;                                   // the pixels of its component
     int32_t rowLow, rowHigh, columnLow, columnHigh;  // its bounding box
 };
 
@@ -125,7 +134,6 @@ void forwardTree(Tree& t, const std::vector<int>& columns, double sign, T* out, 
 // of the output, read every `step` elements from gradOut.
 template <typename T>
 void backwardTree(const Tree& t, const std::vector<int>& columns, double sign, const T* gradOut, int64_t step,
-                  T* gradImage,
-                  const std::vector<double>& weight, double* gradWeight, double* gradBias);
+                  T* gradImage, const std::vector<double>& weight, double* gradWeight, double* gradBias);
 
 }  // namespace vexa::tensors::filter

@@ -20,8 +20,10 @@ void checkTypes(const FilterTree& given, size_t k) {
     const at::Tensor& pixels = given.pixelToNode;
     if (!pixels.defined() || pixels.scalar_type() != at::kLong || pixels.dim() != 2 || pixels.numel() == 0 ||
         !pixels.device().is_cpu())
-        throw std::invalid_argument(which + "pixel_to_node must be a non-empty int64 CPU tensor of the image's "
-                                    "shape (H, W), got " + describe(pixels));
+        throw std::invalid_argument(which +
+                                    "pixel_to_node must be a non-empty int64 CPU tensor of the image's "
+                                    "shape (H, W), got " +
+                                    describe(pixels));
 }
 
 template <typename T>
@@ -36,9 +38,10 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
     for (size_t i = 0; i < n; ++i) {
         const int64_t p = parents[i];  // read once: another thread may write the tensor meanwhile
         if (i == 0 ? p != -1 : p < 0 || p >= int64_t(i))
-            throw std::invalid_argument(which + "parents must hold one tree whose root is node 0 and whose every "
-                                        "parent comes before its children: node " + std::to_string(i) +
-                                        " has parent " + std::to_string(p));
+            throw std::invalid_argument(which +
+                                        "parents must hold one tree whose root is node 0 and whose every "
+                                        "parent comes before its children: node " +
+                                        std::to_string(i) + " has parent " + std::to_string(p));
         tree->parent[i] = uint32_t(i == 0 ? 0 : p);
     }
     const at::Tensor densePixels = given.pixelToNode.contiguous();
@@ -52,8 +55,8 @@ std::unique_ptr<Tree> readTree(const FilterTree& given, size_t k, const T* image
     for (int64_t y = 0, p = 0; y < height; ++y) {
         for (int64_t x = 0; x < width; ++x, ++p) {
             if (ids[p] < 0 || uint64_t(ids[p]) >= n)
-                throw std::invalid_argument(which + "pixel_to_node holds " + std::to_string(ids[p]) +
-                                            ", outside 0.." + std::to_string(n - 1));
+                throw std::invalid_argument(which + "pixel_to_node holds " + std::to_string(ids[p]) + ", outside 0.." +
+                                            std::to_string(n - 1));
             tree->pixelNode[p] = uint32_t(ids[p]);
             if (p + int64_t(kAhead) < height * width && uint64_t(ids[p + kAhead]) < n)
                 prefetch(&totals[ids[p + kAhead]]);

@@ -3,9 +3,9 @@
 #include <ATen/ATen.h>
 
 #include "bpt/binary_partition_tree.hpp"
-#include "core/trees/component_forest.hpp"
 #include "core/runtime/parallel.hpp"
 #include "core/runtime/threads.hpp"
+#include "core/trees/component_forest.hpp"
 
 namespace vexa::tensors {
 

@@ -65,9 +65,7 @@ at::Tensor ancestorSum(const at::Tensor& parents, const at::Tensor& values) {
     return accumulate(parents, values, false);
 }
 
-at::Tensor subtreeSum(const at::Tensor& parents, const at::Tensor& values) {
-    return accumulate(parents, values, true);
-}
+at::Tensor subtreeSum(const at::Tensor& parents, const at::Tensor& values) { return accumulate(parents, values, true); }
 
 at::Tensor nearestKept(const at::Tensor& parents, const at::Tensor& keep) {
     const Forest f = forestOf(parents);
@@ -75,7 +73,7 @@ at::Tensor nearestKept(const at::Tensor& parents, const at::Tensor& keep) {
     if (!keep.defined() || keep.scalar_type() != at::kBool || keep.dim() != 1 || keep.size(0) != n ||
         !keep.device().is_cpu())
         throw std::invalid_argument("keep must be a bool CPU tensor of shape (" + std::to_string(n) + "), got " +
-                             describe(keep) + ".");
+                                    describe(keep) + ".");
     const at::Tensor kept = keep.contiguous();
     const bool* isKept = kept.data_ptr<bool>();
     at::Tensor out = at::empty({n}, at::kLong);

@@ -50,7 +50,8 @@ void* takeMemory(size_t bytes) {
         // The smallest kept block that fits without wasting more than a quarter.
         auto best = k.blocks.end();
         for (auto it = k.blocks.begin(); it != k.blocks.end(); ++it)
-            if (it->bytes >= bytes && it->bytes - bytes <= bytes / 4 && (best == k.blocks.end() || it->bytes < best->bytes))
+            if (it->bytes >= bytes && it->bytes - bytes <= bytes / 4 &&
+                (best == k.blocks.end() || it->bytes < best->bytes))
                 best = it;
         if (best != k.blocks.end()) {
             void* data = best->data;
@@ -79,8 +80,7 @@ void giveBackMemory(void* block, size_t bytes) noexcept {
                 k.blocks.push_back({block, bytes});
                 k.bytes += bytes;
                 return;
-            } catch (...) {
-            }
+            } catch (...) {}
         }
     }
     std::free(block);

@@ -34,9 +34,13 @@ struct ReusedAllocator : LeavesNewElementsUnset {
     T* allocate(size_t n) { return static_cast<T*>(takeMemory(n * sizeof(T))); }
     void deallocate(T* p, size_t n) noexcept { giveBackMemory(p, n * sizeof(T)); }
     template <typename U>
-    bool operator==(const ReusedAllocator<U>&) const noexcept { return true; }
+    bool operator==(const ReusedAllocator<U>&) const noexcept {
+        return true;
+    }
     template <typename U>
-    bool operator!=(const ReusedAllocator<U>&) const noexcept { return false; }
+    bool operator!=(const ReusedAllocator<U>&) const noexcept {
+        return false;
+    }
 };
 
 template <typename T>

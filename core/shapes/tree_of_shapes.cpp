@@ -114,8 +114,13 @@ struct KhalimskyGrid {
     uint64_t sd, sh, sw;  // stored per axis, sentinels included
 
     KhalimskyGrid(bool isVolume, uint64_t pd, uint64_t ph, uint64_t pw)
-        : volume(isVolume), kd(isVolume ? 2 * pd - 1 : 1), kh(2 * ph - 1), kw(2 * pw - 1),
-          sd(isVolume ? kd + 2 : 1), sh(kh + 2), sw(kw + 2) {}
+        : volume(isVolume),
+          kd(isVolume ? 2 * pd - 1 : 1),
+          kh(2 * ph - 1),
+          kw(2 * pw - 1),
+          sd(isVolume ? kd + 2 : 1),
+          sh(kh + 2),
+          sw(kw + 2) {}
     uint64_t size() const { return sd * sh * sw; }
     uint64_t points() const { return kd * kh * kw; }
     uint64_t at(uint64_t z, uint64_t y, uint64_t x) const { return ((z + (volume ? 1 : 0)) * sh + y + 1) * sw + x + 1; }
@@ -124,8 +129,8 @@ struct KhalimskyGrid {
 // How far apart two levels are, in the arithmetic of their pixel type (the
 // propagation goes to the nearest pending level, the lower one on ties).
 template <typename T>
-using Difference = std::conditional_t<std::is_floating_point_v<T>, T,
-                                      std::conditional_t<(sizeof(T) >= 8), long double, int64_t>>;
+using Difference =
+    std::conditional_t<std::is_floating_point_v<T>, T, std::conditional_t<(sizeof(T) >= 8), long double, int64_t>>;
 
 // The tree of shapes of an image given as ranks (per pixel, ranks ordered
 // as the levels; valueOf gives the level of each rank).
@@ -203,11 +208,10 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             if (head[current] == kNone) {
                 const int64_t up = pending.above(current), down = pending.below(current);
                 using D = Difference<T>;
-                if (up < 0 || (down >= 0 && !(D(valueOf[up]) - D(valueOf[current]) <
-                                             D(valueOf[current]) - D(valueOf[down]))))
+                if (up < 0 ||
+                    (down >= 0 && !(D(valueOf[up]) - D(valueOf[current]) < D(valueOf[current]) - D(valueOf[down]))))
                     current = uint64_t(down);
-                else
-                    current = uint64_t(up);
+                else current = uint64_t(up);
             }
             const uint32_t p = head[current];
             head[current] = links[p];
@@ -341,8 +345,9 @@ T paddingValue(const T* values, const Grid& grid, bool volume, ShapesPadding pad
         }
     const double mean = sum / double(count);
     if (std::isnan(mean))
-        throw std::invalid_argument("the mean of the border pixels is NaN (the border holds both infinities); "
-                                    "pad with 'zero' or 'none'");
+        throw std::invalid_argument(
+            "the mean of the border pixels is NaN (the border holds both infinities); "
+            "pad with 'zero' or 'none'");
     if constexpr (std::is_floating_point_v<T>) {
         return T(mean);
     } else {
@@ -392,28 +397,39 @@ ShapesTreeArrays buildTyped(const AnyImage& image, bool volume, ShapesPadding pa
         for (uint64_t r = 0; r < valueOf.size(); ++r)
             valueOf[r] = dense.pixelOfRank[r] < n ? values[dense.pixelOfRank[r]] : pad;
         const uint32_t padRank = padded ? dense.rank[n] : 0;
-        return buildRanked<T, uint32_t>(image.grid, volume, padded, dense.rank.data(), padRank, valueOf.size(), valueOf);
+        return buildRanked<T, uint32_t>(image.grid, volume, padded, dense.rank.data(), padRank, valueOf.size(),
+                                        valueOf);
     }
 }
 
 }  // namespace
 
 ShapesTreeArrays buildTreeOfShapes(const AnyImage& image, int ndim, ShapesPadding padding) {
-    if (ndim != 2 && ndim != 3) throw std::invalid_argument("image must be 2-D or 3-D, got " + std::to_string(ndim) + " dimensions");
+    if (ndim != 2 && ndim != 3)
+        throw std::invalid_argument("image must be 2-D or 3-D, got " + std::to_string(ndim) + " dimensions");
     if (ndim == 2 && image.grid.depth != 1) throw std::invalid_argument("a 2-D image has depth 1");
     if (image.grid.numPixels() == 0) throw std::invalid_argument("image is empty");
     const bool volume = ndim == 3;
     switch (image.type) {
         case PixelType::Bool:
-        case PixelType::UInt8: return buildTyped<uint8_t>(image, volume, padding);
-        case PixelType::Int8: return buildTyped<int8_t>(image, volume, padding);
-        case PixelType::UInt16: return buildTyped<uint16_t>(image, volume, padding);
-        case PixelType::Int16: return buildTyped<int16_t>(image, volume, padding);
-        case PixelType::UInt32: return buildTyped<uint32_t>(image, volume, padding);
-        case PixelType::Int32: return buildTyped<int32_t>(image, volume, padding);
-        case PixelType::Int64: return buildTyped<int64_t>(image, volume, padding);
-        case PixelType::Float32: return buildTyped<float>(image, volume, padding);
-        case PixelType::Float64: return buildTyped<double>(image, volume, padding);
+        case PixelType::UInt8:
+            return buildTyped<uint8_t>(image, volume, padding);
+        case PixelType::Int8:
+            return buildTyped<int8_t>(image, volume, padding);
+        case PixelType::UInt16:
+            return buildTyped<uint16_t>(image, volume, padding);
+        case PixelType::Int16:
+            return buildTyped<int16_t>(image, volume, padding);
+        case PixelType::UInt32:
+            return buildTyped<uint32_t>(image, volume, padding);
+        case PixelType::Int32:
+            return buildTyped<int32_t>(image, volume, padding);
+        case PixelType::Int64:
+            return buildTyped<int64_t>(image, volume, padding);
+        case PixelType::Float32:
+            return buildTyped<float>(image, volume, padding);
+        case PixelType::Float64:
+            return buildTyped<double>(image, volume, padding);
     }
     throw std::invalid_argument("unsupported pixel type");
 }

@@ -21,7 +21,8 @@ template <typename T>
 void refuseNaN(const T* values, uint64_t n) {
     if constexpr (std::is_floating_point_v<T>) {
         for (uint64_t p = 0; p < n; ++p)
-            if (std::isnan(values[p])) throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
+            if (std::isnan(values[p]))
+                throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
     }
 }
 
@@ -85,10 +86,13 @@ bool seamsStayCheap(PixelType type, const Grid& grid) {
     switch (type) {
         case PixelType::Bool:
         case PixelType::UInt8:
-        case PixelType::Int8: return true;
+        case PixelType::Int8:
+            return true;
         case PixelType::UInt16:
-        case PixelType::Int16: return !grid.isVolume();
-        default: return false;
+        case PixelType::Int16:
+            return !grid.isVolume();
+        default:
+            return false;
     }
 }
 
@@ -105,16 +109,26 @@ ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int conn
     BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
     if (bands == 0 && !seamsStayCheap(image.type, grid)) plan = BuildPlan{};
     switch (image.type) {
-        case PixelType::Bool: return buildTyped<bool>(image, offsets, maxTree, plan);
-        case PixelType::UInt8: return buildTyped<uint8_t>(image, offsets, maxTree, plan);
-        case PixelType::Int8: return buildTyped<int8_t>(image, offsets, maxTree, plan);
-        case PixelType::UInt16: return buildTyped<uint16_t>(image, offsets, maxTree, plan);
-        case PixelType::Int16: return buildTyped<int16_t>(image, offsets, maxTree, plan);
-        case PixelType::UInt32: return buildTyped<uint32_t>(image, offsets, maxTree, plan);
-        case PixelType::Int32: return buildTyped<int32_t>(image, offsets, maxTree, plan);
-        case PixelType::Int64: return buildTyped<int64_t>(image, offsets, maxTree, plan);
-        case PixelType::Float32: return buildTyped<float>(image, offsets, maxTree, plan);
-        case PixelType::Float64: return buildTyped<double>(image, offsets, maxTree, plan);
+        case PixelType::Bool:
+            return buildTyped<bool>(image, offsets, maxTree, plan);
+        case PixelType::UInt8:
+            return buildTyped<uint8_t>(image, offsets, maxTree, plan);
+        case PixelType::Int8:
+            return buildTyped<int8_t>(image, offsets, maxTree, plan);
+        case PixelType::UInt16:
+            return buildTyped<uint16_t>(image, offsets, maxTree, plan);
+        case PixelType::Int16:
+            return buildTyped<int16_t>(image, offsets, maxTree, plan);
+        case PixelType::UInt32:
+            return buildTyped<uint32_t>(image, offsets, maxTree, plan);
+        case PixelType::Int32:
+            return buildTyped<int32_t>(image, offsets, maxTree, plan);
+        case PixelType::Int64:
+            return buildTyped<int64_t>(image, offsets, maxTree, plan);
+        case PixelType::Float32:
+            return buildTyped<float>(image, offsets, maxTree, plan);
+        case PixelType::Float64:
+            return buildTyped<double>(image, offsets, maxTree, plan);
     }
     throw std::invalid_argument("unsupported pixel type");
 }

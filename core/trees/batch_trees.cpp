@@ -10,8 +10,7 @@ namespace {
 template <typename Ids>
 ReusedVector<int64_t> widened(const Ids& ids) {
     ReusedVector<int64_t> wide(ids.size());
-    for (size_t i = 0; i < ids.size(); ++i)
-        wide[i] = ids[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
+    for (size_t i = 0; i < ids.size(); ++i) wide[i] = ids[i] == ComponentTreeArrays::kNoParent ? -1 : int64_t(ids[i]);
     return wide;
 }
 

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/trees/any_tree.hpp"
 #include "core/runtime/reused_memory.hpp"
+#include "core/trees/any_tree.hpp"
 
 // The component trees of a batch of images, one thread per tree.
 namespace vexa {

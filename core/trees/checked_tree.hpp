@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/runtime/span.hpp"
 #include "core/trees/node_id.hpp"
 #include "core/trees/parent_array.hpp"
-#include "core/runtime/span.hpp"
 
 namespace vexa {
 

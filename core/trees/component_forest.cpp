@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "core/trees/flood.hpp"
 #include "core/runtime/threads.hpp"
+#include "core/trees/flood.hpp"
 
 namespace vexa {
 

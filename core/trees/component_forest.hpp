@@ -31,7 +31,7 @@ struct BasicComponentForest {
         uint64_t firstPixel, endPixel;
     };
     std::unique_ptr<Component[]> components;
-    std::unique_ptr<Rank[]> ranks;      // rank of each component's level
+    std::unique_ptr<Rank[]> ranks;              // rank of each component's level
     UninitialisedVector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
     std::vector<Band> bands;
     // Components fused into another one of the same rank are marked in

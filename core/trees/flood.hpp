@@ -15,9 +15,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "core/trees/component_forest.hpp"
 #include "core/runtime/interrupt.hpp"
 #include "core/runtime/parallel.hpp"
+#include "core/trees/component_forest.hpp"
 
 namespace vexa::flood {
 
@@ -134,12 +134,16 @@ private:
 template <typename Rank>
 using StateOf = std::conditional_t<sizeof(Rank) == 1, uint16_t, uint32_t>;
 template <typename Rank>
-constexpr StateOf<Rank> kReached = sizeof(Rank) == 1 ? 0x100 : sizeof(Rank) == 2 ? 0x10000 : 0x80000000u;
+constexpr StateOf<Rank> kReached = sizeof(Rank) == 1   ? 0x100
+                                   : sizeof(Rank) == 2 ? 0x10000
+                                                       : 0x80000000u;
 // Set on pixels whose neighbourhood leaves the band, where there is room
 // for it (8- and 16-bit ranks): the others find their neighbours by fixed
 // steps without locating themselves.
 template <typename Rank>
-constexpr StateOf<Rank> kNearEdge = sizeof(Rank) == 1 ? 0x200 : sizeof(Rank) == 2 ? 0x20000 : 0;
+constexpr StateOf<Rank> kNearEdge = sizeof(Rank) == 1   ? 0x200
+                                    : sizeof(Rank) == 2 ? 0x20000
+                                                        : 0;
 
 // Floods one band as an image of its own. Its components are numbered from
 // `first` (at most one per pixel); componentOf gets their numbers for the
@@ -345,8 +349,8 @@ void mergeSeam(BasicComponentForest<Rank>& forest, const Grid& grid, const std::
                 const int64_t ny = volume ? int64_t(y) + o.dy : 0;
                 if (ny < 0 || ny >= int64_t(rows)) continue;
                 const uint64_t p0 = volume ? (uint64_t(s) * height + y) * width : uint64_t(s) * width;
-                const uint64_t q0 = volume ? (uint64_t(s + across) * height + uint64_t(ny)) * width
-                                           : uint64_t(s + across) * width;
+                const uint64_t q0 =
+                    volume ? (uint64_t(s + across) * height + uint64_t(ny)) * width : uint64_t(s + across) * width;
                 if (q0 >= forest.componentOf.size()) continue;
                 for (uint32_t x = 0; x < width; ++x) {
                     const int64_t nx = int64_t(x) + o.dx;
@@ -385,12 +389,12 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
         (grid.isVolume() ? part.depth : part.height) = cuts[b + 1] - cuts[b];
         const uint64_t firstPixel = cuts[b] * slab;
         const uint32_t first = uint32_t(firstPixel);
-        const uint32_t end =
-            grid.isVolume()
-                ? floodBand<Rank, true>(part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); }, offsets,
-                                        forest, first, forest.componentOf.data() + firstPixel)
-                : floodBand<Rank, false>(part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
-                                         offsets, forest, first, forest.componentOf.data() + firstPixel);
+        const uint32_t end = grid.isVolume() ? floodBand<Rank, true>(
+                                                   part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
+                                                   offsets, forest, first, forest.componentOf.data() + firstPixel)
+                                             : floodBand<Rank, false>(
+                                                   part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
+                                                   offsets, forest, first, forest.componentOf.data() + firstPixel);
         forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
     });
     if (bands == 1) return forest;

@@ -56,12 +56,9 @@ void refill(std::vector<int64_t>& first, std::vector<int64_t>& second, Fill&& fi
 
 }  // namespace
 
-uint64_t ancestorMatrixEntries(const MorphologicalTree& tree) {
-    return currentForest(tree, false).entries;
-}
+uint64_t ancestorMatrixEntries(const MorphologicalTree& tree) { return currentForest(tree, false).entries; }
 
-void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& rows,
-                        std::vector<int64_t>& cols) {
+void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& rows, std::vector<int64_t>& cols) {
     rows.clear();
     cols.clear();
     const Forest forest = currentForest(tree, true);
@@ -87,8 +84,7 @@ void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& row
     }
 }
 
-void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& offsets,
-                        std::vector<int64_t>& cols) {
+void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& offsets, std::vector<int64_t>& cols) {
     offsets.clear();
     cols.clear();
     const Forest forest = currentForest(tree, false);
@@ -126,9 +122,7 @@ void generateSparseCooIndices(MorphologicalTree& tree) {
 void generateSparseCsrIndices(MorphologicalTree& tree) {
     JacobianIndexCache& cache = tree.jacobianCache;
     refill(cache.csrRowOffsets, cache.csrColIndices,
-           [&](std::vector<int64_t>& offsets, std::vector<int64_t>& cols) {
-               generateCsrIndices(tree, offsets, cols);
-           });
+           [&](std::vector<int64_t>& offsets, std::vector<int64_t>& cols) { generateCsrIndices(tree, offsets, cols); });
 }
 
 }  // namespace vexa

@@ -22,13 +22,11 @@ uint64_t ancestorMatrixEntries(const MorphologicalTree& tree);
 // Coordinate layout. For each node a in ascending id: the diagonal (a, a),
 // then for each child c of a in ascending id the entries of column c, its
 // ancestors nearest first (rows a, parent of a, ..., root).
-void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& rows,
-                        std::vector<int64_t>& cols);
+void generateCooIndices(const MorphologicalTree& tree, std::vector<int64_t>& rows, std::vector<int64_t>& cols);
 
 // Compressed rows: row a holds a and all its descendants, ascending, in
 // cols[offsets[a]..offsets[a + 1]); offsets has N + 1 entries.
-void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& offsets,
-                        std::vector<int64_t>& cols);
+void generateCsrIndices(const MorphologicalTree& tree, std::vector<int64_t>& offsets, std::vector<int64_t>& cols);
 
 // Refill one layout of tree.jacobianCache. The layout's previous content is
 // discarded first; on any failure (a cycle, exhausted memory) both of its

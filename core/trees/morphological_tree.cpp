@@ -6,17 +6,16 @@
 #include <numeric>
 
 #include "core/geometry/adjacency.hpp"
-#include "core/trees/component_forest.hpp"
 #include "core/runtime/interrupt.hpp"
-#include "core/trees/node_numbering.hpp"
 #include "core/runtime/parallel.hpp"
+#include "core/trees/component_forest.hpp"
 #include "core/trees/node.hpp"
+#include "core/trees/node_numbering.hpp"
 #include "core/trees/parent_array.hpp"
 
 namespace vexa {
 
-MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator,
-                                     unsigned bands)
+MorphologicalTree::MorphologicalTree(const ImageView& image, float radius, LevelComparator comparator, unsigned bands)
     : numRows_(image.numRows), numCols_(image.numCols), adjacencyRadius_(radius) {
     checkImageSize(image.numRows, image.numCols);
     build(image, comparator, bands);
@@ -45,8 +44,7 @@ void MorphologicalTree::build(const ImageView& image, LevelComparator comparator
     // Processing order of the levels.
     std::array<uint8_t, 256> levelAtRank;
     std::iota(levelAtRank.begin(), levelAtRank.end(), 0);
-    std::sort(levelAtRank.begin(), levelAtRank.end(),
-              [&](uint8_t a, uint8_t b) { return comparator(a, b); });
+    std::sort(levelAtRank.begin(), levelAtRank.end(), [&](uint8_t a, uint8_t b) { return comparator(a, b); });
     for (int r = 0; r < 256; ++r) levelRank_[levelAtRank[r]] = uint8_t(r);
 
     childOffsets_.assign(1, 0);
@@ -58,9 +56,10 @@ void MorphologicalTree::build(const ImageView& image, LevelComparator comparator
     const Grid grid{1, height, width};
     const uint32_t reach = reachOf(grid, offsets);
     const BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
-    ComponentForest forest = offsets.empty()                ? isolatedComponents(image.data, n, levelRank_)
-                             : offsets.size() == fullSquare ? levelComponents(image.data, n, levelRank_)
-                                                            : floodComponents(image.data, grid, levelRank_, offsets, plan);
+    ComponentForest forest = offsets.empty() ? isolatedComponents(image.data, n, levelRank_)
+                             : offsets.size() == fullSquare
+                                 ? levelComponents(image.data, n, levelRank_)
+                                 : floodComponents(image.data, grid, levelRank_, offsets, plan);
     assignIds(forest, levelAtRank, plan.threads);
 }
 
@@ -135,7 +134,8 @@ void MorphologicalTree::fillCompactPixels(const UninitialisedVector<uint32_t>& p
     parallelFor(k + 1, threads, [&](size_t task) {
         if (task == 0) return alongside();
         const size_t band = task - 1;
-        const uint32_t rowBegin = uint32_t(bands[band].first / numCols_), rowEnd = uint32_t(bands[band].second / numCols_);
+        const uint32_t rowBegin = uint32_t(bands[band].first / numCols_),
+                       rowEnd = uint32_t(bands[band].second / numCols_);
         uint32_t p = uint32_t(bands[band].second);
         for (uint32_t row = rowEnd; row-- > rowBegin;) {
             for (uint32_t col = numCols_; col-- > 0;) {

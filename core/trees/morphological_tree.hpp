@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "core/geometry/image_view.hpp"
-#include "core/trees/node_id.hpp"
 #include "core/runtime/span.hpp"
 #include "core/runtime/uninitialised_vector.hpp"
+#include "core/trees/node_id.hpp"
 
 namespace vexa {
 
@@ -130,7 +130,7 @@ private:
     std::vector<Box> boxes_;
     std::vector<uint32_t> childOffsets_;  // N + 1 entries
     std::vector<NodeId> childIds_;
-    std::vector<uint32_t> cnpOffsets_;  // N + 1 entries
+    std::vector<uint32_t> cnpOffsets_;         // N + 1 entries
     UninitialisedVector<uint32_t> cnpPixels_;  // every entry written by the per-band fill
     UninitialisedVector<uint32_t> pixelToNodeId_;
 

@@ -14,8 +14,7 @@ void Node::setParent(Node* parent) {
         tree_->setParent(id_, kNoNode);
         return;
     }
-    if (parent->tree_ != tree_)
-        throw std::runtime_error("The parent must be a node of the same tree.");
+    if (parent->tree_ != tree_) throw std::runtime_error("The parent must be a node of the same tree.");
     tree_->setParent(id_, parent->id_);
 }
 

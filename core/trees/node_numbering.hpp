@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/trees/component_forest.hpp"
 #include "core/runtime/parallel.hpp"
+#include "core/trees/component_forest.hpp"
 
 namespace vexa {
 
@@ -213,8 +213,7 @@ void forEachNode(const BasicComponentForest<Rank>& forest, const NodeNumbering& 
         for (uint32_t c = forest.bands[b].first; c < forest.bands[b].end; ++c) {
             if (!forest.isLive(c)) continue;
             const uint32_t parent = forest.components[c].parent;
-            visit(c, numbering.idOf[c],
-                  parent == kNone ? NodeNumbering::kNoId : numbering.idOf[forest.live(parent)]);
+            visit(c, numbering.idOf[c], parent == kNone ? NodeNumbering::kNoId : numbering.idOf[forest.live(parent)]);
         }
     });
 }

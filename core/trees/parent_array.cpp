@@ -42,9 +42,8 @@ void checkRoots(Span<NodeId> parents, const RootCount& roots, Roots expected) {
         throw InvalidParents("parents has no root (no node without parent), so its links form a cycle through " +
                              nodeName(nodeOnCycle(parents, 0)) + ".");
     if (expected == Roots::ExactlyOne && roots.count > 1)
-        throw InvalidParents("parents has " + std::to_string(roots.count) + " roots (" + nodeName(roots.first) +
-                             ", " + nodeName(roots.second) + (roots.count > 2 ? ", ..." : "") +
-                             "); expected a single root.");
+        throw InvalidParents("parents has " + std::to_string(roots.count) + " roots (" + nodeName(roots.first) + ", " +
+                             nodeName(roots.second) + (roots.count > 2 ? ", ..." : "") + "); expected a single root.");
 }
 
 }  // namespace
@@ -78,12 +77,10 @@ std::vector<NodeId> childrenFirstNodeIdsOf(const int64_t* parents, size_t n, uin
         }
         if (p <= int64_t(i) || p >= int64_t(n))
             throw InvalidParents("parents[" + std::to_string(i) + "] = " + std::to_string(p) +
-                                 ": a parent must come after its node, before " + std::to_string(n) +
-                                 ", or be -1.");
+                                 ": a parent must come after its node, before " + std::to_string(n) + ", or be -1.");
         if (++children[p] > maxChildren)
             throw InvalidParents(nodeName(size_t(p)) + " has more than " +
-                                 (maxChildren == 2 ? std::string("two") : std::to_string(maxChildren)) +
-                                 " children.");
+                                 (maxChildren == 2 ? std::string("two") : std::to_string(maxChildren)) + " children.");
         ids[i] = NodeId(p);
     }
     return ids;

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/trees/node_id.hpp"
 #include "core/runtime/span.hpp"
+#include "core/trees/node_id.hpp"
 
 // Forests given as parent arrays: parents[i] is the parent of node i, or
 // kNoNode for a node without parent. This is the one place where such arrays
@@ -53,16 +53,22 @@ public:
     // Parents before children.
     template <typename Visit>
     void forEach(Visit&& visit) const {
-        if (kind_ == Kind::Ascending) for (size_t i = 0; i < n_; ++i) visit(NodeId(i));
-        else if (kind_ == Kind::Descending) for (size_t i = n_; i-- > 0;) visit(NodeId(i));
-        else for (NodeId i : listed_) visit(i);
+        if (kind_ == Kind::Ascending)
+            for (size_t i = 0; i < n_; ++i) visit(NodeId(i));
+        else if (kind_ == Kind::Descending)
+            for (size_t i = n_; i-- > 0;) visit(NodeId(i));
+        else
+            for (NodeId i : listed_) visit(i);
     }
     // Children before parents.
     template <typename Visit>
     void forEachReversed(Visit&& visit) const {
-        if (kind_ == Kind::Ascending) for (size_t i = n_; i-- > 0;) visit(NodeId(i));
-        else if (kind_ == Kind::Descending) for (size_t i = 0; i < n_; ++i) visit(NodeId(i));
-        else for (auto it = listed_.rbegin(); it != listed_.rend(); ++it) visit(*it);
+        if (kind_ == Kind::Ascending)
+            for (size_t i = n_; i-- > 0;) visit(NodeId(i));
+        else if (kind_ == Kind::Descending)
+            for (size_t i = 0; i < n_; ++i) visit(NodeId(i));
+        else
+            for (auto it = listed_.rbegin(); it != listed_.rend(); ++it) visit(*it);
     }
 
 private:

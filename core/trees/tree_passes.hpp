@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/runtime/interrupt.hpp"
+#include "core/runtime/span.hpp"
 #include "core/trees/node_id.hpp"
 #include "core/trees/parent_array.hpp"
-#include "core/runtime/span.hpp"
 
 // Single passes over a forest already checked (checkForest): parents and the
 // order with parents first that the check gave. Values are rows of `width`
@@ -39,21 +39,30 @@ T select(bool take, T b, T a) {
 // How two values combine. NaN wins in Min and Max, as in a sum.
 struct SumOf {
     template <typename T>
-    static T combine(T a, T b) { return a + b; }
+    static T combine(T a, T b) {
+        return a + b;
+    }
     template <typename T>
-    static T identity() { return T(0); }
+    static T identity() {
+        return T(0);
+    }
 };
 struct MinOf {
     template <typename T>
-    static T combine(T a, T b) { return select((b < a) | (b != b), b, a); }
+    static T combine(T a, T b) {
+        return select((b < a) | (b != b), b, a);
+    }
     template <typename T>
     static T identity() {
-        return std::numeric_limits<T>::has_infinity ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
+        return std::numeric_limits<T>::has_infinity ? std::numeric_limits<T>::infinity()
+                                                    : std::numeric_limits<T>::max();
     }
 };
 struct MaxOf {
     template <typename T>
-    static T combine(T a, T b) { return select((b > a) | (b != b), b, a); }
+    static T combine(T a, T b) {
+        return select((b > a) | (b != b), b, a);
+    }
     template <typename T>
     static T identity() {
         return std::numeric_limits<T>::has_infinity ? -std::numeric_limits<T>::infinity()

@@ -46,8 +46,8 @@ std::array<uint32_t, 4> boxOf(const MorphologicalTree& tree, NodeId id) {
     return {b.top, b.left, b.bottom, b.right};
 }
 
-std::unique_ptr<MorphologicalTree> randomTree(std::mt19937& rng, bool isMax, float radius,
-                                               std::vector<uint8_t>& img, uint32_t& rows, uint32_t& cols) {
+std::unique_ptr<MorphologicalTree> randomTree(std::mt19937& rng, bool isMax, float radius, std::vector<uint8_t>& img,
+                                              uint32_t& rows, uint32_t& cols) {
     rows = 1 + rng() % 12;
     cols = 1 + rng() % 12;
     img.resize(rows * cols);

@@ -14,10 +14,10 @@ using namespace vexa;
 
 namespace {
 
-BinaryPartitionTree makeTree(const std::vector<uint8_t>& image, const std::vector<uint32_t>& labels,
-                             uint32_t rows, uint32_t cols) {
-    return BinaryPartitionTree(ImageView{image.data(), rows, cols},
-                               LabelView{labels.data(), rows, cols}, DissimilarityType::Mean);
+BinaryPartitionTree makeTree(const std::vector<uint8_t>& image, const std::vector<uint32_t>& labels, uint32_t rows,
+                             uint32_t cols) {
+    return BinaryPartitionTree(ImageView{image.data(), rows, cols}, LabelView{labels.data(), rows, cols},
+                               DissimilarityType::Mean);
 }
 
 std::vector<uint32_t> ids(const std::vector<NodeBPT*>& nodes) {
@@ -59,8 +59,7 @@ TEST(MeanLevel, UnknownMeasureIsRefused) {
     const std::vector<uint8_t> image(4);
     const std::vector<uint32_t> labels(4);
     try {
-        BinaryPartitionTree(ImageView{image.data(), 2, 2}, LabelView{labels.data(), 2, 2},
-                            DissimilarityType(3));
+        BinaryPartitionTree(ImageView{image.data(), 2, 2}, LabelView{labels.data(), 2, 2}, DissimilarityType(3));
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Tipo de dissimilaridade desconhecida.");
@@ -147,8 +146,7 @@ TEST(BinaryPartitionTree, SparseLabelsUseTheHashedIndex) {
     EXPECT_EQ(ids(tree.nodes()), (std::vector<uint32_t>{7, 99, 4000000000u, 4000000001u, 4000000002u}));
     EXPECT_EQ(tree.node(2).ccps(), (std::vector<uint32_t>{0, 2}));
     // Active exactly while without a parent.
-    for (size_t k = 0; k < tree.numNodes(); ++k)
-        EXPECT_EQ(tree.node(k).active(), tree.node(k).parent() == nullptr);
+    for (size_t k = 0; k < tree.numNodes(); ++k) EXPECT_EQ(tree.node(k).active(), tree.node(k).parent() == nullptr);
     EXPECT_TRUE(tree.root()->active());
 }
 
@@ -167,8 +165,7 @@ TEST(BinaryPartitionTree, InputChecks) {
     EXPECT_EQ(message({image.data(), 0, 3}, {labels.data(), 0, 3}), kEmptyImageMessage);
     const std::vector<uint32_t> wrapping = {0xFFFFFFFFu, 0, 0, 0, 0, 0};
     EXPECT_EQ(message({image.data(), 2, 3}, {wrapping.data(), 2, 3}), kLabelRangeMessage);
-    const std::vector<uint32_t> fitting = {0xFFFFFFFEu, 0xFFFFFFFEu, 0xFFFFFFFDu, 0xFFFFFFFDu, 0xFFFFFFFDu,
-                                           0xFFFFFFFDu};
+    const std::vector<uint32_t> fitting = {0xFFFFFFFEu, 0xFFFFFFFEu, 0xFFFFFFFDu,
+                                           0xFFFFFFFDu, 0xFFFFFFFDu, 0xFFFFFFFDu};
     EXPECT_EQ(message({image.data(), 2, 3}, {fitting.data(), 2, 3}), "");
 }
-

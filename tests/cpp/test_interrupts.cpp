@@ -58,8 +58,8 @@ TEST(Interrupts, PartitionTreeBuildStops) {
     std::vector<uint32_t> labels(pixels.size());
     std::iota(labels.begin(), labels.end(), 0u);
     const StopRequested stop;
-    EXPECT_THROW(BinaryPartitionTree(ImageView{pixels.data(), kSide, kSide},
-                                     LabelView{labels.data(), kSide, kSide}, DissimilarityType::Mean),
+    EXPECT_THROW(BinaryPartitionTree(ImageView{pixels.data(), kSide, kSide}, LabelView{labels.data(), kSide, kSide},
+                                     DissimilarityType::Mean),
                  Interrupted);
 }
 

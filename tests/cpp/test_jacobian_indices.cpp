@@ -158,8 +158,8 @@ TEST(JacobianIndices, RandomTreesMatchTheDefinitions) {
         const float radius = trial % 2 ? 1.5f : 1.0f;
         MaxTree maxTree(view(px, rows, cols), radius);
         MinTree minTree(view(px, rows, cols), radius);
-        for (const MorphologicalTree* tree : {static_cast<const MorphologicalTree*>(&maxTree),
-                                              static_cast<const MorphologicalTree*>(&minTree)}) {
+        for (const MorphologicalTree* tree :
+             {static_cast<const MorphologicalTree*>(&maxTree), static_cast<const MorphologicalTree*>(&minTree)}) {
             const Coo c = coo(*tree), expectedCoo = referenceCoo(*tree);
             EXPECT_EQ(c.rows, expectedCoo.rows);
             EXPECT_EQ(c.cols, expectedCoo.cols);
@@ -189,7 +189,7 @@ TEST(JacobianIndices, CacheLayoutsAreFilledIndependently) {
 // Rewritten links: the pattern is that of the forest the links now describe.
 TEST(JacobianIndices, RewrittenLinksGiveTheirOwnForest) {
     MaxTree tree(view(kBranchImage, 1, 5), 1.0f);
-    tree.setParent(3, 2);  // 3 now hangs below 2
+    tree.setParent(3, 2);        // 3 now hangs below 2
     tree.setParent(1, kNoNode);  // and 1 becomes a second root
     EXPECT_EQ(coo(tree).rows, (Ids{0, 1, 1, 2, 2, 1, 3}));
     EXPECT_EQ(coo(tree).cols, (Ids{0, 1, 2, 2, 3, 3, 3}));

@@ -34,16 +34,19 @@ Steps dxdy(const std::vector<GridOffset>& offsets) {
 
 TEST(Adjacency, OffsetsOfUsualRadii) {
     EXPECT_EQ(dxdy(adjacencyOffsets(1.0f)), (Steps{{0, -1}, {-1, 0}, {1, 0}, {0, 1}}));
-    EXPECT_EQ(dxdy(adjacencyOffsets(1.5f)), (Steps{{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}}));
-    EXPECT_EQ(dxdy(adjacencyOffsets(2.0f)), (Steps{{0, -2}, {-1, -1}, {0, -1}, {1, -1}, {-2, 0}, {-1, 0}, {1, 0}, {2, 0},
-                                                   {-1, 1}, {0, 1}, {1, 1}, {0, 2}}));
+    EXPECT_EQ(dxdy(adjacencyOffsets(1.5f)),
+              (Steps{{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}}));
+    EXPECT_EQ(
+        dxdy(adjacencyOffsets(2.0f)),
+        (Steps{
+            {0, -2}, {-1, -1}, {0, -1}, {1, -1}, {-2, 0}, {-1, 0}, {1, 0}, {2, 0}, {-1, 1}, {0, 1}, {1, 1}, {0, 2}}));
     EXPECT_EQ(adjacencyOffsets(std::sqrt(2.0f)).size(), 8u);
 }
 
 TEST(Adjacency, RingCountsAndEmptyRadii) {
     const std::vector<std::pair<float, size_t>> cases = {
-        {0.5f, 0}, {0.0f, 0}, {-3.0f, 0}, {NAN, 0}, {-INFINITY, 0}, {0.9999996f, 4}, {0.9999994f, 0},
-        {1.9999998f, 12}, {2.2360678f, 20}, {2.8284271f, 24}, {3.0f, 28}};
+        {0.5f, 0},       {0.0f, 0},        {-3.0f, 0},       {NAN, 0},         {-INFINITY, 0}, {0.9999996f, 4},
+        {0.9999994f, 0}, {1.9999998f, 12}, {2.2360678f, 20}, {2.8284271f, 24}, {3.0f, 28}};
     for (auto [radius, count] : cases) EXPECT_EQ(adjacencyOffsets(radius).size(), count) << radius;
 }
 
@@ -258,8 +261,8 @@ TEST(MaxTree, BandedBuildEqualsSingleBandBuild) {
         for (unsigned bands = 2; bands <= 16; ++bands) {
             MaxTree banded(view(img, rows, cols), radius, bands);
             MinTree bandedMin(view(img, rows, cols), radius, bands);
-            for (auto [a, b] : {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded},
-                                {&singleMin, &bandedMin}}) {
+            for (auto [a, b] :
+                 {std::pair<MorphologicalTree*, MorphologicalTree*>{&single, &banded}, {&singleMin, &bandedMin}}) {
                 ASSERT_EQ(a->parents(), b->parents()) << round << " bands " << bands;
                 ASSERT_EQ(a->levels(), b->levels());
                 ASSERT_EQ(a->pixelToNodeId(), b->pixelToNodeId());

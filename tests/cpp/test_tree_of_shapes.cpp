@@ -15,8 +15,8 @@ using namespace vexa;
 namespace {
 
 template <typename T>
-ShapesTreeArrays shapesOf(const std::vector<T>& pixels, PixelType type, uint32_t depth, uint32_t height,
-                          uint32_t width, ShapesPadding padding) {
+ShapesTreeArrays shapesOf(const std::vector<T>& pixels, PixelType type, uint32_t depth, uint32_t height, uint32_t width,
+                          ShapesPadding padding) {
     AnyImage image;
     image.data = pixels.data();
     image.type = type;

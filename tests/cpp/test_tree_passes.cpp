@@ -33,7 +33,7 @@ std::vector<double> subtreeOf(const CheckedTree& tree, std::vector<double> value
 
 // (nodeMap, newParents) of simplify.
 std::pair<std::vector<int64_t>, std::vector<int64_t>> simplified(const CheckedTree& tree,
-                                                                  const std::vector<char>& keep) {
+                                                                 const std::vector<char>& keep) {
     std::vector<int64_t> nodeMap(tree.size());
     const bool* k = reinterpret_cast<const bool*>(keep.data());
     std::vector<int64_t> parents(rankKept(tree.parents(), k, nodeMap.data()));
@@ -95,8 +95,8 @@ TEST(TreePasses, WorkedExampleInBothOrders) {
 
         const auto [nodeMap, newParents] = simplified(tree, keep);
         // Kept nodes by id: parents first 0, 3, 5 -> 0, 1, 2; children first 1 (5), 3 (3), 6 (0) -> 0, 1, 2.
-        const std::vector<int64_t> expectedParents = reversed ? std::vector<int64_t>{2, 2, -1}
-                                                              : std::vector<int64_t>{-1, 0, 0};
+        const std::vector<int64_t> expectedParents =
+            reversed ? std::vector<int64_t>{2, 2, -1} : std::vector<int64_t>{-1, 0, 0};
         EXPECT_EQ(newParents, expectedParents);
         for (int i = 0; i < 7; ++i) {
             const int64_t kept = id(expectedNearest[i]);
