@@ -28,6 +28,7 @@ def every_kind_of_tree(rng):
     yield "partition of regions", vexa.binary_partition_tree(image, labels=rng.integers(0, 5, image.shape))
     yield "shapes", vexa.tree_of_shapes(image)
     yield "shapes 3-D torch", vexa.tree_of_shapes(torch.from_numpy(volume.astype(np.int16)), "none")
+    yield "watershed by volume", vexa.watershed_hierarchy(image.astype(float) + rng.random(image.shape), "volume")
 
 
 def components(tree):
