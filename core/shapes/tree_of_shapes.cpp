@@ -288,40 +288,42 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
         const uint32_t q = parent[p];
         if (level[parent[q]] == level[q]) parent[p] = parent[q];
     }
-    auto canonical = [&](uint32_t p) { return p == root || level[parent[p]] != level[p]; };
-    auto shapeOf = [&](uint32_t p) { return canonical(p) ? p : parent[p]; };
+    auto shapeOf = [&](uint32_t p) { return p == root || level[parent[p]] != level[p] ? p : parent[p]; };
     auto pointOfPixel = [&](uint64_t z, uint64_t y, uint64_t x) {
         return uint32_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
     };
 
-    // The shapes that hold a pixel of the image, and the root.
-    Bits& holds = seen;
-    holds.clear();
-    holds.set(root);
-    for (uint64_t z = 0; z < grid.depth; ++z)
-        for (uint64_t y = 0; y < grid.height; ++y)
-            for (uint64_t x = 0; x < grid.width; ++x) holds.set(shapeOf(pointOfPixel(z, y, x)));
-    for (uint64_t i = count; i-- > 1;) {
-        const uint32_t p = order[i];
-        if (holds.test(p) && canonical(p)) holds.set(parent[p]);
+    // The shapes that hold a pixel of the image, and the root: each pixel's
+    // shape, then its ancestors up to the first one already kept, so that
+    // only the kept shapes are visited. The pixel map holds the shapes until
+    // they have ids.
+    ShapesTreeArrays tree;
+    tree.pixelNode.resize(grid.numPixels());
+    Bits& kept = seen;
+    kept.clear();
+    kept.set(root);
+    {
+        uint32_t* shape = tree.pixelNode.data();
+        for (uint64_t z = 0; z < grid.depth; ++z)
+            for (uint64_t y = 0; y < grid.height; ++y)
+                for (uint64_t x = 0; x < grid.width; ++x) {
+                    uint32_t s = shapeOf(pointOfPixel(z, y, x));
+                    *shape++ = s;
+                    for (; !kept.test(s); s = parent[s]) kept.set(s);
+                }
     }
 
     // Ids in the propagation order: parents first.
-    ShapesTreeArrays tree;
     HugePageArray<uint32_t>& id = zpar;
     std::vector<T> altitudes;
     for (uint64_t i = 0; i < count; ++i) {
         const uint32_t p = order[i];
-        if (!holds.test(p) || !canonical(p)) continue;
+        if (!kept.test(p)) continue;
         id[p] = uint32_t(tree.parents.size());
         tree.parents.push_back(p == root ? ShapesTreeArrays::kNoParent : id[parent[p]]);
         altitudes.push_back(valueOf[level[p]]);
     }
-    tree.pixelNode.resize(grid.numPixels());
-    uint32_t* to = tree.pixelNode.data();
-    for (uint64_t z = 0; z < grid.depth; ++z)
-        for (uint64_t y = 0; y < grid.height; ++y)
-            for (uint64_t x = 0; x < grid.width; ++x) *to++ = id[shapeOf(pointOfPixel(z, y, x))];
+    for (uint32_t& node : tree.pixelNode) node = id[node];
     tree.altitudes.resize(altitudes.size() * sizeof(T));
     if (!altitudes.empty()) std::memcpy(tree.altitudes.data(), altitudes.data(), tree.altitudes.size());
     return tree;
