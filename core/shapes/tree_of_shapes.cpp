@@ -19,6 +19,10 @@ namespace {
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 // How many points ahead the passes in the propagation order fetch memory.
 constexpr uint64_t kAhead = 16;
+// How many points ahead along the slowest axis the propagation fetches
+// memory: the last neighbour queued, a step back along that axis, is the
+// first taken out, so that the propagation mostly walks that way.
+constexpr int64_t kLead = 4;
 
 // A set of levels 0..n-1 that finds its nearest member above or below any
 // level in a few word operations: a bit per level, and above those a bit per
@@ -95,6 +99,7 @@ private:
 class Bits {
 public:
     Bits(uint64_t n, bool value) : words_((n + 63) / 64, value ? ~uint64_t(0) : 0) {}
+    void prefetch(uint64_t i) const { __builtin_prefetch(&words_[i >> 6], 1); }
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
     void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
     void reset(uint64_t i) { words_[i >> 6] &= ~(uint64_t(1) << (i & 63)); }
@@ -200,6 +205,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             links[p] = head[l];
             head[l] = p;
         };
+        const int64_t lead = kLead * step[numSteps - 1];
         const uint32_t exterior = uint32_t(k.at(0, 0, 0));
         seen.set(exterior);
         push(level[exterior], exterior);
@@ -218,6 +224,13 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             if (head[current] == kNone) pending.erase(current);
             --left;
             order[count++] = p;
+            if (int64_t(p) >= lead) {
+                const uint32_t f = uint32_t(int64_t(p) - lead);
+                __builtin_prefetch(&lo[f], 1);
+                __builtin_prefetch(&(*hi)[f], 0);
+                __builtin_prefetch(&links[f], 1);
+                seen.prefetch(f);
+            }
             const R here = R(current);
             for (int s = 0; s < numSteps; ++s)
                 for (const int64_t d : {step[s], -step[s]}) {
@@ -288,40 +301,42 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
         const uint32_t q = parent[p];
         if (level[parent[q]] == level[q]) parent[p] = parent[q];
     }
-    auto canonical = [&](uint32_t p) { return p == root || level[parent[p]] != level[p]; };
-    auto shapeOf = [&](uint32_t p) { return canonical(p) ? p : parent[p]; };
+    auto shapeOf = [&](uint32_t p) { return p == root || level[parent[p]] != level[p] ? p : parent[p]; };
     auto pointOfPixel = [&](uint64_t z, uint64_t y, uint64_t x) {
         return uint32_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
     };
 
-    // The shapes that hold a pixel of the image, and the root.
-    Bits& holds = seen;
-    holds.clear();
-    holds.set(root);
-    for (uint64_t z = 0; z < grid.depth; ++z)
-        for (uint64_t y = 0; y < grid.height; ++y)
-            for (uint64_t x = 0; x < grid.width; ++x) holds.set(shapeOf(pointOfPixel(z, y, x)));
-    for (uint64_t i = count; i-- > 1;) {
-        const uint32_t p = order[i];
-        if (holds.test(p) && canonical(p)) holds.set(parent[p]);
+    // The shapes that hold a pixel of the image, and the root: each pixel's
+    // shape, then its ancestors up to the first one already kept, so that
+    // only the kept shapes are visited. The pixel map holds the shapes until
+    // they have ids.
+    ShapesTreeArrays tree;
+    tree.pixelNode.resize(grid.numPixels());
+    Bits& kept = seen;
+    kept.clear();
+    kept.set(root);
+    {
+        uint32_t* shape = tree.pixelNode.data();
+        for (uint64_t z = 0; z < grid.depth; ++z)
+            for (uint64_t y = 0; y < grid.height; ++y)
+                for (uint64_t x = 0; x < grid.width; ++x) {
+                    uint32_t s = shapeOf(pointOfPixel(z, y, x));
+                    *shape++ = s;
+                    for (; !kept.test(s); s = parent[s]) kept.set(s);
+                }
     }
 
     // Ids in the propagation order: parents first.
-    ShapesTreeArrays tree;
     HugePageArray<uint32_t>& id = zpar;
     std::vector<T> altitudes;
     for (uint64_t i = 0; i < count; ++i) {
         const uint32_t p = order[i];
-        if (!holds.test(p) || !canonical(p)) continue;
+        if (!kept.test(p)) continue;
         id[p] = uint32_t(tree.parents.size());
         tree.parents.push_back(p == root ? ShapesTreeArrays::kNoParent : id[parent[p]]);
         altitudes.push_back(valueOf[level[p]]);
     }
-    tree.pixelNode.resize(grid.numPixels());
-    uint32_t* to = tree.pixelNode.data();
-    for (uint64_t z = 0; z < grid.depth; ++z)
-        for (uint64_t y = 0; y < grid.height; ++y)
-            for (uint64_t x = 0; x < grid.width; ++x) *to++ = id[shapeOf(pointOfPixel(z, y, x))];
+    for (uint32_t& node : tree.pixelNode) node = id[node];
     tree.altitudes.resize(altitudes.size() * sizeof(T));
     if (!altitudes.empty()) std::memcpy(tree.altitudes.data(), altitudes.data(), tree.altitudes.size());
     return tree;
