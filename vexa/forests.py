@@ -25,7 +25,8 @@ import torch
 
 import _vexa
 from . import ops
-from .trees import areas, compact_counts, extents
+from .tree import compact_counts, extents
+from .trees import areas
 
 __all__ = ["Forest", "build_trees", "image_stack", "standardised"]
 

@@ -106,10 +106,7 @@ def tree_of_shapes(image: Array, padding: str = "mean") -> TreeOfShapes:
     8 plus the level's size per node.
     """
     padding = _checked_padding(padding)
-    source, as_tensor = trees._as_numpy(image)
-    array = trees._checked(source)
-    if np.may_share_memory(array, source):
-        array = array.copy()  # read the caller's pixels once, into memory of our own
+    array, as_tensor = trees._owned_pixels(image)
     parents, pixel_to_node, altitudes = _vexa._tree_of_shapes(array, padding)
     if as_tensor:
         parents, altitudes, pixel_to_node = (torch.from_numpy(a) for a in (parents, altitudes, pixel_to_node))

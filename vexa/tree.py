@@ -350,8 +350,7 @@ class Tree:
     @property
     def compact_counts(self) -> np.ndarray:
         """int64 (N,): how many pixels have each node as their smallest."""
-        return self._made_once("compact", lambda: np.bincount(self._numpy("pixel_to_node").ravel(),
-                                                              minlength=self.num_nodes))
+        return self._made_once("compact", lambda: compact_counts(self._numpy("pixel_to_node"), self.num_nodes))
 
     @property
     def area(self) -> np.ndarray:
@@ -450,7 +449,7 @@ class Tree:
     @property
     def extent(self) -> np.ndarray:
         """int64 (N, ndim) numpy: each bounding box's side length along every axis."""
-        return self._made_once("extent", lambda: self.bbox[:, :, 1] - self.bbox[:, :, 0] + 1)
+        return self._made_once("extent", lambda: extents(self.bbox))
 
     @property
     def diameter(self) -> np.ndarray:
@@ -571,6 +570,17 @@ class Tree:
     def __repr__(self) -> str:
         return (f"{type(self).__name__}(kind={self.kind!r}, num_nodes={self.num_nodes}, "
                 f"shape={tuple(self.pixel_to_node.shape)}, altitudes={self.altitudes.dtype})")
+
+
+def compact_counts(pixel_to_node: np.ndarray, num_nodes: int) -> np.ndarray:
+    """int64 (N,): how many pixels have each node as their smallest component."""
+    return np.bincount(pixel_to_node.ravel(), minlength=num_nodes)
+
+
+def extents(boxes: np.ndarray) -> np.ndarray:
+    """(N, ndim): each bounding box's side length along every axis, from
+    the (N, ndim, 2) boxes of ``_vexa._subtree_boxes``."""
+    return boxes[:, :, 1] - boxes[:, :, 0] + 1
 
 
 def _checked_arrays(parents, altitudes, pixel_to_node):

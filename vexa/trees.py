@@ -43,21 +43,10 @@ def _checked(image):
     return np.ascontiguousarray(image, dtype=image.dtype.newbyteorder("="))
 
 
-def compact_counts(pixel_to_node: np.ndarray, num_nodes: int) -> np.ndarray:
-    """int64 (N,): how many pixels have each node as their smallest component."""
-    return np.bincount(pixel_to_node.ravel(), minlength=num_nodes)
-
-
 def areas(parents: np.ndarray, compact: np.ndarray) -> np.ndarray:
     """int64 (N,): the pixels of each node's component, from the compact counts."""
     sums = _vexa._subtree_sum(torch.as_tensor(parents), torch.from_numpy(compact.astype(np.float64)))
     return sums.numpy().astype(np.int64)
-
-
-def extents(boxes: np.ndarray) -> np.ndarray:
-    """(N, ndim): each bounding box's side length along every axis, from
-    the (N, ndim, 2) boxes of ``_vexa._subtree_boxes``."""
-    return boxes[:, :, 1] - boxes[:, :, 0] + 1
 
 
 class ComponentTree(Tree):
@@ -100,23 +89,34 @@ class ComponentTree(Tree):
             raise ValueError(f"ComponentTree state: unexpected extras {', '.join(map(str, extras))}")
 
 
-def _build(image, connectivity, kind, bands=0):
+def _owned_pixels(image):
+    """(the image as a dense, native-order numpy array of our own, whether it
+    came as a tensor). The caller's pixels are read once: a tree and its
+    levels come from the same values, whatever the caller does to its buffer
+    meanwhile or later."""
     source, as_tensor = _as_numpy(image)
     array = _checked(source)
     if np.may_share_memory(array, source):
-        # Read the caller's pixels once, into memory of our own: the tree and
-        # its levels then come from the same values, whatever the caller
-        # does to its buffer meanwhile or later.
         array = array.copy()
-    if isinstance(connectivity, bool) or not isinstance(connectivity, (int, np.integer)):
+    return array, as_tensor
+
+
+def _checked_connectivity(connectivity, ndim: int) -> int:
+    if isinstance(connectivity, (bool, np.bool_)) or not isinstance(connectivity, (int, np.integer)):
         raise TypeError(f"connectivity must be an int, got {type(connectivity).__name__}")
-    if not 1 <= connectivity <= array.ndim:
-        raise ValueError(f"connectivity must be between 1 and {array.ndim}, got {connectivity}")
-    parents, pixel_to_node, level_pixel = _vexa._component_tree(array, int(connectivity), kind == "max", bands)
+    if not 1 <= connectivity <= ndim:
+        raise ValueError(f"connectivity must be between 1 and {ndim}, got {connectivity}")
+    return int(connectivity)
+
+
+def _build(image, connectivity, kind, bands=0):
+    array, as_tensor = _owned_pixels(image)
+    connectivity = _checked_connectivity(connectivity, array.ndim)
+    parents, pixel_to_node, level_pixel = _vexa._component_tree(array, connectivity, kind == "max", bands)
     levels = array.reshape(-1)[level_pixel]
     if as_tensor:
         parents, levels, pixel_to_node = (torch.from_numpy(a) for a in (parents, levels, pixel_to_node))
-    return ComponentTree._made(parents, levels, pixel_to_node, kind, connectivity=int(connectivity))
+    return ComponentTree._made(parents, levels, pixel_to_node, kind, connectivity=connectivity)
 
 
 def max_tree(image: Array, connectivity: int = 1) -> ComponentTree:

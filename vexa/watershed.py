@@ -41,7 +41,7 @@ import torch
 import _vexa
 from .partition import PartitionTree
 from .tree import Array, Tree, as_tree
-from .trees import _as_numpy, _checked
+from .trees import _checked_connectivity, _owned_pixels
 
 ATTRIBUTES = ("area", "volume", "dynamics")
 EDGE_WEIGHTS = ("mean", "max", "min", "l1")
@@ -92,23 +92,19 @@ def watershed_hierarchy(image: Array, attribute: Union[str, Callable] = "area", 
     >>> regions = tree.cut(10)
     >>> contours = saliency(tree)
     """
-    source, as_tensor = _as_numpy(image)
-    array = _checked(source)
-    if isinstance(connectivity, (bool, np.bool_)) or not isinstance(connectivity, (int, np.integer)):
-        raise TypeError(f"connectivity must be an int, got {type(connectivity).__name__}")
-    if not 1 <= connectivity <= array.ndim:
-        raise ValueError(f"connectivity must be between 1 and {array.ndim}, got {connectivity}")
+    array, as_tensor = _owned_pixels(image)
+    connectivity = _checked_connectivity(connectivity, array.ndim)
     if not isinstance(edge_weight, str) or edge_weight not in EDGE_WEIGHTS:
         raise ValueError(f"edge_weight must be one of {', '.join(EDGE_WEIGHTS)}, got {edge_weight!r}")
     convert = (lambda a: torch.from_numpy(a)) if as_tensor else (lambda a: a)
     pixel_to_node = np.arange(array.size, dtype=np.int64).reshape(array.shape)
     if callable(attribute):
-        parents, altitudes, ends = _vexa._altitude_ordering_tree(array, int(connectivity), edge_weight)
+        parents, altitudes, ends = _vexa._altitude_ordering_tree(array, connectivity, edge_weight)
         bpt = PartitionTree._made(convert(parents), convert(altitudes), convert(pixel_to_node), "partition")
         values = _attribute_values(attribute(bpt, bpt.altitudes), bpt.num_nodes)
         parents, altitudes = _vexa._watershed_from_attribute(parents, altitudes, ends, values)
     elif isinstance(attribute, str) and attribute in ATTRIBUTES:
-        parents, altitudes = _vexa._watershed_hierarchy(array, int(connectivity), edge_weight, attribute)
+        parents, altitudes = _vexa._watershed_hierarchy(array, connectivity, edge_weight, attribute)
     else:
         raise ValueError(f"attribute must be one of {', '.join(ATTRIBUTES)} or a callable, got {attribute!r}")
     return PartitionTree._made(convert(parents), convert(altitudes), convert(pixel_to_node), "watershed")

@@ -376,15 +376,6 @@ T paddingValue(const T* values, const Grid& grid, bool volume, ShapesPadding pad
 }
 
 template <typename T>
-void refuseNaN(const T* values, uint64_t n) {
-    if constexpr (std::is_floating_point_v<T>) {
-        for (uint64_t p = 0; p < n; ++p)
-            if (std::isnan(values[p]))
-                throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
-    }
-}
-
-template <typename T>
 ShapesTreeArrays buildTyped(const AnyImage& image, bool volume, ShapesPadding padding) {
     const T* values = static_cast<const T*>(image.data);
     const uint64_t n = image.grid.numPixels();

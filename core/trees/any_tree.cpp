@@ -17,15 +17,6 @@ const T* pixelsAs(const AnyImage& image) {
     return static_cast<const T*>(image.data);
 }
 
-template <typename T>
-void refuseNaN(const T* values, uint64_t n) {
-    if constexpr (std::is_floating_point_v<T>) {
-        for (uint64_t p = 0; p < n; ++p)
-            if (std::isnan(values[p]))
-                throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
-    }
-}
-
 // Floods with ranks given per pixel by rankOf, numbers the nodes and lays
 // the tree out as flat arrays.
 template <typename Rank, typename RankOf>

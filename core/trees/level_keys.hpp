@@ -6,11 +6,24 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/runtime/interrupt.hpp"
 
 namespace vexa {
+
+// Throws std::invalid_argument naming the first NaN of a floating image:
+// NaN has no place in the order of levels. Does nothing for integers.
+template <typename T>
+void refuseNaN(const T* values, uint64_t n) {
+    if constexpr (std::is_floating_point_v<T>) {
+        for (uint64_t p = 0; p < n; ++p)
+            if (std::isnan(values[p]))
+                throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
+    }
+}
 
 // Key whose unsigned order is the value order; -0.0 and 0.0 share one key.
 // NaN has no place in the order: the caller refuses it first.
