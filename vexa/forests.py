@@ -110,9 +110,10 @@ def check_forest_state(state) -> None:
         got = sorted(state) if isinstance(state, dict) else type(state).__name__
         raise TypeError(f"Forest state must be a dict of {', '.join(sorted(names))}, got {got}")
     parents, pixel_to_node = state["parents"], state["pixel_to_node"]
-    for name, value, dims in (("parents", parents, (1,)), ("pixel_to_node", pixel_to_node, (2,))):
+    for name, value, dims in (("parents", parents, (1,)), ("pixel_to_node", pixel_to_node, (2, 3))):
         if not isinstance(value, torch.Tensor) or value.dtype != torch.int64 or value.dim() not in dims:
-            raise TypeError(f"Forest state: {name} must be a {dims[0]}-D int64 tensor, got {ops._describe(value)}")
+            wanted = " or ".join(f"{d}-D" for d in dims)
+            raise TypeError(f"Forest state: {name} must be a {wanted} int64 tensor, got {ops._describe(value)}")
     n = parents.shape[0]
     if n == 0:
         raise ValueError("Forest state: parents must hold one node at least, got none")

@@ -265,6 +265,8 @@ def test_volumes_in_networks_need_spatial_dims_3(tree_type):
     assert out.shape == volumes.shape
     for one, filtered in zip(volumes.reshape(-1, 3, 4, 3), out.reshape(-1, 3, 4, 3)):  # volume by volume
         torch.testing.assert_close(module(one), filtered)
+    prepared = pickle.loads(pickle.dumps(module.prepare(volumes)))  # a DataLoader's workers send them
+    torch.testing.assert_close(module(prepared), out)
     volumes.requires_grad_(True)
     assert torch.autograd.gradcheck(module, (volumes,))
     assert torch.autograd.gradgradcheck(module, (volumes[:1],))
