@@ -7,7 +7,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 packages=(cmake make g++ python3-dev python3-numpy python3-pytest python3-torch libtorch-dev
           pybind11-dev python3-pybind11 libgtest-dev python3-skimage python3-hypothesis
           python3-pil python3-setuptools python3-wheel python3-pip python3-venv
-          python3-distributed python3-matplotlib python3-networkx flake8 clang-format)
+          python3-dask python3-distributed python3-zarr python3-matplotlib python3-networkx flake8 clang-format)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
