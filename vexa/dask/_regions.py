@@ -221,9 +221,11 @@ def merge(a: BoundaryTree, b: BoundaryTree, axis: int, job: Job) -> Tuple[Option
     levels = np.concatenate([a.levels, b.levels])
     child = np.flatnonzero(parents >= 0)
     cross_u, cross_v = _cross_edges(a.faces[(axis, 1)], b.faces[(axis, 0)] + size_a, job.connectivity)
-    pairs = np.unique(np.concatenate([child * n + parents[child], cross_u * n + cross_v]))
+    cross = np.unique(cross_u * n + cross_v)  # many pixel pairs join the same two nodes
+    u = np.concatenate([child, cross // n]).astype(np.uint32)
+    v = np.concatenate([parents[child], cross % n]).astype(np.uint32)
     rank = _ranks(levels, job.kind)
-    result = graph_component_tree(rank, (pairs // n).astype(np.uint32), (pairs % n).astype(np.uint32))
+    result = graph_component_tree(rank, u, v)
     canonical = (result < 0) | (rank[np.maximum(result, 0)] != rank)
     nodes = np.flatnonzero(canonical)
     nodes = nodes[np.argsort(rank[nodes], kind="stable")[::-1]]  # parents (higher ranks) first
