@@ -1,4 +1,7 @@
 """vexa.dask: the chunked filters give the in-memory pixels for every chunking."""
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -142,9 +145,21 @@ def test_worked_example_across_one_pixel_chunks():
         for connectivity in (1, 2):
             np.testing.assert_array_equal(vd.area_opening(chunked, threshold, connectivity).compute(),
                                           vexa.area_opening(image, threshold, connectivity))
+    # Empty chunks left by slicing, and a connectivity beyond ndim (every neighbour).
+    sliced = da.from_array(image, chunks=((2, 0, 3), (0, 4, 1)))
+    result = vd.area_closing(sliced, 3, 5)
+    assert result.chunks == sliced.chunks
+    np.testing.assert_array_equal(result.compute(), vexa.area_closing(image, 3, 2))
     # The root fails: scikit-image's zeros, and the closings' inverted zeros.
     np.testing.assert_array_equal(vd.area_opening(chunked, 26).compute(), np.zeros_like(image))
     np.testing.assert_array_equal(vd.diameter_closing(chunked, 6).compute(), np.full_like(image, 255))
+
+
+def test_vexa_imports_without_dask():
+    code = ("import sys; sys.modules['dask'] = None; import vexa\n"
+            "try:\n    import vexa.dask\nexcept ImportError:\n    print('refused')")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert run.stdout.strip() == "refused"
 
 
 def test_distributed_cluster():

@@ -40,14 +40,17 @@ Wilkinson, IEEE TIP 2021):
    and write their output.
 
 The boundary tree of a chunk is bounded by its face pixels times the depth
-of their ancestor chains, and the chains share their nodes: for wide
-integers and floats (a node per distinct level) only the ancestors of face
-pixels are kept, never the chunk's interior nodes, so a chunk of F face
-pixels keeps at most F nodes per level crossed on the way to the root, and
-in practice a small fraction of its pixels. Merges keep only the nodes that
-still touch an open face, so a merged boundary tree is bounded by the faces
-of its box, not its volume. The input chunks stay in memory (spread over the
-workers) until their output is written.
+of their ancestor chains, and the chains share their nodes. With 8- and
+16-bit levels the depth is at most the number of levels. With wide integers
+and floats (up to a node per pixel) it stays bounded because only the
+ancestors of face pixels are kept, never the other nodes of the chunk, and
+every node is kept once however many face pixels lie below it: at most the
+chunk's own node count, and far fewer when the faces see a few tall chains
+(on smooth float noise, about half of a chunk's nodes; quantising the levels
+shrinks it most). Merges keep only the nodes that still touch an open face,
+so a merged boundary tree grows with the faces of its box, not with its
+volume. The input chunks stay in memory (spread over the workers) until
+their output is written; each task builds its chunk's tree with one thread.
 
 Exceptions to bit-exactness
 ---------------------------

@@ -29,9 +29,15 @@ def _checked_array(image, name: str) -> da.Array:
 
 
 def _run(image: da.Array, job: Job) -> da.Array:
+    dtype = np.dtype(np.uint64) if job.rule == "maxima" else image.dtype
     if image.size == 0:
-        return image.map_blocks(np.copy, dtype=np.uint64 if job.rule == "maxima" else image.dtype)
-    return filtered(image, job._replace(connectivity=min(job.connectivity, image.ndim), shape=image.shape))
+        return image.map_blocks(lambda block: np.zeros_like(block, dtype=dtype), dtype=dtype)
+    job = job._replace(connectivity=min(job.connectivity, image.ndim), shape=image.shape)
+    if all(all(sizes) for sizes in image.chunks):
+        return filtered(image, job)
+    # Empty chunks (left by slicing) hold no pixels: filtered without them.
+    full = tuple(tuple(size for size in sizes if size) for sizes in image.chunks)
+    return filtered(image.rechunk(full), job).rechunk(image.chunks)
 
 
 def _skimage_filter(image, attribute: str, threshold, name: str, connectivity, closing: bool, function: str):
