@@ -1,43 +1,50 @@
 """The dask graph of a chunked filter: one task per chunk up, a reduction
 tree of merges over the chunk grid, the same tree down, one task per chunk
-for its output."""
+for its output. One graph layer, written directly (its size is linear in the
+number of chunks)."""
 import math
+from operator import getitem
 from typing import List
 
-import dask
 import dask.array as da
 import numpy as np
+from dask.base import tokenize
+from dask.highlevelgraph import HighLevelGraph
 
 from ._regions import Job, down_chunk, down_merge, merge, up_chunk
 
 
-class _Node:
-    """A box of the reduction tree: a chunk, or the merge of two boxes."""
+class _Box:
+    """A box of the reduction tree: a chunk, or the merge of two boxes; with
+    the keys of its boundary tree, its count of maxima and its merge state."""
 
-    def __init__(self, boundary, chunk=None, left=None, right=None, state=None, count=None, lo=None, hi=None):
-        self.boundary, self.chunk, self.left, self.right = boundary, chunk, left, right
-        self.state, self.count, self.lo, self.hi = state, count, lo, hi
+    def __init__(self, key, chunk=None, left=None, right=None, lo=None, hi=None):
+        self.key, self.chunk, self.left, self.right, self.lo, self.hi = key, chunk, left, right, lo, hi
 
 
-def _pairs_axis(shape) -> int:
-    """The axis the next round merges along: the one with the most boxes."""
-    return int(np.argmax(shape))
+def _offsets(*counts) -> List[int]:
+    """Where each box's numbering of maxima starts: after the boxes before it."""
+    return np.concatenate([[0], np.cumsum(counts)[:-1]]).astype(int).tolist()
 
 
 def filtered(x: da.Array, job: Job) -> da.Array:
-    """The lazy output of ``job`` on the dask array ``x``, with ``x``'s chunks."""
-    blocks = x.to_delayed()
+    """The lazy output of ``job`` on the dask array ``x`` (no empty chunk),
+    with ``x``'s chunks."""
+    token = tokenize(x.name, job)
+    up, down, out_name = f"vexa-up-{token}", f"vexa-down-{token}", f"vexa-{job.rule}-{token}"
+    graph = {}
     starts = [np.concatenate([[0], np.cumsum(c)]).astype(int) for c in x.chunks]
-    up = dask.delayed(up_chunk, nout=2, pure=True)
     grid = np.empty(x.numblocks, dtype=object)
+    count = 0
     for index in np.ndindex(*x.numblocks):
         lo = tuple(int(starts[d][i]) for d, i in enumerate(index))
         hi = tuple(int(starts[d][i + 1]) for d, i in enumerate(index))
-        boundary, count = up(blocks[index], job, lo, hi)
-        grid[index] = _Node(boundary, chunk=index, count=count, lo=lo, hi=hi)
-    joined = dask.delayed(merge, nout=3, pure=True)
+        key = (up, count)
+        graph[key] = (up_chunk, (x.name,) + index, job, lo, hi)
+        grid[index] = _Box(key, chunk=index, lo=lo, hi=hi)
+        count += 1
     while grid.size > 1:
-        axis = _pairs_axis(grid.shape)
+        axis = int(np.argmax(grid.shape))  # merge along the axis with the most boxes
         shape = list(grid.shape)
         shape[axis] = math.ceil(shape[axis] / 2)
         merged = np.empty(shape, dtype=object)
@@ -50,34 +57,33 @@ def filtered(x: da.Array, job: Job) -> da.Array:
                 continue
             first[axis] += 1
             right = grid[tuple(first)]
-            boundary, state, count = joined(left.boundary, right.boundary, axis, job)
-            merged[index] = _Node(boundary, left=left, right=right, state=state, count=count)
+            key = (up, count)
+            graph[key] = (merge, (getitem, left.key, 0), (getitem, right.key, 0), axis, job)
+            merged[index] = _Box(key, left=left, right=right)
+            count += 1
         grid = merged
     root = grid.reshape(-1)[0]
 
-    nodes: List[_Node] = []  # every box, parents before children
+    boxes: List[_Box] = []  # every box, parents before children
     stack = [root]
     while stack:
-        node = stack.pop()
-        nodes.append(node)
-        if node.chunk is None:
-            stack += [node.right, node.left]
-    offsets = [0] * len(nodes)
-    if job.rule == "maxima":  # each box numbers its maxima after those of the boxes listed before it
-        starts_of = dask.delayed(lambda *counts: np.concatenate([[0], np.cumsum(counts)[:-1]]).tolist(),
-                                 pure=True)(*[node.count for node in nodes])
-        offsets = [starts_of[i] for i in range(len(nodes))]
-
-    down = dask.delayed(down_merge, nout=2, pure=True)
-    out = np.empty(x.numblocks, dtype=object)
+        box = stack.pop()
+        boxes.append(box)
+        if box.chunk is None:
+            stack += [box.right, box.left]
+    offsets = [0] * len(boxes)
+    if job.rule == "maxima":
+        graph[(down, "offsets")] = (_offsets, [(getitem, box.key, -1) for box in boxes])
+        offsets = [(getitem, (down, "offsets"), i) for i in range(len(boxes))]
+    finals = {root.key: None}
+    for box, offset in zip(boxes, offsets):
+        final = finals.pop(box.key)
+        if box.chunk is None:
+            key = (down,) + box.key[1:]
+            graph[key] = (down_merge, (getitem, box.key, 1), final, offset, job)
+            finals[box.left.key], finals[box.right.key] = (getitem, key, 0), (getitem, key, 1)
+        else:
+            graph[(out_name,) + box.chunk] = (down_chunk, (x.name,) + box.chunk, final, offset, job, box.lo, box.hi)
+    layer = HighLevelGraph.from_collections(out_name, graph, dependencies=[x])
     dtype = np.dtype(np.uint64) if job.rule == "maxima" else x.dtype
-    finals = {id(root): None}
-    for node, offset in zip(nodes, offsets):
-        final = finals.pop(id(node))
-        if node.chunk is None:
-            finals[id(node.left)], finals[id(node.right)] = down(node.state, final, offset, job)
-            continue
-        shape = tuple(h - l for l, h in zip(node.lo, node.hi))
-        pixels = dask.delayed(down_chunk, pure=True)(blocks[node.chunk], final, offset, job, node.lo, node.hi)
-        out[node.chunk] = da.from_delayed(pixels, shape=shape, dtype=dtype)
-    return da.block(out.tolist())
+    return da.Array(layer, out_name, chunks=x.chunks, dtype=dtype)
