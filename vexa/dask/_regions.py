@@ -5,7 +5,8 @@ Every task of the chunked filters calls one function here: :func:`up_chunk`
 into the boundary tree of their union), :func:`down_merge` (the final values
 of a merge's nodes, handed to its two inputs) and :func:`down_chunk` (a
 chunk's output pixels). Trees are max-trees or min-trees (``Job.kind``);
-node ids list parents first, the root as node 0.
+a chunk's node ids list parents first (the root is node 0), a merge's
+follow its vertices.
 
 A box's *open faces* are its faces shared with the rest of the image. Its
 boundary tree holds the nodes with a pixel on an open face, and their
@@ -15,8 +16,11 @@ and accumulators that merge across boxes:
 
 - ``area``, ``level_sum``: sums over the node's *own* part (its pixels and
   its descendants outside the boundary tree);
-- ``highest``, ``lowest``, ``box``, ``last_pixel``: extremes over its whole
-  subtree in the box (extremes may count a pixel twice);
+- ``extreme`` (the highest level of a max-tree's component, the lowest of a
+  min-tree's), ``box_lo``, ``box_hi``, ``last_pixel``: extremes over its
+  whole subtree in the box (extremes may count a pixel twice);
+
+each only when the job needs it (:func:`accumulators`), and
 - ``has_child``: whether it has a child in some box; ``desc_pass``: whether a
   final node of its own part passes the threshold (the ``max`` rule).
 """
@@ -44,17 +48,29 @@ class Job(NamedTuple):
     shape: Tuple[int, ...]     # of the whole image
 
 
+def accumulators(job: Job) -> Tuple[Tuple[str, ...], Dict[str, str]]:
+    """The accumulators the job needs: (sums over own parts, {extreme over
+    subtrees: "amax" or "amin"})."""
+    name = SYNONYMS.get(job.attribute, job.attribute)
+    sums = ("area", "level_sum") if name in ("volume", "mean_level") else ("area",)
+    extremes = {}
+    if name == "height":  # the other end of a component's levels is its node's level
+        extremes["extreme"] = "amax" if job.kind == "max" else "amin"
+    elif name not in ("area", "volume", "mean_level", None):  # the bounding box
+        extremes.update(box_lo="amin", box_hi="amax")
+    if job.rule == "maxima":
+        extremes["last_pixel"] = "amax"
+    return sums, extremes
+
+
 class BoundaryTree(NamedTuple):
     lo: Tuple[int, ...]
     hi: Tuple[int, ...]
     parents: np.ndarray        # int64 (K,), -1 for the root
     levels: np.ndarray         # (K,), the image's dtype
-    area: np.ndarray           # int64, own part
-    level_sum: np.ndarray      # float64, own part
-    highest: np.ndarray        # float64, subtree
-    lowest: np.ndarray         # float64, subtree
-    box: np.ndarray            # int64 (K, ndim, 2), subtree, image coordinates
-    last_pixel: np.ndarray     # int64, subtree: the largest linear index (maxima labels)
+    sums: Dict[str, np.ndarray]      # over the own part: area (int64), level_sum (float64)
+    extremes: Dict[str, np.ndarray]  # over the subtree: extreme level (float64), box_lo, box_hi
+                                     # ((K, ndim) image coordinates), last_pixel (largest linear index)
     has_child: np.ndarray      # bool
     desc_pass: np.ndarray      # bool
     faces: Faces               # (axis, side) -> node ids over the face
@@ -130,21 +146,30 @@ def up_chunk(block: np.ndarray, job: Job, lo, hi) -> Tuple[Optional[BoundaryTree
     count = int((~chunk.has_child & ~chunk.kept).sum()) if job.rule == "maxima" else 0
     if not chunk.kept.any():
         return None, count
+    sum_names, extreme_names = accumulators(job)
     counts = tree.compact_counts
-    highest, lowest = tree._level_range()
-    box = tree.bbox + np.asarray(lo, dtype=np.int64)[:, None]
-    last = _last_pixels(chunk, job, lo) if job.rule == "maxima" else np.zeros(tree.num_nodes, np.int64)
+    sums = {"area": counts}
+    if "level_sum" in sum_names:
+        sums["level_sum"] = counts * tree.levels.astype(np.float64)
+    extremes = {}
+    if "extreme" in extreme_names:
+        extremes["extreme"] = tree._level_range()[0 if job.kind == "max" else 1]
+    if "box_lo" in extreme_names:
+        box = tree.bbox + np.asarray(lo, dtype=np.int64)[:, None]
+        extremes["box_lo"], extremes["box_hi"] = box[:, :, 0], box[:, :, 1]
+    if "last_pixel" in extreme_names:
+        extremes["last_pixel"] = _last_pixels(chunk, job, lo)
     passes = chunk.passes if chunk.passes is not None else np.zeros(tree.num_nodes, dtype=bool)
-    boundary = _fold(chunk.parents, chunk.native, tree.levels, counts, counts * tree.levels.astype(np.float64),
-                     highest, lowest, box, last, chunk.has_child, np.zeros(tree.num_nodes, dtype=bool), passes,
-                     chunk.kept, chunk.faces, lo, hi)
+    boundary = _fold(chunk.parents, chunk.native, tree.levels, sums, extremes, chunk.has_child,
+                     np.zeros(tree.num_nodes, dtype=bool), passes, chunk.kept, chunk.faces, lo, hi)
     return boundary, count
 
 
-def _fold(parents, native, levels, area, level_sum, highest, lowest, box, last, has_child, desc_pass, passes,
-          kept, faces, lo, hi) -> BoundaryTree:
-    """The boundary tree of the ``kept`` nodes of a tree (own sums, subtree
-    extremes): each other node's own part goes to its nearest kept ancestor."""
+def _fold(parents, native, levels, sums, extremes, has_child, desc_pass, passes, kept, faces, lo,
+          hi) -> BoundaryTree:
+    """The boundary tree of the ``kept`` nodes of a tree (with own sums and
+    subtree extremes): each other node's own part goes to its nearest kept
+    ancestor."""
     ids = np.cumsum(kept) - 1
     target = ids[native.nearest_kept(torch.from_numpy(kept)).numpy()]
     size = int(ids[-1]) + 1
@@ -152,9 +177,10 @@ def _fold(parents, native, levels, area, level_sum, highest, lowest, box, last, 
     kept_parents = np.where(kept_parents >= 0, ids[np.maximum(kept_parents, 0)], -1)
     return BoundaryTree(
         tuple(lo), tuple(hi), kept_parents, levels[kept],
-        np.bincount(target, weights=area, minlength=size).astype(np.int64),
-        np.bincount(target, weights=level_sum, minlength=size),
-        highest[kept], lowest[kept], box[kept], last[kept], has_child[kept],
+        {name: np.bincount(target, weights=values, minlength=size).astype(values.dtype)
+         for name, values in sums.items()},
+        {name: values[kept] for name, values in extremes.items()},
+        has_child[kept],
         np.bincount(target, weights=(desc_pass | (passes & ~kept)).astype(np.float64), minlength=size) > 0,
         {face: ids[nodes] for face, nodes in faces.items()})
 
@@ -227,8 +253,7 @@ def merge(a: BoundaryTree, b: BoundaryTree, axis: int, job: Job) -> Tuple[Option
     rank = _ranks(levels, job.kind)
     result = graph_component_tree(rank, u, v)
     canonical = (result < 0) | (rank[np.maximum(result, 0)] != rank)
-    nodes = np.flatnonzero(canonical)
-    nodes = nodes[np.argsort(rank[nodes], kind="stable")[::-1]]  # parents (higher ranks) first
+    nodes = np.flatnonzero(canonical)  # the merged nodes, in vertex order (not parents first)
     new_id = np.empty(n, dtype=np.int64)
     new_id[nodes] = np.arange(nodes.shape[0])
     vertex_node = new_id[np.where(canonical, np.arange(n), result)]
@@ -237,31 +262,25 @@ def merge(a: BoundaryTree, b: BoundaryTree, axis: int, job: Job) -> Tuple[Option
     node_levels = levels[nodes]
     native = _vexa._Tree(torch.from_numpy(node_parents))
 
-    def own(name, op="sum"):  # per merged node, over its vertices
-        values = np.concatenate([getattr(a, name), getattr(b, name)])
-        if op == "or":
-            return np.bincount(vertex_node, weights=values.astype(np.float64), minlength=size) > 0
-        return np.bincount(vertex_node, weights=values, minlength=size).astype(values.dtype)
+    def joined(name, part):  # both inputs' values of one accumulator, vertex by vertex
+        return np.concatenate([getattr(a, part)[name], getattr(b, part)[name]])
 
-    def extreme(values, op):
-        return _subtree_extreme(native, vertex_node, size, values, op)
+    def flags(name):  # per merged node, whether one of its vertices has the flag
+        values = np.concatenate([getattr(a, name), getattr(b, name)]).astype(np.float64)
+        return np.bincount(vertex_node, weights=values, minlength=size) > 0
 
-    area_own, level_sum_own = own("area"), own("level_sum")
-    area = native.reduce(torch.from_numpy(area_own), "sum", "subtree", 0.0).numpy()
-    level_sum = native.reduce(torch.from_numpy(level_sum_own), "sum", "subtree", 0.0).numpy()
-    highest = extreme(np.concatenate([a.highest, b.highest]), "amax")
-    lowest = extreme(np.concatenate([a.lowest, b.lowest]), "amin")
-    boxes = np.concatenate([a.box, b.box])
-    box = np.stack([extreme(boxes[:, :, 0], "amin"), extreme(boxes[:, :, 1], "amax")], axis=2)
-    last = extreme(np.concatenate([a.last_pixel, b.last_pixel]), "amax")
-    has_child = own("has_child", "or")
+    sums = {name: np.bincount(vertex_node, weights=joined(name, "sums"), minlength=size).astype(a.sums[name].dtype)
+            for name in a.sums}
+    extremes = {name: _subtree_extreme(native, vertex_node, size, joined(name, "extremes"), op)
+                for name, op in accumulators(job)[1].items()}
+    has_child = flags("has_child")
     has_child[node_parents[node_parents >= 0]] = True
-    desc_pass = own("desc_pass", "or")
+    desc_pass = flags("desc_pass")
     passes = None
     if job.attribute is not None:
-        parent_levels = _parent_levels(node_parents, node_levels)
-        passes = accumulated_attribute(job.attribute, area, level_sum, highest, lowest, parent_levels,
-                                       box) >= job.threshold
+        totals = {name: native.reduce(torch.from_numpy(values), "sum", "subtree", 0.0).numpy()
+                  for name, values in sums.items()}
+        passes = accumulated_attribute(job, node_parents, node_levels, totals, extremes) >= job.threshold
 
     lo = tuple(a.lo)
     hi = tuple(b.hi[d] if d == axis else a.hi[d] for d in range(len(lo)))
@@ -278,12 +297,12 @@ def merge(a: BoundaryTree, b: BoundaryTree, axis: int, job: Job) -> Tuple[Option
         on_face[ids.reshape(-1)] = True
     kept = native.reduce(torch.from_numpy(on_face), "max", "subtree", 0.0).numpy()
     count = int((~has_child & ~kept).sum()) if job.rule == "maxima" else 0
+    last = extremes.get("last_pixel")
     state = MergeState(node_parents, node_levels, passes, desc_pass, has_child, last, kept, vertex_node, size_a)
     if not kept.any():
         return None, state, count
-    boundary = _fold(node_parents, native, node_levels, area_own, level_sum_own, highest, lowest, box, last,
-                     has_child, desc_pass, passes if passes is not None else np.zeros(size, dtype=bool), kept,
-                     faces, lo, hi)
+    boundary = _fold(node_parents, native, node_levels, sums, extremes, has_child, desc_pass,
+                     passes if passes is not None else np.zeros(size, dtype=bool), kept, faces, lo, hi)
     return boundary, state, count
 
 
@@ -317,19 +336,24 @@ def _parent_levels(parents: np.ndarray, levels: np.ndarray) -> np.ndarray:
     return np.where(parents >= 0, levels[np.maximum(parents, 0)], levels)
 
 
-def accumulated_attribute(name: str, area, level_sum, highest, lowest, parent_levels, box) -> np.ndarray:
-    """The attribute ``name`` of :meth:`vexa.Tree.attribute` from merged
-    accumulators, with the tree model's arithmetic."""
-    name = SYNONYMS.get(name, name)
-    area = np.asarray(area, dtype=np.float64)
+def accumulated_attribute(job: Job, parents, levels, sums, extremes) -> np.ndarray:
+    """The attribute of :meth:`vexa.Tree.attribute` from merged accumulators
+    (subtree sums, subtree extremes), with the tree model's arithmetic."""
+    name = SYNONYMS.get(job.attribute, job.attribute)
+    area = sums["area"].astype(np.float64)
     if name == "area":
         return area
+    parent_levels = _parent_levels(parents, levels)
     if name == "volume":
-        return one_sided_volume(level_sum, area, parent_levels)
-    if name == "height":
-        return level_range_height(highest, lowest, parent_levels)
+        return one_sided_volume(sums["level_sum"], area, parent_levels)
     if name == "mean_level":
-        return level_sum / area
+        return sums["level_sum"] / area
+    if name == "height":
+        own = levels.astype(np.float64)  # a component's levels reach its node's level on the other side
+        if job.kind == "max":
+            return level_range_height(extremes["extreme"], own, parent_levels)
+        return level_range_height(own, extremes["extreme"], parent_levels)
+    box = np.stack([extremes["box_lo"], extremes["box_hi"]], axis=2)
     return np.asarray(box_attribute(name, area, extents(box)), dtype=np.float64)
 
 
