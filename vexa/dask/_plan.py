@@ -27,12 +27,21 @@ def _offsets(*counts) -> List[int]:
     return np.concatenate([[0], np.cumsum(counts)[:-1]]).astype(int).tolist()
 
 
+def _part(key, name):
+    return (f"{key[0]}-{name}",) + key[1:]
+
+
 def filtered(x: da.Array, job: Job) -> da.Array:
     """The lazy output of ``job`` on the dask array ``x`` (no empty chunk),
     with ``x``'s chunks."""
     token = tokenize(x.name, job)
     up, down, out_name = f"vexa-up-{token}", f"vexa-down-{token}", f"vexa-{job.rule}-{token}"
     graph = {}
+
+    def parts(key, *names):  # a key per part of a task's result, so that each is freed once used
+        for i, name in enumerate(names):
+            graph[(f"{up}-{name}",) + key[1:]] = (getitem, key, i)
+
     starts = [np.concatenate([[0], np.cumsum(c)]).astype(int) for c in x.chunks]
     grid = np.empty(x.numblocks, dtype=object)
     count = 0
@@ -41,6 +50,7 @@ def filtered(x: da.Array, job: Job) -> da.Array:
         hi = tuple(int(starts[d][i + 1]) for d, i in enumerate(index))
         key = (up, count)
         graph[key] = (up_chunk, (x.name,) + index, job, lo, hi)
+        parts(key, "boundary", "count")
         grid[index] = _Box(key, chunk=index, lo=lo, hi=hi)
         count += 1
     while grid.size > 1:
@@ -58,7 +68,8 @@ def filtered(x: da.Array, job: Job) -> da.Array:
             first[axis] += 1
             right = grid[tuple(first)]
             key = (up, count)
-            graph[key] = (merge, (getitem, left.key, 0), (getitem, right.key, 0), axis, job)
+            graph[key] = (merge, _part(left.key, "boundary"), _part(right.key, "boundary"), axis, job)
+            parts(key, "boundary", "state", "count")
             merged[index] = _Box(key, left=left, right=right)
             count += 1
         grid = merged
@@ -73,14 +84,14 @@ def filtered(x: da.Array, job: Job) -> da.Array:
             stack += [box.right, box.left]
     offsets = [0] * len(boxes)
     if job.rule == "maxima":
-        graph[(down, "offsets")] = (_offsets, [(getitem, box.key, -1) for box in boxes])
+        graph[(down, "offsets")] = (_offsets, [_part(box.key, "count") for box in boxes])
         offsets = [(getitem, (down, "offsets"), i) for i in range(len(boxes))]
     finals = {root.key: None}
     for box, offset in zip(boxes, offsets):
         final = finals.pop(box.key)
         if box.chunk is None:
             key = (down,) + box.key[1:]
-            graph[key] = (down_merge, (getitem, box.key, 1), final, offset, job)
+            graph[key] = (down_merge, _part(box.key, "state"), final, offset, job)
             finals[box.left.key], finals[box.right.key] = (getitem, key, 0), (getitem, key, 1)
         else:
             graph[(out_name,) + box.chunk] = (down_chunk, (x.name,) + box.chunk, final, offset, job, box.lo, box.hi)
