@@ -199,5 +199,3 @@ def max_tree_local_maxima(image: da.Array, connectivity: int = 1) -> da.Array:
     image = _checked_array(image, "max_tree_local_maxima")
     connectivity = _check_connectivity(connectivity)
     return _run(image, Job("max", connectivity, None, 0.0, "maxima", ()))
-
-

@@ -69,8 +69,9 @@ class BoundaryTree(NamedTuple):
     parents: np.ndarray        # int64 (K,), -1 for the root
     levels: np.ndarray         # (K,), the image's dtype
     sums: Dict[str, np.ndarray]      # over the own part: area (int64), level_sum (float64)
-    extremes: Dict[str, np.ndarray]  # over the subtree: extreme level (float64), box_lo, box_hi
-                                     # ((K, ndim) image coordinates), last_pixel (largest linear index)
+    # over the subtree: extreme level (float64), box_lo and box_hi ((K, ndim) image
+    # coordinates), last_pixel (the largest linear index)
+    extremes: Dict[str, np.ndarray]
     has_child: np.ndarray      # bool
     desc_pass: np.ndarray      # bool
     faces: Faces               # (axis, side) -> node ids over the face
