@@ -33,7 +33,6 @@ import _vexa
 from .. import trees
 from ..morphology import _scatter
 from ..tree import SYNONYMS, box_attribute, extents, level_range_height, one_sided_volume
-from ._graph import graph_component_tree
 
 Faces = Dict[Tuple[int, int], np.ndarray]
 
@@ -252,7 +251,7 @@ def merge(a: BoundaryTree, b: BoundaryTree, axis: int, job: Job) -> Tuple[Option
     u = np.concatenate([child, cross // n]).astype(np.uint32)
     v = np.concatenate([parents[child], cross % n]).astype(np.uint32)
     rank = _ranks(levels, job.kind)
-    result = graph_component_tree(rank, u, v)
+    result = _vexa._graph_component_tree(rank, u, v)  # native, without the GIL
     canonical = (result < 0) | (rank[np.maximum(result, 0)] != rank)
     nodes = np.flatnonzero(canonical)  # the merged nodes, in vertex order (not parents first)
     new_id = np.empty(n, dtype=np.int64)
