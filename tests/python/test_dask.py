@@ -160,6 +160,7 @@ def test_vexa_imports_without_dask():
     assert run.stdout.strip() == "refused"
 
 
+@pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
 def test_distributed_cluster():
     distributed = pytest.importorskip("dask.distributed")
     rng = np.random.default_rng(3)
