@@ -207,6 +207,16 @@ def _component_trees(images: List[np.ndarray], connectivity: SupportsIndex,
     of int64 arrays."""
 
 
+def _graph_component_tree(rank: np.ndarray, u: np.ndarray, v: np.ndarray) -> np.ndarray:
+    """Private kernel: the component tree of a vertex-weighted graph. ``rank``
+    uint64 (n), lower ranks deeper in the tree, equal ranks that an edge joins
+    one node; edges ``(u[i], v[i])``, uint32 (m). Returns int64 (n): for the
+    canonical vertex of a node (the highest id among its vertices of its
+    rank) the canonical vertex of its parent node, -1 for a root; for any
+    other vertex its node's canonical vertex. Bad dtypes raise TypeError,
+    bad shapes or vertex ids ValueError."""
+
+
 def _subtree_boxes(pixel_to_node: np.ndarray, parents: np.ndarray) -> np.ndarray:
     """(N, ndim, 2) int64: lowest and highest coordinate of each node's
     component along every axis."""

@@ -9,6 +9,7 @@
 #include "core/runtime/parallel.hpp"
 #include "core/runtime/threads.hpp"
 #include "core/trees/any_tree.hpp"
+#include "core/trees/graph_component_tree.hpp"
 #include "core/trees/subtree_extents.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
@@ -122,6 +123,36 @@ py::array_t<int64_t> subtreeExtremesArray(const py::array& parents, const py::ar
     return v.itemsize() == 4 ? extremes<float>(parents, values, highest) : extremes<double>(parents, values, highest);
 }
 
+// rank uint64 (n,), u and v uint32 (m,) -> per vertex its tree parent or
+// node (int64, -1 for roots).
+py::array_t<int64_t> graphTree(const py::array& rank, const py::array& u, const py::array& v) {
+    const py::dtype r = rank.dtype();
+    if (r.kind() != 'u' || r.itemsize() != 8) throw py::type_error("rank must be uint64, got " + describe(rank));
+    for (const py::array* ends : {&u, &v}) {
+        const py::dtype e = ends->dtype();
+        if (e.kind() != 'u' || e.itemsize() != 4)
+            throw py::type_error(std::string(ends == &u ? "u" : "v") + " must be uint32, got " + describe(*ends));
+    }
+    if (rank.ndim() != 1 || u.ndim() != 1 || v.ndim() != 1 || u.shape(0) != v.shape(0))
+        throw py::value_error("expected rank (n,), u (m,) and v (m,), got " + describe(rank) + ", " + describe(u) +
+                              " and " + describe(v));
+    if (uint64_t(rank.shape(0)) >= kNoParent)
+        throw py::value_error("at most " + std::to_string(kNoParent - 1) + " vertices are supported, got " +
+                              std::to_string(rank.shape(0)));
+    const std::vector<uint64_t> ranks = copied<uint64_t>(rank);
+    const std::vector<uint32_t> from = copied<uint32_t>(u), to = copied<uint32_t>(v);
+    const py::ssize_t n = py::ssize_t(ranks.size());
+    py::array_t<int64_t> out(n);
+    int64_t* ids = out.mutable_data();
+    {
+        py::gil_scoped_release release;
+        const std::vector<uint32_t> parents =
+            graphComponentTree(ranks.data(), uint32_t(n), from.data(), to.data(), from.size());
+        for (py::ssize_t i = 0; i < n; ++i) ids[i] = parents[i] == kNoParent ? -1 : int64_t(parents[i]);
+    }
+    return out;
+}
+
 Int64Array boxes(const Int64Array& pixelNode, const Int64Array& parents) {
     const int ndim = int(pixelNode.ndim());
     if (ndim < 2 || ndim > 3 || parents.ndim() != 1) throw py::value_error("expected a 2-D or 3-D pixel_to_node");
@@ -147,6 +178,10 @@ void bindAnyTrees(py::module_& m) {
           "For each node, the node of its subtree with the largest value (highest) or the smallest, the largest "
           "id among equal values (int64 (N,)); parents int64 (N,) listing each parent before its children, "
           "values float32 or float64 (N,).");
+    m.def("_graph_component_tree", &graphTree, py::arg("rank"), py::arg("u"), py::arg("v"),
+          "Component tree of a vertex-weighted graph (rank uint64 (n,), lower ranks deeper; edges u, v uint32 "
+          "(m,)): per vertex, int64 (n,), the canonical vertex of its parent node for a canonical vertex (-1 for "
+          "a root), its node's canonical vertex (the highest id of its rank in it) otherwise.");
     m.def("_subtree_boxes", &boxes, py::arg("pixel_to_node"), py::arg("parents"),
           "(N, ndim, 2) lowest and highest coordinate of each node's component along every axis.");
 }

@@ -332,13 +332,7 @@ class Tree:
     def _attribute_array(self, name: str) -> np.ndarray:
         if name in ("area", "volume", "height", "mean_level"):
             return np.asarray(getattr(self, name), dtype=np.float64)
-        extent = self.extent
-        if name.startswith("box_"):
-            axis = {"box_height": -2, "box_width": -1, "box_depth": -3}[name]
-            return extent[:, axis] if extent.shape[1] >= -axis else np.ones(self.num_nodes)
-        if name == "diameter":
-            return self.diameter
-        return self.area / extent.prod(axis=1)
+        return box_attribute(name, self.area, self.extent)
 
     def _numpy(self, name: str) -> np.ndarray:
         value = getattr(self, name)
@@ -376,7 +370,7 @@ class Tree:
             highest, lowest = self._level_range()
             if not ((highest > parent) & (lowest < parent)).any():
                 # Every component lies on one side of its parent's level.
-                return np.abs(self._level_sums() - self.area * parent)
+                return one_sided_volume(self._level_sums(), self.area, parent)
             return self._walked_volume(parent)
         return self._made_once("volume", make)
 
@@ -409,8 +403,7 @@ class Tree:
         minus the parent's level (the dynamics of a leaf's branch)."""
         def make():
             highest, lowest = self._level_range()
-            parent = self._parent_levels()
-            return np.maximum(highest - parent, parent - lowest)
+            return level_range_height(highest, lowest, self._parent_levels())
         return self._made_once("height", make)
 
     def _level_range(self):
@@ -575,6 +568,33 @@ class Tree:
 def compact_counts(pixel_to_node: np.ndarray, num_nodes: int) -> np.ndarray:
     """int64 (N,): how many pixels have each node as their smallest component."""
     return np.bincount(pixel_to_node.ravel(), minlength=num_nodes)
+
+
+# ---- the arithmetic of the attributes, from mergeable accumulators ------------
+# (the tree model above, and the chunked filters of vexa.dask, which merge
+# these accumulators across chunks, compute every attribute here)
+
+def one_sided_volume(level_sums: np.ndarray, area: np.ndarray, parent_levels: np.ndarray) -> np.ndarray:
+    """The volume of components that lie on one side of their parent's level
+    (component trees): ``|sum of levels - area * parent level|``."""
+    return np.abs(level_sums - area * parent_levels)
+
+
+def level_range_height(highest: np.ndarray, lowest: np.ndarray, parent_levels: np.ndarray) -> np.ndarray:
+    """The height: the largest distance from a level of the component to the
+    parent's level."""
+    return np.maximum(highest - parent_levels, parent_levels - lowest)
+
+
+def box_attribute(name: str, area: np.ndarray, extent: np.ndarray) -> np.ndarray:
+    """``box_height``, ``box_width``, ``box_depth``, ``diameter`` or
+    ``rectangularity`` from the areas and the (N, ndim) box extents."""
+    if name.startswith("box_"):
+        axis = {"box_height": -2, "box_width": -1, "box_depth": -3}[name]
+        return extent[:, axis] if extent.shape[1] >= -axis else np.ones(extent.shape[0])
+    if name == "diameter":
+        return extent.max(axis=1)
+    return area / extent.prod(axis=1)
 
 
 def extents(boxes: np.ndarray) -> np.ndarray:

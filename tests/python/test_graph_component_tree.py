@@ -1,0 +1,43 @@
+"""_vexa._graph_component_tree on a worked example, against the max-tree of an image, and its bad input."""
+import numpy as np
+import pytest
+
+import _vexa
+
+
+def graph_tree(rank, u, v):
+    return _vexa._graph_component_tree(np.array(rank, np.uint64), np.array(u, np.uint32), np.array(v, np.uint32))
+
+
+def test_worked_example():
+    # Path 0 - 1 - 2 - 3 plus 1 - 3, ranks 5 1 1 0, and 4 alone: {1, 2} is one node named 2.
+    assert graph_tree([5, 1, 1, 0, 7], [0, 1, 2, 1], [1, 2, 3, 3]).tolist() == [-1, 2, 0, 2, -1]
+    assert graph_tree([], [], []).tolist() == []
+
+
+def test_pixel_graph_gives_the_max_tree(rng):
+    image = rng.integers(0, 6, (9, 11)).astype(np.uint8)
+    index = np.arange(image.size).reshape(image.shape)
+    u = np.concatenate([index[:, :-1].ravel(), index[:-1].ravel()]).astype(np.uint32)
+    v = np.concatenate([index[:, 1:].ravel(), index[1:].ravel()]).astype(np.uint32)
+    tree = _vexa._graph_component_tree((255 - image.ravel()).astype(np.uint64), u, v)
+    parents, pixel_to_node, _ = _vexa._component_tree(image, 1, True)
+    node = pixel_to_node.ravel()
+    canonical = np.where((tree >= 0) & (image.ravel()[np.maximum(tree, 0)] == image.ravel()), tree, index.ravel())
+    # Same partition into nodes, and the same parent links between them.
+    assert len(set(zip(canonical, node))) == len(set(node)) == len(set(canonical))
+    of = dict(zip(canonical, node))
+    for c in set(canonical):
+        assert parents[of[c]] == (-1 if tree[c] < 0 else of[tree[c]])
+
+
+@pytest.mark.parametrize("rank, u, v, error, says", [
+    (np.array([1, 2], np.int64), [0], [1], TypeError, "rank must be uint64, got int64 (2,)"),
+    ([1, 2], np.array([0], np.int32), [1], TypeError, "u must be uint32, got int32 (1,)"),
+    ([1, 2], [0, 1], [1], ValueError, "uint32 (2,) and uint32 (1,)"),
+    ([1, 2], [0], [2], ValueError, "edge 0 joins vertices 0 and 2, but the graph has 2 vertices")])
+def test_bad_input_raises(rank, u, v, error, says):
+    as_array = lambda a, dtype: a if isinstance(a, np.ndarray) else np.array(a, dtype)
+    with pytest.raises(error) as raised:
+        _vexa._graph_component_tree(as_array(rank, np.uint64), as_array(u, np.uint32), as_array(v, np.uint32))
+    assert says in str(raised.value)
