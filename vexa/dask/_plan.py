@@ -9,6 +9,7 @@ from typing import List
 import dask.array as da
 import numpy as np
 from dask.base import tokenize
+from dask.core import get_dependencies
 from dask.highlevelgraph import HighLevelGraph
 
 from ._regions import Job, down_chunk, down_merge, merge, up_chunk
@@ -31,12 +32,24 @@ def _part(key, name):
     return (f"{key[0]}-{name}",) + key[1:]
 
 
+def _rereader(source: dict, key):
+    """What the down pass reads a chunk with: the chunk's own task again when
+    it only reads storage or a whole array (zarr, ``da.from_array``), so
+    that no chunk waits in memory between the passes; otherwise the chunk's
+    key, whose result dask then keeps."""
+    task = source.get(key, key)
+    if all(isinstance(dependency, str) for dependency in get_dependencies(source, task=task)):
+        return task
+    return key
+
+
 def filtered(x: da.Array, job: Job) -> da.Array:
     """The lazy output of ``job`` on the dask array ``x`` (no empty chunk),
     with ``x``'s chunks."""
     token = tokenize(x.name, job)
     up, down, out_name = f"vexa-up-{token}", f"vexa-down-{token}", f"vexa-{job.rule}-{token}"
     graph = {}
+    source = dict(x.__dask_graph__())
 
     def parts(key, *names):  # a key per part of a task's result, so that each is freed once used
         for i, name in enumerate(names):
@@ -94,7 +107,8 @@ def filtered(x: da.Array, job: Job) -> da.Array:
             graph[key] = (down_merge, _part(box.key, "state"), final, offset, job)
             finals[box.left.key], finals[box.right.key] = (getitem, key, 0), (getitem, key, 1)
         else:
-            graph[(out_name,) + box.chunk] = (down_chunk, (x.name,) + box.chunk, final, offset, job, box.lo, box.hi)
+            block = _rereader(source, (x.name,) + box.chunk)
+            graph[(out_name,) + box.chunk] = (down_chunk, block, final, offset, job, box.lo, box.hi)
     layer = HighLevelGraph.from_collections(out_name, graph, dependencies=[x])
     dtype = np.dtype(np.uint64) if job.rule == "maxima" else x.dtype
     return da.Array(layer, out_name, chunks=x.chunks, dtype=dtype)
