@@ -18,6 +18,7 @@
 #include "core/runtime/interrupt.hpp"
 #include "core/runtime/parallel.hpp"
 #include "core/trees/component_forest.hpp"
+#include "core/trees/graph_component_tree.hpp"
 
 namespace vexa::flood {
 
@@ -291,55 +292,15 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
     return next;
 }
 
-// Joins the trees of two components that an adjacency connects: for every
-// rank from the larger of theirs up, their components at that rank become
-// one. The two ancestor chains are merged like sorted lists: same-rank
-// components are fused through aliases, others re-linked so that every
-// parent keeps a strictly larger rank. Each component keeps the size of its
-// own band's part.
+// The adjacent pairs with one pixel on each side of a seam (the first slab
+// of the lower band), as pairs of components appended to a and b; runs of
+// one pair are listed once.
 template <typename Rank>
-void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
-    constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
-    auto* comps = forest.components.get();
-    const Rank* ranks = forest.ranks.get();
-    uint32_t* alias = forest.alias.get();
-    auto live = [&](uint32_t c) {
-        uint32_t root = c;
-        while (forest.isFused(root)) root = alias[root];
-        while (c != root && alias[c] != root) {
-            const uint32_t next = alias[c];
-            alias[c] = root;
-            c = next;
-        }
-        return root;
-    };
-    auto parentOf = [&](uint32_t c) {
-        const uint32_t p = comps[c].parent;
-        return p == kNone ? kNone : live(p);
-    };
-    x = live(x);
-    y = live(y);
-    while (x != kNone && x != y) {
-        if (ranks[x] > ranks[y]) std::swap(x, y);
-        const uint32_t above = parentOf(x);
-        if (ranks[x] == ranks[y]) {
-            alias[x] = y;  // x's children now reach y; sizes stay per band
-            forest.fusedBits[x >> 6] |= uint64_t(1) << (x & 63);
-            forest.fused.push_back(x);
-        } else if (above == kNone || ranks[above] > ranks[y]) {
-            comps[x].parent = y;  // y fits between x and its old parent
-        }
-        x = above;  // what remains of x's chain still has to join y's
-    }
-}
-
-// Merges the trees of two neighbouring bands: every adjacent pair with one
-// pixel on each side of the seam, the first slab of the lower band.
-template <typename Rank>
-void mergeSeam(BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
-               uint32_t seam) {
+void seamPairs(const BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
+               uint32_t seam, std::vector<uint32_t>& a, std::vector<uint32_t>& b) {
     const bool volume = grid.isVolume();
     const uint64_t width = grid.width, height = grid.height;
+    const uint32_t* componentOf = forest.componentOf.data();
     for (const GridOffset& o : offsets) {
         const int32_t across = volume ? o.dz : o.dy;
         if (across <= 0) continue;  // each crossing pair once, from its upper pixel
@@ -352,12 +313,89 @@ void mergeSeam(BasicComponentForest<Rank>& forest, const Grid& grid, const std::
                 const uint64_t q0 =
                     volume ? (uint64_t(s + across) * height + uint64_t(ny)) * width : uint64_t(s + across) * width;
                 if (q0 >= forest.componentOf.size()) continue;
-                for (uint32_t x = 0; x < width; ++x) {
-                    const int64_t nx = int64_t(x) + o.dx;
-                    if (nx < 0 || nx >= int64_t(width)) continue;
-                    mergeTrees(forest, forest.componentOf[p0 + x], forest.componentOf[q0 + uint64_t(nx)]);
+                const uint32_t x0 = o.dx < 0 ? uint32_t(-o.dx) : 0;
+                const uint32_t x1 = o.dx > 0 ? uint32_t(std::max<int64_t>(0, int64_t(width) - o.dx)) : uint32_t(width);
+                for (uint32_t x = x0; x < x1; ++x) {
+                    const uint32_t c = componentOf[p0 + x], d = componentOf[q0 + uint64_t(int64_t(x) + o.dx)];
+                    if (!a.empty() && a.back() == c && b.back() == d) continue;
+                    a.push_back(c);
+                    b.push_back(d);
                 }
             }
+        }
+    }
+}
+
+// Merges the trees of the bands along every seam at once. The components
+// of the pixels next to a seam and all their ancestors (collected once
+// each: the climb stops at a component met before) form a graph, with an
+// edge to each one's parent and one for every adjacent pair across a seam;
+// its component tree is the merged tree of those components. Same-rank
+// components it joins are fused through aliases (each keeps the size of its
+// own band's part), the others re-linked to their new parents. Components
+// away from every seam keep their parents, whose fusions forEachNode reads
+// through the aliases.
+template <typename Rank>
+void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
+                const std::vector<uint32_t>& cuts) {
+    constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
+    auto* comps = forest.components.get();
+    const Rank* ranks = forest.ranks.get();
+    std::vector<uint32_t> a, b;
+    for (size_t k = 1; k + 1 < cuts.size(); ++k) seamPairs(forest, grid, offsets, cuts[k], a, b);
+
+    // Local numbers of the components met, in the order met.
+    const uint32_t end = forest.bands.back().end;
+    std::vector<uint64_t> met((uint64_t(end) + 63) / 64, 0);
+    std::unique_ptr<uint32_t[]> localOf(new uint32_t[std::max<uint32_t>(end, 1)]);  // read only where met
+    std::vector<uint32_t> members;
+    InterruptPoll poll;
+    auto climb = [&](uint32_t c) {
+        while (c != kNone && !(met[c >> 6] >> (c & 63) & 1)) {
+            met[c >> 6] |= uint64_t(1) << (c & 63);
+            localOf[c] = uint32_t(members.size());
+            members.push_back(c);
+            c = comps[c].parent;
+        }
+        poll.step();
+    };
+    for (size_t i = 0; i < a.size(); ++i) {
+        climb(a[i]);
+        climb(b[i]);
+    }
+    const uint32_t count = uint32_t(members.size());
+    std::vector<uint64_t> memberRanks(count);
+    for (uint32_t i = 0; i < count; ++i) memberRanks[i] = uint64_t(ranks[members[i]]);
+    // Parent edges first, then the seam pairs, in local numbers.
+    std::vector<uint32_t> u, v;
+    u.reserve(count + a.size());
+    v.reserve(count + a.size());
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t p = comps[members[i]].parent;
+        if (p == kNone) continue;
+        u.push_back(i);
+        v.push_back(localOf[p]);
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        u.push_back(localOf[a[i]]);
+        v.push_back(localOf[b[i]]);
+    }
+    std::vector<uint32_t>().swap(a);
+    std::vector<uint32_t>().swap(b);
+    localOf.reset();
+    const std::vector<uint32_t> merged = graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size());
+
+    uint32_t* alias = forest.alias.get();
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t c = members[i], t = merged[i];
+        if (t == kNoParent) {
+            comps[c].parent = kNone;
+        } else if (memberRanks[t] == memberRanks[i]) {
+            alias[c] = members[t];  // t is its node's canonical member, never fused itself
+            forest.fusedBits[c >> 6] |= uint64_t(1) << (c & 63);
+            forest.fused.push_back(c);
+        } else {
+            comps[c].parent = members[t];
         }
     }
 }
@@ -398,14 +436,7 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
         forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
     });
     if (bands == 1) return forest;
-    for (unsigned b = 1; b < bands; ++b) mergeSeam(forest, grid, offsets, cuts[b]);
-    // Point every fused component straight at the one it lives on in.
-    uint32_t* alias = forest.alias.get();
-    for (uint32_t c : forest.fused) {
-        uint32_t root = alias[c];
-        while (forest.isFused(root)) root = alias[root];
-        alias[c] = root;
-    }
+    mergeSeams(forest, grid, offsets, cuts);
     if (forest.fused.empty()) {
         forest.alias.reset();
         forest.fusedBits.clear();
