@@ -334,70 +334,105 @@ void seamPairs(const BasicComponentForest<Rank>& forest, const Grid& grid, const
 // components it joins are fused through aliases (each keeps the size of its
 // own band's part), the others re-linked to their new parents. Components
 // away from every seam keep their parents, whose fusions forEachNode reads
-// through the aliases.
+// through the aliases. Before and after the tree, each band's part runs on
+// a thread of its own: a band's ancestors are its own components.
 template <typename Rank>
 void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
-                const std::vector<uint32_t>& cuts) {
+                const std::vector<uint32_t>& cuts, unsigned threads) {
     constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
+    const size_t k = forest.bands.size();
     auto* comps = forest.components.get();
     const Rank* ranks = forest.ranks.get();
-    std::vector<uint32_t> a, b;
-    for (size_t k = 1; k + 1 < cuts.size(); ++k) seamPairs(forest, grid, offsets, cuts[k], a, b);
+    // Seam s lies between bands s - 1 and s: its pairs join above[s][i] to
+    // below[s][i].
+    std::vector<std::vector<uint32_t>> above(k), below(k);
+    parallelFor(k - 1, threads,
+                [&](size_t i) { seamPairs(forest, grid, offsets, cuts[i + 1], above[i + 1], below[i + 1]); });
 
-    // Local numbers of the components met, in the order met.
+    // Per band, the components met, numbered in the order met. Bands share
+    // at most the words of `met` at their ends, which are set atomically.
     const uint32_t end = forest.bands.back().end;
     std::vector<uint64_t> met((uint64_t(end) + 63) / 64, 0);
     std::unique_ptr<uint32_t[]> localOf(new uint32_t[std::max<uint32_t>(end, 1)]);  // read only where met
-    std::vector<uint32_t> members;
-    InterruptPoll poll;
-    auto climb = [&](uint32_t c) {
-        while (c != kNone && !(met[c >> 6] >> (c & 63) & 1)) {
-            met[c >> 6] |= uint64_t(1) << (c & 63);
-            localOf[c] = uint32_t(members.size());
-            members.push_back(c);
-            c = comps[c].parent;
-        }
-        poll.step();
-    };
-    for (size_t i = 0; i < a.size(); ++i) {
-        climb(a[i]);
-        climb(b[i]);
-    }
-    const uint32_t count = uint32_t(members.size());
+    std::vector<std::vector<uint32_t>> members(k);
+    parallelFor(k, threads, [&](size_t b) {
+        InterruptPoll poll;
+        std::vector<uint32_t>& list = members[b];
+        auto climb = [&](uint32_t c) {
+            while (c != kNone) {
+                uint64_t& word = met[c >> 6];
+                const uint64_t bit = uint64_t(1) << (c & 63);
+                if (__atomic_load_n(&word, __ATOMIC_RELAXED) & bit) break;
+                __atomic_fetch_or(&word, bit, __ATOMIC_RELAXED);
+                localOf[c] = uint32_t(list.size());
+                list.push_back(c);
+                c = comps[c].parent;
+            }
+            poll.step();
+        };
+        // A band thinner than the neighbours' reach lets pairs skip it.
+        const uint32_t first = forest.bands[b].first, last = forest.bands[b].end;
+        for (size_t s = 1; s < k; ++s)
+            for (const std::vector<uint32_t>* side : {&above[s], &below[s]})
+                for (uint32_t c : *side)
+                    if (c >= first && c < last) climb(c);
+    });
+    std::vector<uint64_t> base(k + 1, 0), pairBase(k + 1, 0);
+    for (size_t b = 0; b < k; ++b) base[b + 1] = base[b] + members[b].size();
+    pairBase[1] = base[k];
+    for (size_t s = 1; s < k; ++s) pairBase[s + 1] = pairBase[s] + above[s].size();
+    if (base[k] >= kNoParent) throw std::length_error("too many components along the seams");
+    const uint32_t count = uint32_t(base[k]);
+
+    // Vertices in band order; edges: each to its parent (a root to itself,
+    // which the tree ignores), then the pairs of each seam.
+    std::vector<uint32_t> component(count);
     std::vector<uint64_t> memberRanks(count);
-    for (uint32_t i = 0; i < count; ++i) memberRanks[i] = uint64_t(ranks[members[i]]);
-    // Parent edges first, then the seam pairs, in local numbers.
-    std::vector<uint32_t> u, v;
-    u.reserve(count + a.size());
-    v.reserve(count + a.size());
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t p = comps[members[i]].parent;
-        if (p == kNone) continue;
-        u.push_back(i);
-        v.push_back(localOf[p]);
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        u.push_back(localOf[a[i]]);
-        v.push_back(localOf[b[i]]);
-    }
-    std::vector<uint32_t>().swap(a);
-    std::vector<uint32_t>().swap(b);
+    UninitialisedVector<uint32_t> u(pairBase[k]), v(pairBase[k]);
+    parallelFor(k, threads, [&](size_t b) {
+        const std::vector<uint32_t>& list = members[b];
+        for (size_t i = 0; i < list.size(); ++i) {
+            const uint32_t c = list[i], p = comps[c].parent, at = uint32_t(base[b] + i);
+            component[at] = c;
+            memberRanks[at] = uint64_t(ranks[c]);
+            u[at] = at;
+            v[at] = p == kNone ? at : uint32_t(base[b] + localOf[p]);
+        }
+    });
+    auto vertexOf = [&](uint32_t c) {
+        size_t b = 0;
+        while (b + 1 < k && c >= forest.bands[b + 1].first) ++b;
+        return uint32_t(base[b] + localOf[c]);
+    };
+    parallelFor(k - 1, threads, [&](size_t i) {
+        const size_t s = i + 1;
+        for (size_t j = 0; j < above[s].size(); ++j) {
+            u[pairBase[s] + j] = vertexOf(above[s][j]);
+            v[pairBase[s] + j] = vertexOf(below[s][j]);
+        }
+    });
     localOf.reset();
+    std::vector<std::vector<uint32_t>>().swap(above);
+    std::vector<std::vector<uint32_t>>().swap(below);
     const std::vector<uint32_t> merged = graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size());
 
     uint32_t* alias = forest.alias.get();
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t c = members[i], t = merged[i];
-        if (t == kNoParent) {
-            comps[c].parent = kNone;
-        } else if (memberRanks[t] == memberRanks[i]) {
-            alias[c] = members[t];  // t is its node's canonical member, never fused itself
-            forest.fusedBits[c >> 6] |= uint64_t(1) << (c & 63);
-            forest.fused.push_back(c);
-        } else {
-            comps[c].parent = members[t];
+    std::vector<std::vector<uint32_t>> fused(k);
+    parallelFor(k, threads, [&](size_t b) {
+        for (uint32_t at = uint32_t(base[b]); at < base[b + 1]; ++at) {
+            const uint32_t c = component[at], t = merged[at];
+            if (t == kNoParent) {
+                comps[c].parent = kNone;
+            } else if (memberRanks[t] == memberRanks[at]) {
+                alias[c] = component[t];  // t is its node's canonical member, never fused itself
+                __atomic_fetch_or(&forest.fusedBits[c >> 6], uint64_t(1) << (c & 63), __ATOMIC_RELAXED);
+                fused[b].push_back(c);
+            } else {
+                comps[c].parent = component[t];
+            }
         }
-    }
+    });
+    for (const std::vector<uint32_t>& list : fused) forest.fused.insert(forest.fused.end(), list.begin(), list.end());
 }
 
 // The whole flood: bands on the plan's threads, then the seams.
@@ -436,7 +471,7 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
         forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
     });
     if (bands == 1) return forest;
-    mergeSeams(forest, grid, offsets, cuts);
+    mergeSeams(forest, grid, offsets, cuts, plan.threads);
     if (forest.fused.empty()) {
         forest.alias.reset();
         forest.fusedBits.clear();
