@@ -359,7 +359,8 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
         InterruptPoll poll;
         std::vector<uint32_t>& list = members[b];
         auto climb = [&](uint32_t c) {
-            while (c != kNone) {
+            uint32_t steps = 1;
+            for (; c != kNone; ++steps) {
                 uint64_t& word = met[c >> 6];
                 const uint64_t bit = uint64_t(1) << (c & 63);
                 if (__atomic_load_n(&word, __ATOMIC_RELAXED) & bit) break;
@@ -368,7 +369,7 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
                 list.push_back(c);
                 c = comps[c].parent;
             }
-            poll.step();
+            poll.step(steps);
         };
         // A band thinner than the neighbours' reach lets pairs skip it.
         const uint32_t first = forest.bands[b].first, last = forest.bands[b].end;
