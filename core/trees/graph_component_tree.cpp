@@ -76,32 +76,38 @@ std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const
                                         " and " + std::to_string(v[i]) + ", but the graph has " + std::to_string(n) +
                                         " vertices");
     InterruptPoll poll;
+    // The work runs on processing positions rather than vertex ids: a
+    // vertex's own entries are then visited in sequence.
     const UninitialisedVector<uint32_t> order = processingOrder(rank, n, poll);
     UninitialisedVector<uint32_t> position(n);
-    for (uint32_t k = 0; k < n; ++k) position[order[k]] = k;
+    UninitialisedVector<uint64_t> rankAt(n);
+    for (uint32_t k = 0; k < n; ++k) {
+        position[order[k]] = k;
+        rankAt[k] = rank[order[k]];
+    }
 
-    // Every edge in the bucket of its later endpoint's position, holding the
-    // earlier endpoint (a counting sort); self-loops are dropped.
-    std::vector<uint64_t> first(uint64_t(n) + 1, 0);
+    // Every edge in the bucket of its later endpoint, holding the earlier
+    // one (a counting sort); self-loops are dropped.
+    UninitialisedVector<uint64_t> first(uint64_t(n) + 1);
+    std::fill(first.begin(), first.end(), 0);
     for (uint64_t i = 0; i < m; ++i)
         if (u[i] != v[i]) ++first[std::max(position[u[i]], position[v[i]]) + uint64_t(1)];
     for (uint32_t k = 0; k < n; ++k) first[k + 1] += first[k];
     UninitialisedVector<uint32_t> earlier(first[n]);
     {
-        std::vector<uint64_t> next(first.begin(), first.end() - 1);
+        UninitialisedVector<uint64_t> next(first.begin(), first.end() - 1);
         for (uint64_t i = 0; i < m; ++i) {
             const uint32_t a = position[u[i]], b = position[v[i]];
             if (a == b) continue;
-            if (a > b) earlier[next[a]++] = v[i];
-            else earlier[next[b]++] = u[i];
+            if (a > b) earlier[next[a]++] = b;
+            else earlier[next[b]++] = a;
         }
         poll.step(uint32_t(std::min<uint64_t>(m, uint64_t(1) << 30)));
     }
     UninitialisedVector<uint32_t>().swap(position);
-    // Union-find in processing order: each vertex becomes the root of the
+    // Union-find in processing order: each position becomes the root of the
     // sets of its earlier neighbours, and their roots its children.
-    std::vector<uint32_t> parent(n);
-    UninitialisedVector<uint32_t> zpar(n);
+    UninitialisedVector<uint32_t> parent(n), zpar(n);
     auto find = [&](uint32_t x) {
         while (zpar[x] != x) {
             zpar[x] = zpar[zpar[x]];  // path halving
@@ -110,27 +116,26 @@ std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const
         return x;
     };
     for (uint32_t k = 0; k < n; ++k) {
-        const uint32_t p = order[k];
-        parent[p] = p;
-        zpar[p] = p;
+        parent[k] = k;
+        zpar[k] = k;
         for (uint64_t e = first[k]; e < first[k + 1]; ++e) {
             const uint32_t r = find(earlier[e]);
-            if (r != p) {
-                parent[r] = p;
-                zpar[r] = p;
+            if (r != k) {
+                parent[r] = k;
+                zpar[r] = k;
             }
         }
         poll.step(uint32_t(1 + first[k + 1] - first[k]));
     }
-    // Canonical vertices, from the roots down: a parent of the same rank as
+    // Canonical positions, from the roots down: a parent of the same rank as
     // its own parent is not canonical and passes that parent on.
     for (uint32_t k = n; k-- > 0;) {
-        const uint32_t p = order[k], q = parent[p];
-        if (rank[parent[q]] == rank[q]) parent[p] = parent[q];
+        const uint32_t q = parent[k];
+        if (rankAt[parent[q]] == rankAt[q]) parent[k] = parent[q];
     }
-    for (uint32_t p = 0; p < n; ++p)
-        if (parent[p] == p) parent[p] = kNoParent;
-    return parent;
+    std::vector<uint32_t> out(n);
+    for (uint32_t k = 0; k < n; ++k) out[order[k]] = parent[k] == k ? kNoParent : order[parent[k]];
+    return out;
 }
 
 }  // namespace vexa
