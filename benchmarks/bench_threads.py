@@ -18,6 +18,7 @@ two times; then the uint16 volume built as one band and as 8 bands (on the
 threads allowed), the ratio of 8 bands' time to one band's.
 """
 import argparse
+import os
 import statistics
 
 import numpy as np
@@ -34,7 +35,7 @@ def wide(args):
     cases = [(f"{args.size}^2 float32 noise", rng.random((args.size, args.size), dtype=np.float32)),
              (f"{args.volume}^3 uint16 noise", rng.integers(0, 65536, (args.volume,) * 3).astype(np.uint16))]
     saved = _vexa._thread_limit()
-    print(f"CPUs allowed: {_vexa._allowed_cpus()}")
+    print(f"CPUs allowed: {_vexa._allowed_cpus()}, load average {os.getloadavg()[0]:.1f} (other processes share them)")
     try:
         for name, image in cases:
             def build(count):
@@ -51,6 +52,7 @@ def wide(args):
                                   args.runs)
         print(f"{cases[1][0]:>22}: 1 band {statistics.median(times[1]):6.2f} s, 8 bands "
               f"{statistics.median(times[8]):6.2f} s, 8 bands / 1 band {paired_ratio(times, 8, 1):5.2f}")
+        print(f"load average after: {os.getloadavg()[0]:.1f}")
     finally:
         _vexa._set_thread_limit(saved)
 
