@@ -1,18 +1,8 @@
-"""_vexa._graph_component_tree on a worked example, against the max-tree of an image, and its bad input."""
+"""_vexa._graph_component_tree against the max-tree of an image, and its bad input."""
 import numpy as np
 import pytest
 
 import _vexa
-
-
-def graph_tree(rank, u, v):
-    return _vexa._graph_component_tree(np.array(rank, np.uint64), np.array(u, np.uint32), np.array(v, np.uint32))
-
-
-def test_worked_example():
-    # Path 0 - 1 - 2 - 3 plus 1 - 3, ranks 5 1 1 0, and 4 alone: {1, 2} is one node named 2.
-    assert graph_tree([5, 1, 1, 0, 7], [0, 1, 2, 1], [1, 2, 3, 3]).tolist() == [-1, 2, 0, 2, -1]
-    assert graph_tree([], [], []).tolist() == []
 
 
 @pytest.mark.parametrize("shape, levels", [((9, 11), 6), ((300, 290), None)])
