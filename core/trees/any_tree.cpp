@@ -68,25 +68,6 @@ ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffs
     }
 }
 
-// Whether splitting into bands pays. Merging two bands walks, for every
-// adjacent pair across the seam, both ancestor chains, whose depth only the
-// number of levels bounds: 256 levels keep it small; 65,536 do on 2-D seams
-// (a row) but not on 3-D ones (a plane); distinct wide values leave it
-// unbounded, the merge growing like pixels x depth.
-bool seamsStayCheap(PixelType type, const Grid& grid) {
-    switch (type) {
-        case PixelType::Bool:
-        case PixelType::UInt8:
-        case PixelType::Int8:
-            return true;
-        case PixelType::UInt16:
-        case PixelType::Int16:
-            return !grid.isVolume();
-        default:
-            return false;
-    }
-}
-
 }  // namespace
 
 ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int connectivity, bool maxTree,
@@ -97,8 +78,7 @@ ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int conn
         throw std::invalid_argument("image is too large: at most 4294967295 pixels are supported");
     const std::vector<GridOffset> offsets = connectivityOffsets(grid, ndim, connectivity);
     const uint32_t reach = reachOf(grid, offsets);
-    BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
-    if (bands == 0 && !seamsStayCheap(image.type, grid)) plan = BuildPlan{};
+    const BuildPlan plan = bands == 0 ? automaticPlan(grid, reach) : plannedBands(grid, reach, bands);
     switch (image.type) {
         case PixelType::Bool:
             return buildTyped<bool>(image, offsets, maxTree, plan);

@@ -29,9 +29,7 @@ struct ComponentTreeArrays {
 // The max-tree (brightest levels deepest) or the min-tree. Ids: parents
 // before children; ranks of the last processed level first, within a level
 // by descending largest pixel index. NaN: std::invalid_argument. bands = 0
-// plans the bands from the thread budget, for the pixel types and grids
-// whose seams stay cheap to merge (8-bit; 16-bit in 2-D); others build as
-// one band.
+// plans the bands from the thread budget, for every pixel type and grid.
 ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int connectivity, bool maxTree,
                                        unsigned bands = 0);
 

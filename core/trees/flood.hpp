@@ -18,6 +18,7 @@
 #include "core/runtime/interrupt.hpp"
 #include "core/runtime/parallel.hpp"
 #include "core/trees/component_forest.hpp"
+#include "core/trees/graph_component_tree.hpp"
 
 namespace vexa::flood {
 
@@ -291,55 +292,15 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
     return next;
 }
 
-// Joins the trees of two components that an adjacency connects: for every
-// rank from the larger of theirs up, their components at that rank become
-// one. The two ancestor chains are merged like sorted lists: same-rank
-// components are fused through aliases, others re-linked so that every
-// parent keeps a strictly larger rank. Each component keeps the size of its
-// own band's part.
+// The adjacent pairs with one pixel on each side of a seam (the first slab
+// of the lower band), as pairs of components appended to a and b; runs of
+// one pair are listed once.
 template <typename Rank>
-void mergeTrees(BasicComponentForest<Rank>& forest, uint32_t x, uint32_t y) {
-    constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
-    auto* comps = forest.components.get();
-    const Rank* ranks = forest.ranks.get();
-    uint32_t* alias = forest.alias.get();
-    auto live = [&](uint32_t c) {
-        uint32_t root = c;
-        while (forest.isFused(root)) root = alias[root];
-        while (c != root && alias[c] != root) {
-            const uint32_t next = alias[c];
-            alias[c] = root;
-            c = next;
-        }
-        return root;
-    };
-    auto parentOf = [&](uint32_t c) {
-        const uint32_t p = comps[c].parent;
-        return p == kNone ? kNone : live(p);
-    };
-    x = live(x);
-    y = live(y);
-    while (x != kNone && x != y) {
-        if (ranks[x] > ranks[y]) std::swap(x, y);
-        const uint32_t above = parentOf(x);
-        if (ranks[x] == ranks[y]) {
-            alias[x] = y;  // x's children now reach y; sizes stay per band
-            forest.fusedBits[x >> 6] |= uint64_t(1) << (x & 63);
-            forest.fused.push_back(x);
-        } else if (above == kNone || ranks[above] > ranks[y]) {
-            comps[x].parent = y;  // y fits between x and its old parent
-        }
-        x = above;  // what remains of x's chain still has to join y's
-    }
-}
-
-// Merges the trees of two neighbouring bands: every adjacent pair with one
-// pixel on each side of the seam, the first slab of the lower band.
-template <typename Rank>
-void mergeSeam(BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
-               uint32_t seam) {
+void seamPairs(const BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
+               uint32_t seam, std::vector<uint32_t>& a, std::vector<uint32_t>& b) {
     const bool volume = grid.isVolume();
     const uint64_t width = grid.width, height = grid.height;
+    const uint32_t* componentOf = forest.componentOf.data();
     for (const GridOffset& o : offsets) {
         const int32_t across = volume ? o.dz : o.dy;
         if (across <= 0) continue;  // each crossing pair once, from its upper pixel
@@ -352,14 +313,127 @@ void mergeSeam(BasicComponentForest<Rank>& forest, const Grid& grid, const std::
                 const uint64_t q0 =
                     volume ? (uint64_t(s + across) * height + uint64_t(ny)) * width : uint64_t(s + across) * width;
                 if (q0 >= forest.componentOf.size()) continue;
-                for (uint32_t x = 0; x < width; ++x) {
-                    const int64_t nx = int64_t(x) + o.dx;
-                    if (nx < 0 || nx >= int64_t(width)) continue;
-                    mergeTrees(forest, forest.componentOf[p0 + x], forest.componentOf[q0 + uint64_t(nx)]);
+                const uint32_t x0 = o.dx < 0 ? uint32_t(-o.dx) : 0;
+                const uint32_t x1 = o.dx > 0 ? uint32_t(std::max<int64_t>(0, int64_t(width) - o.dx)) : uint32_t(width);
+                for (uint32_t x = x0; x < x1; ++x) {
+                    const uint32_t c = componentOf[p0 + x], d = componentOf[q0 + uint64_t(int64_t(x) + o.dx)];
+                    if (!a.empty() && a.back() == c && b.back() == d) continue;
+                    a.push_back(c);
+                    b.push_back(d);
                 }
             }
         }
     }
+}
+
+// Merges the trees of the bands along every seam at once. The components
+// of the pixels next to a seam and all their ancestors (collected once
+// each: the climb stops at a component met before) form a graph, with an
+// edge to each one's parent and one for every adjacent pair across a seam;
+// its component tree is the merged tree of those components. Same-rank
+// components it joins are fused through aliases (each keeps the size of its
+// own band's part), the others re-linked to their new parents. Components
+// away from every seam keep their parents, whose fusions forEachNode reads
+// through the aliases. Before and after the tree, each band's part runs on
+// a thread of its own: a band's ancestors are its own components.
+template <typename Rank>
+void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std::vector<GridOffset>& offsets,
+                const std::vector<uint32_t>& cuts, unsigned threads) {
+    constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
+    const size_t k = forest.bands.size();
+    auto* comps = forest.components.get();
+    const Rank* ranks = forest.ranks.get();
+    // Seam s lies between bands s - 1 and s: its pairs join above[s][i] to
+    // below[s][i].
+    std::vector<std::vector<uint32_t>> above(k), below(k);
+    parallelFor(k - 1, threads,
+                [&](size_t i) { seamPairs(forest, grid, offsets, cuts[i + 1], above[i + 1], below[i + 1]); });
+
+    // Per band, the components met, numbered in the order met. Bands share
+    // at most the words of `met` at their ends, which are set atomically.
+    const uint32_t end = forest.bands.back().end;
+    std::vector<uint64_t> met((uint64_t(end) + 63) / 64, 0);
+    std::unique_ptr<uint32_t[]> localOf(new uint32_t[std::max<uint32_t>(end, 1)]);  // read only where met
+    std::vector<std::vector<uint32_t>> members(k);
+    parallelFor(k, threads, [&](size_t b) {
+        InterruptPoll poll;
+        std::vector<uint32_t>& list = members[b];
+        auto climb = [&](uint32_t c) {
+            uint32_t steps = 1;
+            for (; c != kNone; ++steps) {
+                uint64_t& word = met[c >> 6];
+                const uint64_t bit = uint64_t(1) << (c & 63);
+                if (__atomic_load_n(&word, __ATOMIC_RELAXED) & bit) break;
+                __atomic_fetch_or(&word, bit, __ATOMIC_RELAXED);
+                localOf[c] = uint32_t(list.size());
+                list.push_back(c);
+                c = comps[c].parent;
+            }
+            poll.step(steps);
+        };
+        // A band thinner than the neighbours' reach lets pairs skip it.
+        const uint32_t first = forest.bands[b].first, last = forest.bands[b].end;
+        for (size_t s = 1; s < k; ++s)
+            for (const std::vector<uint32_t>* side : {&above[s], &below[s]})
+                for (uint32_t c : *side)
+                    if (c >= first && c < last) climb(c);
+    });
+    std::vector<uint64_t> base(k + 1, 0), pairBase(k + 1, 0);
+    for (size_t b = 0; b < k; ++b) base[b + 1] = base[b] + members[b].size();
+    pairBase[1] = base[k];
+    for (size_t s = 1; s < k; ++s) pairBase[s + 1] = pairBase[s] + above[s].size();
+    if (base[k] >= kNoParent) throw std::length_error("too many components along the seams");
+    const uint32_t count = uint32_t(base[k]);
+
+    // Vertices in band order; edges: each to its parent (a root to itself,
+    // which the tree ignores), then the pairs of each seam.
+    std::vector<uint32_t> component(count);
+    std::vector<uint64_t> memberRanks(count);
+    UninitialisedVector<uint32_t> u(pairBase[k]), v(pairBase[k]);
+    parallelFor(k, threads, [&](size_t b) {
+        const std::vector<uint32_t>& list = members[b];
+        for (size_t i = 0; i < list.size(); ++i) {
+            const uint32_t c = list[i], p = comps[c].parent, at = uint32_t(base[b] + i);
+            component[at] = c;
+            memberRanks[at] = uint64_t(ranks[c]);
+            u[at] = at;
+            v[at] = p == kNone ? at : uint32_t(base[b] + localOf[p]);
+        }
+    });
+    auto vertexOf = [&](uint32_t c) {
+        size_t b = 0;
+        while (b + 1 < k && c >= forest.bands[b + 1].first) ++b;
+        return uint32_t(base[b] + localOf[c]);
+    };
+    parallelFor(k - 1, threads, [&](size_t i) {
+        const size_t s = i + 1;
+        for (size_t j = 0; j < above[s].size(); ++j) {
+            u[pairBase[s] + j] = vertexOf(above[s][j]);
+            v[pairBase[s] + j] = vertexOf(below[s][j]);
+        }
+    });
+    localOf.reset();
+    std::vector<std::vector<uint32_t>>().swap(above);
+    std::vector<std::vector<uint32_t>>().swap(below);
+    const std::vector<uint32_t> merged = graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size());
+
+    uint32_t* alias = forest.alias.get();
+    std::vector<std::vector<uint32_t>> fused(k);
+    parallelFor(k, threads, [&](size_t b) {
+        for (uint32_t at = uint32_t(base[b]); at < base[b + 1]; ++at) {
+            const uint32_t c = component[at], t = merged[at];
+            if (t == kNoParent) {
+                comps[c].parent = kNone;
+            } else if (memberRanks[t] == memberRanks[at]) {
+                alias[c] = component[t];  // t is its node's canonical member, never fused itself
+                __atomic_fetch_or(&forest.fusedBits[c >> 6], uint64_t(1) << (c & 63), __ATOMIC_RELAXED);
+                fused[b].push_back(c);
+            } else {
+                comps[c].parent = component[t];
+            }
+        }
+    });
+    for (const std::vector<uint32_t>& list : fused) forest.fused.insert(forest.fused.end(), list.begin(), list.end());
 }
 
 // The whole flood: bands on the plan's threads, then the seams.
@@ -398,14 +472,7 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
         forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
     });
     if (bands == 1) return forest;
-    for (unsigned b = 1; b < bands; ++b) mergeSeam(forest, grid, offsets, cuts[b]);
-    // Point every fused component straight at the one it lives on in.
-    uint32_t* alias = forest.alias.get();
-    for (uint32_t c : forest.fused) {
-        uint32_t root = alias[c];
-        while (forest.isFused(root)) root = alias[root];
-        alias[c] = root;
-    }
+    mergeSeams(forest, grid, offsets, cuts, plan.threads);
     if (forest.fused.empty()) {
         forest.alias.reset();
         forest.fusedBits.clear();

@@ -2,7 +2,9 @@
 
 #include <random>
 #include <set>
+#include <vector>
 
+#include "core/trees/any_tree.hpp"
 #include "core/trees/flood.hpp"
 #include "core/trees/level_keys.hpp"
 
@@ -55,4 +57,33 @@ TEST(DenseRanks, RanksAreDenseInBothDirections) {
     const DenseRanks down = denseRanks(keys.data(), keys.size(), true);
     EXPECT_EQ(down.rank, (std::vector<uint32_t>{1, 2, 1, 0, 2}));
     EXPECT_EQ(keys[down.pixelOfRank[0]], 1ull << 40);
+}
+
+// Noise of wide levels (nearly every pixel its own level, so long ancestor
+// chains cross every seam) in 2-D and 3-D, all connectivities: every band
+// count gives the one-band tree, ids included.
+TEST(BandedFlood, WideNoiseGivesTheOneBandTree) {
+    std::mt19937_64 random(3);
+    auto check = [&](const void* data, PixelType type, Grid grid, int ndim) {
+        const AnyImage image{data, type, grid};
+        for (int connectivity = 1; connectivity <= ndim; ++connectivity) {
+            for (bool maxTree : {true, false}) {
+                const ComponentTreeArrays one = buildComponentTree(image, ndim, connectivity, maxTree, 1);
+                for (unsigned bands : {2u, 3u, 7u, 16u}) {
+                    const ComponentTreeArrays banded = buildComponentTree(image, ndim, connectivity, maxTree, bands);
+                    ASSERT_EQ(one.parents, banded.parents) << ndim << "-D, bands " << bands;
+                    ASSERT_TRUE(one.pixelNode == banded.pixelNode);
+                }
+            }
+        }
+    };
+    std::vector<float> plane(41 * 23);
+    for (float& v : plane) v = float(random() % 1000) / 7.0f;
+    check(plane.data(), PixelType::Float32, Grid{1, 41, 23}, 2);
+    std::vector<uint16_t> volume(17 * 11 * 9);
+    for (uint16_t& v : volume) v = uint16_t(random());
+    check(volume.data(), PixelType::UInt16, Grid{9, 11, 17}, 3);
+    std::vector<int64_t> wide(13 * 8 * 6);
+    for (int64_t& v : wide) v = int64_t(random() % 50) << 40;  // ties between wide levels
+    check(wide.data(), PixelType::Int64, Grid{6, 8, 13}, 3);
 }

@@ -126,10 +126,13 @@ def test_signed_zeros_are_one_level():
     assert vexa.max_tree(image).num_nodes == 3
 
 
-@pytest.mark.parametrize("dtype", [np.uint8, np.uint16, np.float32, np.int64])
+@pytest.mark.parametrize("dtype", [np.uint8, np.uint16, np.int16, np.uint32, np.float32, np.float64, np.int64])
 def test_band_counts_give_one_tree(dtype):
     rng = np.random.default_rng(5)
-    cases = [images.default_image()[:96, :80], rng.integers(0, 9, (37, 23)), rng.integers(0, 5, (20, 9, 7))]
+    # Few levels, and noise of as many levels as the type holds (nearly one per pixel), in 2-D and 3-D.
+    noise = np.iinfo(dtype).max if np.issubdtype(dtype, np.integer) else 1e6
+    cases = [images.default_image()[:96, :80], rng.integers(0, 9, (37, 23)), rng.integers(0, 5, (20, 9, 7)),
+             rng.integers(0, noise, (33, 19)), rng.integers(0, noise, (19, 8, 11))]
     for image in cases:
         image = image.astype(dtype)
         for connectivity in (1, image.ndim):
