@@ -103,7 +103,6 @@ public:
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
     void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
     void reset(uint64_t i) { words_[i >> 6] &= ~(uint64_t(1) << (i & 63)); }
-    void clear() { std::fill(words_.begin(), words_.end(), 0); }
 
 private:
     std::vector<uint64_t> words_;
@@ -161,7 +160,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     InterruptPoll poll;
 
     // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
-    // pixels around it. lo becomes each point's level once it is reached.
+    // pixels around it.
     // Big arrays on huge pages: neighbours a row or a plane away would miss the TLB.
     using flood::HugePageArray;
     HugePageArray<R> lo(k.size());
@@ -195,13 +194,14 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // current level moves to the nearest pending level when its own runs out.
     // The points taken out while the current level stays the same form a
     // period; two neighbours of one period are in one shape (a union-find of
-    // the points in the reverse order links them through that period alone). Each level's
-    // queue is a stack, so the points queued at the current level by a point
-    // come out before those queued earlier: a point queued before its period
-    // joins a run of the period it touches or starts one, and every point
-    // queued during the period joins the run of the point that queued it.
-    // Runs are numbered as they start; taking a point out records the pairs
-    // of runs it touches, so that the union-find joins runs, not points.
+    // the points in the reverse order links them through that period alone).
+    // Each level's queue is a stack, so the points queued at the current
+    // level by a point come out before those queued earlier: a point queued
+    // before its period joins a run of the period it touches or starts one,
+    // and every point queued during the period joins the run of the point
+    // that queued it. Runs are numbered as they start, and the shapes keep
+    // the order of their first runs; taking a point out records the pairs of
+    // runs it touches, so that the union-find joins runs, not points.
     const uint32_t exterior = uint32_t(k.at(0, 0, 0));
     HugePageArray<uint32_t> links(k.size());  // while queued, the next in the queue; once out, the run
     std::vector<R> runLevel;
@@ -244,7 +244,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 for (int s = 0; s < numSteps && run == kNone; ++s)
                     for (const int64_t d : {step[s], -step[s]}) {
                         const uint32_t n = uint32_t(int64_t(p) + d);
-                        if (out.test(n) && links[n] >= periodStart && links[n] != kNone) {
+                        if (out.test(n) && links[n] >= periodStart) {
                             run = links[n];
                             break;
                         }
@@ -276,6 +276,10 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                         if (other == run || recent[other & (kRecent - 1)] == pair) continue;
                         recent[other & (kRecent - 1)] = pair;
                         const uint32_t a = std::min(other, run);
+                        if (touchTo.size() == kNone)
+                            throw std::invalid_argument(
+                                "image is too large for the tree of shapes: its regions touch more than "
+                                "4294967294 times");
                         touchNext.push_back(touchHead[a]);
                         touchHead[a] = uint32_t(touchTo.size());
                         touchTo.push_back(std::max(other, run));
