@@ -234,6 +234,21 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             const uint32_t p = head[current];
             head[current] = links[p];
             if (head[current] == kNone) pending.erase(current);
+            else {
+                // The next point out, unless p queues one at this level: fetch
+                // the memory of its neighbours.
+                const uint32_t q = head[current];
+                for (int s = 0; s < numSteps; ++s)
+                    for (const int64_t d : {step[s], -step[s]}) {
+                        const uint32_t n = uint32_t(int64_t(q) + d);
+                        __builtin_prefetch(&lo[n], 0);
+                        __builtin_prefetch(&(*hi)[n], 0);
+                        __builtin_prefetch(&links[n], 1);
+                        if (s == 0) continue;
+                        seen.prefetch(n);
+                        out.prefetch(n);
+                    }
+            }
             --left;
             if (inRun > 0) {
                 --inRun;
