@@ -103,7 +103,6 @@ public:
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
     void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
     void reset(uint64_t i) { words_[i >> 6] &= ~(uint64_t(1) << (i & 63)); }
-    void clear() { std::fill(words_.begin(), words_.end(), 0); }
 
 private:
     std::vector<uint64_t> words_;
@@ -161,7 +160,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     InterruptPoll poll;
 
     // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
-    // pixels around it. lo becomes each point's level once it is reached.
+    // pixels around it.
     // Big arrays on huge pages: neighbours a row or a plane away would miss the TLB.
     using flood::HugePageArray;
     HugePageArray<R> lo(k.size());
@@ -193,23 +192,35 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // Propagation from the exterior (the first point): each point reached is
     // queued at the level of its interval nearest the current level; the
     // current level moves to the nearest pending level when its own runs out.
-    HugePageArray<R>& level = lo;
-    HugePageArray<uint32_t> order(k.points());
-    uint64_t count = 0;
-    HugePageArray<uint32_t> links(k.size());
+    // The points taken out while the current level stays the same form a
+    // period; two neighbours of one period are in one shape (a union-find of
+    // the points in the reverse order links them through that period alone).
+    // Each level's queue is a stack, so the points queued at the current
+    // level by a point come out before those queued earlier: a point queued
+    // before its period joins a run of the period it touches or starts one,
+    // and every point queued during the period joins the run of the point
+    // that queued it. Runs are numbered as they start, and the shapes keep
+    // the order of their first runs; taking a point out records the pairs of
+    // runs it touches, so that the union-find joins runs, not points.
+    const uint32_t exterior = uint32_t(k.at(0, 0, 0));
+    HugePageArray<uint32_t> links(k.size());  // while queued, the next in the queue; once out, the run
+    std::vector<R> runLevel;
+    std::vector<uint32_t> touchHead, touchNext, touchTo;  // per run, the later runs touching it
     {
+        Bits out(k.size(), false);
         std::vector<uint32_t> head(numLevels, kNone);
         LevelSet pending(numLevels);
-        auto push = [&](R l, uint32_t p) {
-            if (head[l] == kNone) pending.insert(l);
-            links[p] = head[l];
-            head[l] = p;
-        };
         const int64_t lead = kLead * step[numSteps - 1];
-        const uint32_t exterior = uint32_t(k.at(0, 0, 0));
         seen.set(exterior);
-        push(level[exterior], exterior);
-        uint64_t current = level[exterior];
+        links[exterior] = kNone;
+        head[lo[exterior]] = exterior;
+        pending.insert(lo[exterior]);
+        uint64_t current = lo[exterior];
+        uint64_t inRun = 0;  // queued at the current level by the current run, not yet out
+        uint32_t run = kNone, periodStart = 0;
+        // The pairs of runs touching recorded lately, to record each pair about once.
+        constexpr uint32_t kRecent = 256;
+        std::vector<uint64_t> recent(kRecent, ~uint64_t(0));
         for (uint64_t left = 1; left > 0;) {
             if (head[current] == kNone) {
                 const int64_t up = pending.above(current), down = pending.below(current);
@@ -218,92 +229,132 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                     (down >= 0 && !(D(valueOf[up]) - D(valueOf[current]) < D(valueOf[current]) - D(valueOf[down]))))
                     current = uint64_t(down);
                 else current = uint64_t(up);
+                periodStart = uint32_t(runLevel.size());
             }
             const uint32_t p = head[current];
             head[current] = links[p];
             if (head[current] == kNone) pending.erase(current);
+            else {
+                // The next point out, unless p queues one at this level: fetch
+                // the memory of its neighbours.
+                const uint32_t q = head[current];
+                for (int s = 0; s < numSteps; ++s)
+                    for (const int64_t d : {step[s], -step[s]}) {
+                        const uint32_t n = uint32_t(int64_t(q) + d);
+                        __builtin_prefetch(&lo[n], 0);
+                        __builtin_prefetch(&(*hi)[n], 0);
+                        __builtin_prefetch(&links[n], 1);
+                        if (s == 0) continue;
+                        seen.prefetch(n);
+                        out.prefetch(n);
+                    }
+            }
             --left;
-            order[count++] = p;
+            if (inRun > 0) {
+                --inRun;
+            } else {
+                // Queued before this period: it joins a run of this period it
+                // touches (one level, connected: one shape), or starts one.
+                run = kNone;
+                for (int s = 0; s < numSteps && run == kNone; ++s)
+                    for (const int64_t d : {step[s], -step[s]}) {
+                        const uint32_t n = uint32_t(int64_t(p) + d);
+                        if (out.test(n) && links[n] >= periodStart) {
+                            run = links[n];
+                            break;
+                        }
+                    }
+                if (run == kNone) {
+                    run = uint32_t(runLevel.size());
+                    runLevel.push_back(R(current));
+                    touchHead.push_back(kNone);
+                }
+            }
+            links[p] = run;
+            out.set(p);
             if (int64_t(p) >= lead) {
                 const uint32_t f = uint32_t(int64_t(p) - lead);
-                __builtin_prefetch(&lo[f], 1);
+                __builtin_prefetch(&lo[f], 0);
                 __builtin_prefetch(&(*hi)[f], 0);
                 __builtin_prefetch(&links[f], 1);
                 seen.prefetch(f);
+                out.prefetch(f);
             }
             const R here = R(current);
             for (int s = 0; s < numSteps; ++s)
                 for (const int64_t d : {step[s], -step[s]}) {
                     const uint32_t n = uint32_t(int64_t(p) + d);
-                    if (seen.test(n)) continue;
+                    if (seen.test(n)) {
+                        if (!out.test(n)) continue;
+                        const uint32_t other = links[n];
+                        const uint64_t pair = uint64_t(other) << 32 | run;
+                        if (other == run || recent[other & (kRecent - 1)] == pair) continue;
+                        recent[other & (kRecent - 1)] = pair;
+                        const uint32_t a = std::min(other, run);
+                        if (touchTo.size() == kNone)
+                            throw std::invalid_argument(
+                                "image is too large for the tree of shapes: its regions touch more than "
+                                "4294967294 times");
+                        touchNext.push_back(touchHead[a]);
+                        touchHead[a] = uint32_t(touchTo.size());
+                        touchTo.push_back(std::max(other, run));
+                        continue;
+                    }
                     seen.set(n);
                     const R l = std::min((*hi)[n], std::max(lo[n], here));
-                    level[n] = l;
-                    push(l, n);
+                    if (head[l] == kNone) pending.insert(l);
+                    links[n] = head[l];
+                    head[l] = n;
+                    if (l == here) ++inRun;
                     ++left;
                 }
             poll.step();
         }
     }
     hi.reset();
+    const uint64_t numRuns = runLevel.size();
 
-    // Union-find in the reverse order, as for a max-tree of the order: sets
-    // joined by rank, each set's newest point (the root of its tree) kept
-    // beside it.
-    HugePageArray<uint32_t>& zpar = links;
-    for (uint64_t p = 0; p < k.size(); ++p) zpar[p] = kNone;
-    HugePageArray<uint32_t> parent(k.size());
+    // Union-find of the runs in the reverse order, as for a max-tree of the
+    // order: sets joined by rank, each set's newest run (the root of its tree)
+    // kept beside it.
+    std::vector<uint32_t> parent(numRuns);
     {
-        HugePageArray<uint32_t> newest(k.size());
-        HugePageArray<uint8_t> rank(k.size());
-        for (uint64_t i = count; i-- > 0;) {
-            const uint32_t p = order[i];
-            if (i >= kAhead) {  // the points to come are known: fetch their memory early
-                const uint32_t f = order[i - kAhead];
-                __builtin_prefetch(&zpar[f], 1);
-                __builtin_prefetch(&parent[f], 1);
-                __builtin_prefetch(&newest[f], 1);
-                __builtin_prefetch(&rank[f], 1);
-                for (int s = 1; s < numSteps; ++s) {
-                    __builtin_prefetch(&zpar[f + step[s]], 0);
-                    __builtin_prefetch(&zpar[f - step[s]], 0);
+        std::vector<uint32_t> zpar(numRuns), newest(numRuns);
+        std::vector<uint8_t> rank(numRuns, 0);
+        for (uint64_t a = numRuns; a-- > 0;) {
+            parent[a] = uint32_t(a);
+            zpar[a] = uint32_t(a);
+            newest[a] = uint32_t(a);
+            uint32_t set = uint32_t(a);
+            for (uint32_t e = touchHead[a]; e != kNone; e = touchNext[e]) {
+                uint32_t r = touchTo[e];
+                while (zpar[r] != r) {
+                    const uint32_t g = zpar[zpar[r]];
+                    zpar[r] = g;
+                    r = g;
                 }
+                if (r == set) continue;
+                parent[newest[r]] = uint32_t(a);
+                if (rank[set] < rank[r]) std::swap(set, r);
+                zpar[r] = set;
+                if (rank[set] == rank[r]) ++rank[set];
+                newest[set] = uint32_t(a);
             }
-            parent[p] = p;
-            zpar[p] = p;
-            newest[p] = p;
-            rank[p] = 0;
-            uint32_t set = p;
-            for (int s = 0; s < numSteps; ++s)
-                for (const int64_t d : {step[s], -step[s]}) {
-                    uint32_t r = uint32_t(int64_t(p) + d);
-                    if (zpar[r] == kNone) continue;
-                    while (zpar[r] != r) {
-                        const uint32_t g = zpar[zpar[r]];
-                        zpar[r] = g;
-                        r = g;
-                    }
-                    if (r == set) continue;
-                    parent[newest[r]] = p;
-                    if (rank[set] < rank[r]) std::swap(set, r);
-                    zpar[r] = set;
-                    if (rank[set] == rank[r]) ++rank[set];
-                    newest[set] = p;
-                }
             poll.step();
         }
     }
-    // Canonical points: one per shape, the parent of every other point of it.
-    const uint32_t root = order[0];
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint32_t p = order[i];
-        if (i + kAhead < count) __builtin_prefetch(&parent[order[i + kAhead]]);
-        const uint32_t q = parent[p];
-        if (level[parent[q]] == level[q]) parent[p] = parent[q];
+    std::vector<uint32_t>().swap(touchHead);
+    std::vector<uint32_t>().swap(touchNext);
+    std::vector<uint32_t>().swap(touchTo);
+    // Canonical runs: one per shape (its first), the parent of every other
+    // run of it.
+    for (uint64_t a = 0; a < numRuns; ++a) {
+        const uint32_t q = parent[a];
+        if (runLevel[parent[q]] == runLevel[q]) parent[a] = parent[q];
     }
-    auto shapeOf = [&](uint32_t p) { return p == root || level[parent[p]] != level[p] ? p : parent[p]; };
+    auto shapeOf = [&](uint32_t a) { return a == 0 || runLevel[parent[a]] != runLevel[a] ? a : parent[a]; };
     auto pointOfPixel = [&](uint64_t z, uint64_t y, uint64_t x) {
-        return uint32_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
+        return uint64_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
     };
 
     // The shapes that hold a pixel of the image, and the root: each pixel's
@@ -312,29 +363,28 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // they have ids.
     ShapesTreeArrays tree;
     tree.pixelNode.resize(grid.numPixels());
-    Bits& kept = seen;
-    kept.clear();
-    kept.set(root);
+    std::vector<uint32_t> id(numRuns, kNone);  // kNone: not kept
+    id[0] = 0;
     {
         uint32_t* shape = tree.pixelNode.data();
         for (uint64_t z = 0; z < grid.depth; ++z)
-            for (uint64_t y = 0; y < grid.height; ++y)
+            for (uint64_t y = 0; y < grid.height; ++y) {
+                const uint64_t first = pointOfPixel(z, y, 0);
                 for (uint64_t x = 0; x < grid.width; ++x) {
-                    uint32_t s = shapeOf(pointOfPixel(z, y, x));
+                    uint32_t s = shapeOf(links[first + 2 * x]);
                     *shape++ = s;
-                    for (; !kept.test(s); s = parent[s]) kept.set(s);
+                    for (; id[s] == kNone; s = parent[s]) id[s] = 0;
                 }
+            }
     }
 
-    // Ids in the propagation order: parents first.
-    HugePageArray<uint32_t>& id = zpar;
+    // Ids in the order of the runs: parents first.
     std::vector<T> altitudes;
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint32_t p = order[i];
-        if (!kept.test(p)) continue;
-        id[p] = uint32_t(tree.parents.size());
-        tree.parents.push_back(p == root ? ShapesTreeArrays::kNoParent : id[parent[p]]);
-        altitudes.push_back(valueOf[level[p]]);
+    for (uint64_t a = 0; a < numRuns; ++a) {
+        if (id[a] == kNone) continue;
+        id[a] = uint32_t(tree.parents.size());
+        tree.parents.push_back(a == 0 ? ShapesTreeArrays::kNoParent : id[parent[a]]);
+        altitudes.push_back(valueOf[runLevel[a]]);
     }
     for (uint32_t& node : tree.pixelNode) node = id[node];
     tree.altitudes.resize(altitudes.size() * sizeof(T));

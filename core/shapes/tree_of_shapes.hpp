@@ -6,8 +6,9 @@
 // pixel keeps its value; an edge, face or corner between pixels takes the
 // interval from the smallest to the largest value around it), whose level
 // lines never cross. The points of that grid are sorted by propagation from
-// the exterior with a hierarchical queue, then joined by union-find in the
-// reverse order, as for a max-tree (Géraud, Carlinet, Crozet and Najman,
+// the exterior with a hierarchical queue, which gathers them into connected
+// runs of one level as it goes; the runs are then joined by union-find in the
+// reverse order, as for a max-tree of the points (Géraud, Carlinet, Crozet and Najman,
 // "A quasi-linear algorithm to compute the tree of shapes of n-D images",
 // ISMM 2013). Only the shapes that hold a pixel of the image are kept, and
 // the root.

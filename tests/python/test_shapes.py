@@ -128,6 +128,28 @@ def test_worked_example():
     tree = vexa.tree_of_shapes(image)
     np.testing.assert_array_equal(tree.altitudes, [5, 9, 0, 7])
 
+    # A ring split by a brighter bar: its two halves meet only through the
+    # bar, reached after them, and still make one shape holding two holes.
+    image = np.zeros((5, 7), np.uint8)
+    image[1:4, 1:6] = 3
+    image[1:4, 3] = 5
+    image[2, [2, 4]] = 1
+    for padding in ("zero", "none"):
+        tree = vexa.tree_of_shapes(image, padding)
+        np.testing.assert_array_equal(tree.parents, [-1, 0, 1, 1, 1])
+        np.testing.assert_array_equal(tree.altitudes, [0, 3, 1, 1, 5])
+        assert tree.pixel_to_node[1, 1] == tree.pixel_to_node[3, 5] == 1 and tree.pixel_to_node[2, 3] == 4
+
+
+@pytest.mark.skipif(hg is None, reason="higra is not importable")
+def test_equal_to_higra_on_larger_images(rng):
+    """Many shapes of one level, met by the propagation at different times."""
+    for shape in ((40, 50), (9, 10, 11)):
+        for levels in (3, 8):
+            image = random_image(rng, shape, np.uint8, levels)
+            tree = vexa.tree_of_shapes(image, "mean")
+            assert signature(tree.parents, tree.altitudes, tree.pixel_to_node) == higra_signature(image, "mean")
+
 
 @pytest.mark.parametrize("shape", [(6, 7), (3, 4, 5)])
 def test_self_dual_without_padding(rng, shape):
