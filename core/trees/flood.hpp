@@ -4,8 +4,6 @@
 // flooded with a hierarchical queue of rank buckets. Large grids are cut
 // into bands along the slowest axis, flooded on several threads, and the
 // bands' trees are merged along the seams.
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -36,32 +34,7 @@ struct Divider {
     }
 };
 
-// An uninitialised array that asks the kernel for huge pages when large:
-// the flood reads neighbours a row or a plane away, and with 4 KiB pages
-// nearly every such read of a large image misses the TLB.
-template <typename T>
-class HugePageArray {
-public:
-    explicit HugePageArray(uint64_t count) {
-        const size_t bytes = std::max<size_t>(size_t(count) * sizeof(T), 1);
-        constexpr size_t kHuge = size_t(1) << 21;
-        if (bytes >= kHuge) {
-            data_ = static_cast<T*>(std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge));
-            if (data_) madvise(data_, bytes, MADV_HUGEPAGE);
-        } else {
-            data_ = static_cast<T*>(std::malloc(bytes));
-        }
-        if (!data_) throw std::bad_alloc();
-    }
-    ~HugePageArray() { std::free(data_); }
-    HugePageArray(const HugePageArray&) = delete;
-    HugePageArray& operator=(const HugePageArray&) = delete;
-    T& operator[](uint64_t i) { return data_[i]; }
-    const T& operator[](uint64_t i) const { return data_[i]; }
-
-private:
-    T* data_ = nullptr;
-};
+using vexa::HugePageArray;
 
 // A set of integers below a bound, kept as a three-level bitmap, so that
 // finding the lowest member at or above a value costs a few word operations
@@ -262,6 +235,7 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
             comps[c].parent = stack.back();
         }
     };
+    constexpr int kNeighboursAhead = 1, kOrderAhead = 2;  // steps of the sorted flood's prefetches
     auto rankOfState = [&](State s) {
         if constexpr (kSorted) return Rank(rankOf.levels->rankAt(s));
         else return Rank(s);
@@ -349,22 +323,24 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
             const uint32_t* order = rankOf.levels->order.data();
             cur = uint32_t(order[uint64_t(lowest)] - rankOf.firstPixel);
             lowestRank = rankOfState(curKey);
-            // The next two positions waiting are likely the next flooded:
-            // start loading the second's pixel and the first's neighbourhood
-            // (its pixel was asked for one step earlier).
-            const int64_t ahead = queue.lowestFrom(uint64_t(lowest) + 1);
-            if (ahead >= 0) {
-                const uint64_t p = order[uint64_t(ahead)] - rankOf.firstPixel;
-                __builtin_prefetch(&state[p]);
-                __builtin_prefetch(&componentOf[p]);
-                if (p >= width) __builtin_prefetch(&state[p - width]);
-                if (p + width < n) __builtin_prefetch(&state[p + width]);
-                if (Volume) {
-                    if (p >= plane) __builtin_prefetch(&state[p - plane]);
-                    if (p + plane < n) __builtin_prefetch(&state[p + plane]);
+            // The next positions waiting are likely the next flooded, in
+            // order: start loading the pixel a few steps ahead, and the
+            // neighbourhood of one nearer (its pixel was asked for before).
+            int64_t ahead = lowest;
+            for (int k = 1; k <= kOrderAhead; ++k) {
+                ahead = queue.lowestFrom(uint64_t(ahead) + 1);
+                if (ahead < 0) break;
+                if (k == kNeighboursAhead) {
+                    const uint64_t p = order[uint64_t(ahead)] - rankOf.firstPixel;
+                    __builtin_prefetch(&state[p]);
+                    if (p >= width) __builtin_prefetch(&state[p - width]);
+                    if (p + width < n) __builtin_prefetch(&state[p + width]);
+                    if (Volume) {
+                        if (p >= plane) __builtin_prefetch(&state[p - plane]);
+                        if (p + plane < n) __builtin_prefetch(&state[p + plane]);
+                    }
                 }
-                const int64_t further = queue.lowestFrom(uint64_t(ahead) + 1);
-                if (further >= 0) __builtin_prefetch(&order[uint64_t(further)]);
+                if (k == kOrderAhead) __builtin_prefetch(&order[uint64_t(ahead)]);
             }
         } else {
             const int64_t lowest = queue.lowestFrom(curRank);  // nothing waits below the current rank

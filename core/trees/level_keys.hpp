@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/runtime/huge_pages.hpp"
 #include "core/runtime/interrupt.hpp"
 #include "core/runtime/uninitialised_vector.hpp"
 
@@ -57,8 +58,8 @@ inline uint64_t levelKey(double v) {
 // position (the number of distinct levels before its own) costs a few word
 // operations.
 struct SortedLevels {
-    UninitialisedVector<uint32_t> order;
-    UninitialisedVector<uint32_t> positionOf;
+    HugePageArray<uint32_t> order;       // read at scattered positions by the flood
+    HugePageArray<uint32_t> positionOf;
     std::vector<uint64_t> starts;       // bit i: position i starts a level
     std::vector<uint32_t> startsBefore; // per word of starts: the bits set in the words before
     uint64_t numLevels = 0;
@@ -108,8 +109,8 @@ SortedLevels sortLevels(const Key* keys, uint64_t n, bool descending, bool withP
     }
     UninitialisedVector<Item>().swap(spare);
     SortedLevels sorted;
-    sorted.order.resize(n);
-    if (withPositions) sorted.positionOf.resize(n);
+    sorted.order = HugePageArray<uint32_t>(n);
+    if (withPositions) sorted.positionOf = HugePageArray<uint32_t>(n);
     const uint64_t words = (n + 63) / 64;
     sorted.starts.assign(words, 0);
     sorted.startsBefore.resize(words);
