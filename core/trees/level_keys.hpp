@@ -77,9 +77,10 @@ struct SortedLevels {
     }
 };
 
-// Sorts n keys (with a linear-time LSD radix sort of (key, pixel) pairs, a
-// byte at a time, skipping the bytes that every key shares). Throws
-// std::invalid_argument for 2^31 or more distinct levels.
+// Sorts n keys (with a linear-time LSD radix sort of (key, pixel) pairs, 11
+// bits at a time: three passes for 32-bit keys, skipping the digits that
+// every key shares). Throws std::invalid_argument for 2^31 or more distinct
+// levels.
 template <typename Key>
 SortedLevels sortLevels(const Key* keys, uint64_t n, bool descending, bool withPositions = true) {
     struct Item {
@@ -88,23 +89,24 @@ SortedLevels sortLevels(const Key* keys, uint64_t n, bool descending, bool withP
     };
     const Key flip = descending ? Key(~Key(0)) : Key(0);
     UninitialisedVector<Item> items(n), spare(n);
-    // The counts of every byte in one reading of the keys.
-    constexpr unsigned kBytes = sizeof(Key);
-    std::vector<uint64_t> counts(kBytes * 256, 0);
+    // The counts of every digit in one reading of the keys.
+    constexpr unsigned kDigitBits = 11, kDigits = (8 * sizeof(Key) + kDigitBits - 1) / kDigitBits;
+    constexpr uint64_t kRadix = uint64_t(1) << kDigitBits;
+    std::vector<uint64_t> counts(kDigits * kRadix, 0);
     for (uint64_t p = 0; p < n; ++p) {
         const Key key = Key(keys[p] ^ flip);
         items[p] = Item{key, uint32_t(p)};
-        for (unsigned b = 0; b < kBytes; ++b) ++counts[b * 256 + ((key >> (8 * b)) & 0xFF)];
+        for (unsigned d = 0; d < kDigits; ++d) ++counts[d * kRadix + ((key >> (kDigitBits * d)) & (kRadix - 1))];
     }
     InterruptPoll poll(uint32_t(1) << 10);
-    for (unsigned b = 0; b < kBytes; ++b) {
-        uint64_t* count = counts.data() + b * 256;
-        if (std::find(count, count + 256, n) != count + 256) continue;  // shared by every key
+    for (unsigned d = 0; d < kDigits; ++d) {
+        uint64_t* count = counts.data() + d * kRadix;
+        if (std::find(count, count + kRadix, n) != count + kRadix) continue;  // shared by every key
         poll.step(uint32_t(std::min<uint64_t>(n >> 10, 0xFFFFFFFFu)) + 1);
         uint64_t next = 0;
-        for (int d = 0; d < 256; ++d) next += std::exchange(count[d], next);
-        const unsigned shift = 8 * b;
-        for (uint64_t i = 0; i < n; ++i) spare[count[(items[i].key >> shift) & 0xFF]++] = items[i];
+        for (uint64_t v = 0; v < kRadix; ++v) next += std::exchange(count[v], next);
+        const unsigned shift = kDigitBits * d;
+        for (uint64_t i = 0; i < n; ++i) spare[count[(items[i].key >> shift) & (kRadix - 1)]++] = items[i];
         items.swap(spare);
     }
     UninitialisedVector<Item>().swap(spare);
