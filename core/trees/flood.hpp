@@ -1,7 +1,8 @@
 #pragma once
 // The flood that builds every component tree: pixels of a 2-D or 3-D grid,
 // each with a rank (its level's position in the processing order), are
-// flooded with a hierarchical queue of rank buckets. Large grids are cut
+// flooded with a hierarchical queue of rank buckets (or, for wide levels
+// sorted beforehand, of positions in their order). Large grids are cut
 // into bands along the slowest axis, flooded on several threads, and the
 // bands' trees are merged along the seams.
 #include <algorithm>
