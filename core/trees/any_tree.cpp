@@ -42,6 +42,19 @@ ComponentTreeArrays buildRanked(const Grid& grid, uint64_t numRanks, RankOf rank
     return tree;
 }
 
+// The same with the ranks of a processing order of the pixels.
+ComponentTreeArrays buildSorted(const Grid& grid, const SortedLevels& levels, const std::vector<GridOffset>& offsets,
+                                const BuildPlan& plan) {
+    BasicComponentForest<uint32_t> forest = flood::floodGrid<uint32_t>(grid, levels.numLevels, levels, offsets, plan);
+    ComponentTreeArrays tree;
+    const NodeNumbering numbering = numberNodesAlong(forest, levels.order, tree.levelPixel);
+    tree.parents.resize(numbering.numNodes);
+    forEachNode(forest, numbering, plan.threads,
+                [&](uint32_t, uint32_t id, uint32_t parent) { tree.parents[id] = parent; });
+    tree.pixelNode = std::move(forest.componentOf);
+    return tree;
+}
+
 template <typename T>
 ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffset>& offsets, bool maxTree,
                                const BuildPlan& plan) {
@@ -60,11 +73,9 @@ ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffs
         refuseNaN(values, n);
         std::vector<Key> keys(n);
         for (uint64_t p = 0; p < n; ++p) keys[p] = levelKey(values[p]);
-        const DenseRanks dense = denseRanks(keys.data(), n, maxTree);
+        const SortedLevels levels = sortLevels(keys.data(), n, maxTree);
         std::vector<Key>().swap(keys);
-        const uint32_t* ranks = dense.rank.data();
-        return buildRanked<uint32_t>(
-            image.grid, dense.pixelOfRank.size(), [&](uint64_t p) { return ranks[p]; }, offsets, plan);
+        return buildSorted(image.grid, levels, offsets, plan);
     }
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 // The flood that builds every component tree: pixels of a 2-D or 3-D grid,
 // each with a rank (its level's position in the processing order), are
-// flooded with a hierarchical queue of rank buckets. Large grids are cut
+// flooded with a hierarchical queue of rank buckets (or, for wide levels
+// sorted beforehand, of positions in their order). Large grids are cut
 // into bands along the slowest axis, flooded on several threads, and the
 // bands' trees are merged along the seams.
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "core/runtime/parallel.hpp"
 #include "core/trees/component_forest.hpp"
 #include "core/trees/graph_component_tree.hpp"
+#include "core/trees/level_keys.hpp"
 
 namespace vexa::flood {
 
@@ -36,74 +36,36 @@ struct Divider {
     }
 };
 
-// An uninitialised array that asks the kernel for huge pages when large:
-// the flood reads neighbours a row or a plane away, and with 4 KiB pages
-// nearly every such read of a large image misses the TLB.
-template <typename T>
-class HugePageArray {
-public:
-    explicit HugePageArray(uint64_t count) {
-        const size_t bytes = std::max<size_t>(size_t(count) * sizeof(T), 1);
-        constexpr size_t kHuge = size_t(1) << 21;
-        if (bytes >= kHuge) {
-            data_ = static_cast<T*>(std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge));
-            if (data_) madvise(data_, bytes, MADV_HUGEPAGE);
-        } else {
-            data_ = static_cast<T*>(std::malloc(bytes));
-        }
-        if (!data_) throw std::bad_alloc();
-    }
-    ~HugePageArray() { std::free(data_); }
-    HugePageArray(const HugePageArray&) = delete;
-    HugePageArray& operator=(const HugePageArray&) = delete;
-    T& operator[](uint64_t i) { return data_[i]; }
-    const T& operator[](uint64_t i) const { return data_[i]; }
+using vexa::HugePageArray;
 
-private:
-    T* data_ = nullptr;
-};
-
-// Buckets of pixels by rank over one array: bucket r holds at most as many
-// pixels as the band has of rank r, since a pixel waits at most once. Which
-// buckets are non-empty is kept in a three-level bitmap, so that finding
-// the lowest one costs a few word operations for 256 or 2^32 ranks alike.
-class RankQueue {
+// A set of integers below a bound, kept as a three-level bitmap, so that
+// finding the lowest member at or above a value costs a few word operations
+// for 256 or 2^32 possible members alike.
+class LowestSetBits {
 public:
-    template <typename RankOf>
-    RankQueue(uint64_t numPixels, uint64_t numRanks, RankOf rankOf)
-        : slots_(new uint32_t[numPixels]), top_(numRanks + 1, 0), base_(numRanks, 0) {
-        for (uint64_t p = 0; p < numPixels; ++p) ++top_[uint64_t(rankOf(p)) + 1];
-        for (uint64_t r = 0; r < numRanks; ++r) top_[r + 1] += top_[r];
-        std::copy(top_.begin(), top_.end() - 1, base_.begin());
-        bits_[0].assign((numRanks + 63) / 64, 0);
+    explicit LowestSetBits(uint64_t bound) {
+        bits_[0].assign((bound + 63) / 64, 0);
         bits_[1].assign((bits_[0].size() + 63) / 64, 0);
         bits_[2].assign((bits_[1].size() + 63) / 64, 0);
     }
-    void push(uint32_t p, uint64_t r) {
-        slots_[top_[r]++] = p;
-        for (int level = 0; level < 3; ++level, r >>= 6) {
-            uint64_t& word = bits_[level][r >> 6];
+    void insert(uint64_t i) {
+        for (int level = 0; level < 3; ++level, i >>= 6) {
+            uint64_t& word = bits_[level][i >> 6];
             const bool wasEmpty = word == 0;
-            word |= uint64_t(1) << (r & 63);
+            word |= uint64_t(1) << (i & 63);
             if (!wasEmpty) break;
         }
     }
-    uint32_t pop(uint64_t r) {
-        const uint32_t p = slots_[--top_[r]];
-        if (top_[r] == base_[r]) {
-            for (int level = 0; level < 3; ++level, r >>= 6) {
-                uint64_t& word = bits_[level][r >> 6];
-                word &= ~(uint64_t(1) << (r & 63));
-                if (word != 0) break;
-            }
+    void erase(uint64_t i) {
+        for (int level = 0; level < 3; ++level, i >>= 6) {
+            uint64_t& word = bits_[level][i >> 6];
+            word &= ~(uint64_t(1) << (i & 63));
+            if (word != 0) break;
         }
-        return p;
     }
-    // The pixel that pop(r) would return next, for prefetching.
-    uint32_t peek(uint64_t r) const { return top_[r] > base_[r] ? slots_[top_[r] - 1] : 0; }
-    // Lowest non-empty rank at or above r, or -1.
-    int64_t lowestFrom(uint64_t r) const {
-        uint64_t index = r;
+    // Lowest member at or above i, or -1.
+    int64_t lowestFrom(uint64_t i) const {
+        uint64_t index = i;
         int level = 0;
         // Climb while the rest of the word at this level is empty.
         for (;; ++level, index = (index >> 6) + 1) {
@@ -120,14 +82,44 @@ public:
     }
 
 private:
-    // From a set bit at `level`, the lowest set rank below it.
+    // From a set bit at `level`, the lowest set member below it.
     int64_t descend(int level, uint64_t index) const {
         for (; level > 0; --level) index = index * 64 + __builtin_ctzll(bits_[level - 1][index]);
         return int64_t(index);
     }
+    std::vector<uint64_t> bits_[3];
+};
+
+// Buckets of pixels by rank over one array: bucket r holds at most as many
+// pixels as the band has of rank r, since a pixel waits at most once. The
+// non-empty buckets are a LowestSetBits.
+class RankQueue {
+public:
+    template <typename RankOf>
+    RankQueue(uint64_t numPixels, uint64_t numRanks, RankOf rankOf)
+        : slots_(new uint32_t[numPixels]), top_(numRanks + 1, 0), base_(numRanks, 0), nonEmpty_(numRanks) {
+        for (uint64_t p = 0; p < numPixels; ++p) ++top_[uint64_t(rankOf(p)) + 1];
+        for (uint64_t r = 0; r < numRanks; ++r) top_[r + 1] += top_[r];
+        std::copy(top_.begin(), top_.end() - 1, base_.begin());
+    }
+    void push(uint32_t p, uint64_t r) {
+        if (top_[r] == base_[r]) nonEmpty_.insert(r);
+        slots_[top_[r]++] = p;
+    }
+    uint32_t pop(uint64_t r) {
+        const uint32_t p = slots_[--top_[r]];
+        if (top_[r] == base_[r]) nonEmpty_.erase(r);
+        return p;
+    }
+    // The pixel that pop(r) would return next, for prefetching.
+    uint32_t peek(uint64_t r) const { return top_[r] > base_[r] ? slots_[top_[r] - 1] : 0; }
+    // Lowest non-empty rank at or above r, or -1.
+    int64_t lowestFrom(uint64_t r) const { return nonEmpty_.lowestFrom(r); }
+
+private:
     std::unique_ptr<uint32_t[]> slots_;  // left uninitialised: only the used part is touched
     std::vector<uint32_t> top_, base_;
-    std::vector<uint64_t> bits_[3];
+    LowestSetBits nonEmpty_;
 };
 
 // Per pixel: its rank, with the reached flag set once the pixel has been
@@ -146,16 +138,38 @@ constexpr StateOf<Rank> kNearEdge = sizeof(Rank) == 1   ? 0x200
                                     : sizeof(Rank) == 2 ? 0x20000
                                                         : 0;
 
+// The levels of a band given by the order of the whole grid's pixels: the
+// band's pixels wait by their position in that order (one bit each, no
+// buckets), and a pixel's rank is that of its position.
+struct SortedBand {
+    const SortedLevels* levels;
+    uint64_t firstPixel;
+};
+
+// The levels of the band of pixels from firstPixel on: a rank function
+// shifted to the band, or the sorted order seen from the band.
+template <typename RankOf>
+auto bandLevels(const RankOf& rankOf, uint64_t firstPixel) {
+    return [&rankOf, firstPixel](uint64_t p) { return rankOf(firstPixel + p); };
+}
+inline SortedBand bandLevels(const SortedLevels& levels, uint64_t firstPixel) { return {&levels, firstPixel}; }
+
 // Floods one band as an image of its own. Its components are numbered from
 // `first` (at most one per pixel); componentOf gets their numbers for the
-// band's pixels. Returns the end of the numbers used.
+// band's pixels. Returns the end of the numbers used. Pixels wait in rank
+// buckets, or with SortedBand levels by their positions in the order: as
+// positions refine ranks, the flood takes the same components.
 template <typename Rank, bool Volume, typename RankOf>
 uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std::vector<GridOffset>& adjacency,
                    BasicComponentForest<Rank>& forest, uint32_t first, uint32_t* componentOf) {
     using Component = typename BasicComponentForest<Rank>::Component;
     using State = StateOf<Rank>;
+    constexpr bool kSorted = std::is_same_v<RankOf, SortedBand>;
+    static_assert(!kSorted || sizeof(Rank) == 4, "sorted levels have 32-bit ranks");
     constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
-    constexpr State kFlag = kReached<Rank>;
+    // Ranked: the state holds the rank and the reached flag. Sorted: the
+    // position, until the pixel is reached (no position is 2^32 - 1).
+    constexpr State kFlag = kSorted ? State(~State(0)) : kReached<Rank>;
     const uint64_t n = band.numPixels();
     const uint32_t width = band.width, height = band.height, depth = band.depth;
     Component* comps = forest.components.get();
@@ -185,18 +199,27 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
     }
     const uint64_t plane = uint64_t(width) * height;
     const Divider rowOf(width), planeOf(plane);
-    constexpr State kEdge = kNearEdge<Rank>;
-    for (uint64_t z = 0, p = 0; z < depth; ++z) {
-        const bool edgePlane = Volume && (z < uint32_t(reach[0]) || z + reach[0] >= depth);
-        for (uint64_t y = 0; y < height; ++y) {
-            const bool edgeRow = edgePlane || y < uint32_t(reach[1]) || y + reach[1] >= height;
-            for (uint64_t x = 0; x < width; ++x, ++p) {
-                const bool edge = edgeRow || x < uint32_t(reach[2]) || x + reach[2] >= width;
-                state[p] = State(State(rankOf(p)) | (edge ? kEdge : 0));
+    constexpr State kEdge = kSorted ? 0 : kNearEdge<Rank>;
+    if constexpr (kSorted) {
+        const uint32_t* positionOf = rankOf.levels->positionOf.data() + rankOf.firstPixel;
+        for (uint64_t p = 0; p < n; ++p) state[p] = positionOf[p];
+    } else {
+        for (uint64_t z = 0, p = 0; z < depth; ++z) {
+            const bool edgePlane = Volume && (z < uint32_t(reach[0]) || z + reach[0] >= depth);
+            for (uint64_t y = 0; y < height; ++y) {
+                const bool edgeRow = edgePlane || y < uint32_t(reach[1]) || y + reach[1] >= height;
+                for (uint64_t x = 0; x < width; ++x, ++p) {
+                    const bool edge = edgeRow || x < uint32_t(reach[2]) || x + reach[2] >= width;
+                    state[p] = State(State(rankOf(p)) | (edge ? kEdge : 0));
+                }
             }
         }
     }
-    RankQueue queue(n, numRanks, [&](uint64_t p) { return Rank(state[p]); });
+    // Ranked: rank buckets. Sorted: the positions waiting.
+    std::conditional_t<kSorted, LowestSetBits, RankQueue> queue = [&] {
+        if constexpr (kSorted) return LowestSetBits(rankOf.levels->order.size());
+        else return RankQueue(n, numRanks, [&](uint64_t p) { return Rank(state[p]); });
+    }();
     auto open = [&](Rank r) {
         comps[next] = Component{kNone, 0};
         compRanks[next] = r;
@@ -214,10 +237,18 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
             comps[c].parent = stack.back();
         }
     };
+    constexpr int kNeighboursAhead = 1, kOrderAhead = 2;  // steps of the sorted flood's prefetches
+    auto rankOfState = [&](State s) {
+        if constexpr (kSorted) return Rank(rankOf.levels->rankAt(s));
+        else return Rank(s);
+    };
 
     InterruptPoll poll;
     uint32_t cur = 0;
-    Rank curRank = Rank(state[0]);
+    // The rank, or with sorted levels the position, of cur: pixels waiting
+    // have higher ones.
+    State curKey = kSorted ? state[0] : State(Rank(state[0]));
+    Rank curRank = rankOfState(curKey);
     state[0] |= kFlag;
     open(curRank);
     for (;;) {
@@ -246,18 +277,37 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
                 q = uint32_t((uint64_t(nz) * height + uint64_t(ny)) * width + uint64_t(nx));
             }
             const State qState = state[q];
-            if (qState & kFlag) continue;
-            state[q] = qState | kFlag;
-            const Rank qRank = Rank(qState);
-            if (qRank >= curRank) {
-                queue.push(q, qRank);
+            if constexpr (kSorted) {
+                if (qState == kFlag) continue;
+                state[q] = kFlag;
+                if (qState > curKey) {
+                    queue.insert(qState);
+                } else {
+                    queue.insert(curKey);
+                    cur = q;
+                    curKey = qState;
+                    const Rank qRank = rankOfState(qState);
+                    if (qRank != curRank) {
+                        curRank = qRank;
+                        open(qRank);
+                    }
+                    inner = isInner();
+                    i = size_t(-1);  // restart with the new pixel's neighbours
+                }
             } else {
-                queue.push(cur, curRank);
-                cur = q;
-                curRank = qRank;
-                open(qRank);
-                inner = isInner();
-                i = size_t(-1);  // restart with the new pixel's neighbours
+                if (qState & kFlag) continue;
+                state[q] = qState | kFlag;
+                const Rank qRank = Rank(qState);
+                if (qRank >= curRank) {
+                    queue.push(q, qRank);
+                } else {
+                    queue.push(cur, curRank);
+                    cur = q;
+                    curRank = qRank;
+                    open(qRank);
+                    inner = isInner();
+                    i = size_t(-1);  // restart with the new pixel's neighbours
+                }
             }
         }
         // cur is a compact pixel of the innermost open component.
@@ -266,22 +316,53 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
         ++comps[c].size;
         poll.step(uint32_t(std::min<size_t>(offsets.size(), 1u << 16)));  // work grows with the neighbourhood
 
-        const int64_t lowest = queue.lowestFrom(curRank);  // nothing waits below the current rank
-        if (lowest < 0) break;
-        cur = queue.pop(uint64_t(lowest));
-        // The next pixel of this bucket is likely the next one flooded:
-        // start loading its neighbourhood while this one is explored.
-        const uint64_t ahead = queue.peek(uint64_t(lowest));
-        __builtin_prefetch(&state[ahead]);
-        if (ahead >= width) __builtin_prefetch(&state[ahead - width]);
-        if (ahead + width < n) __builtin_prefetch(&state[ahead + width]);
-        if (Volume) {  // and the planes above and below, further still
-            if (ahead >= plane) __builtin_prefetch(&state[ahead - plane]);
-            if (ahead + plane < n) __builtin_prefetch(&state[ahead + plane]);
+        Rank lowestRank;
+        if constexpr (kSorted) {
+            const int64_t lowest = queue.lowestFrom(curKey);  // nothing waits below cur's position
+            if (lowest < 0) break;
+            queue.erase(uint64_t(lowest));
+            curKey = State(lowest);
+            const uint32_t* order = rankOf.levels->order.data();
+            cur = uint32_t(order[uint64_t(lowest)] - rankOf.firstPixel);
+            lowestRank = rankOfState(curKey);
+            // The next positions waiting are likely the next flooded, in
+            // order: start loading the pixel a few steps ahead, and the
+            // neighbourhood of one nearer (its pixel was asked for before).
+            int64_t ahead = lowest;
+            for (int k = 1; k <= kOrderAhead; ++k) {
+                ahead = queue.lowestFrom(uint64_t(ahead) + 1);
+                if (ahead < 0) break;
+                if (k == kNeighboursAhead) {
+                    const uint64_t p = order[uint64_t(ahead)] - rankOf.firstPixel;
+                    __builtin_prefetch(&state[p]);
+                    if (p >= width) __builtin_prefetch(&state[p - width]);
+                    if (p + width < n) __builtin_prefetch(&state[p + width]);
+                    if (Volume) {
+                        if (p >= plane) __builtin_prefetch(&state[p - plane]);
+                        if (p + plane < n) __builtin_prefetch(&state[p + plane]);
+                    }
+                }
+                if (k == kOrderAhead) __builtin_prefetch(&order[uint64_t(ahead)]);
+            }
+        } else {
+            const int64_t lowest = queue.lowestFrom(curRank);  // nothing waits below the current rank
+            if (lowest < 0) break;
+            cur = queue.pop(uint64_t(lowest));
+            // The next pixel of this bucket is likely the next one flooded:
+            // start loading its neighbourhood while this one is explored.
+            const uint64_t ahead = queue.peek(uint64_t(lowest));
+            __builtin_prefetch(&state[ahead]);
+            if (ahead >= width) __builtin_prefetch(&state[ahead - width]);
+            if (ahead + width < n) __builtin_prefetch(&state[ahead + width]);
+            if (Volume) {  // and the planes above and below, further still
+                if (ahead >= plane) __builtin_prefetch(&state[ahead - plane]);
+                if (ahead + plane < n) __builtin_prefetch(&state[ahead + plane]);
+            }
+            lowestRank = Rank(lowest);
         }
-        if (Rank(lowest) != curRank) {
-            closeBelow(Rank(lowest));
-            curRank = Rank(lowest);
+        if (lowestRank != curRank) {
+            closeBelow(lowestRank);
+            curRank = lowestRank;
         }
     }
     while (stack.size() > 1) {
@@ -436,9 +517,10 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
     for (const std::vector<uint32_t>& list : fused) forest.fused.insert(forest.fused.end(), list.begin(), list.end());
 }
 
-// The whole flood: bands on the plan's threads, then the seams.
+// The whole flood: bands on the plan's threads, then the seams. rankOf is
+// a function of the pixel, or the grid's SortedLevels.
 template <typename Rank, typename RankOf>
-BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf rankOf,
+BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, const RankOf& rankOf,
                                      const std::vector<GridOffset>& offsets, const BuildPlan& plan) {
     using Component = typename BasicComponentForest<Rank>::Component;
     BasicComponentForest<Rank> forest;
@@ -463,12 +545,11 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, RankOf
         (grid.isVolume() ? part.depth : part.height) = cuts[b + 1] - cuts[b];
         const uint64_t firstPixel = cuts[b] * slab;
         const uint32_t first = uint32_t(firstPixel);
-        const uint32_t end = grid.isVolume() ? floodBand<Rank, true>(
-                                                   part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
-                                                   offsets, forest, first, forest.componentOf.data() + firstPixel)
-                                             : floodBand<Rank, false>(
-                                                   part, numRanks, [&](uint64_t p) { return rankOf(firstPixel + p); },
-                                                   offsets, forest, first, forest.componentOf.data() + firstPixel);
+        const uint32_t end = grid.isVolume()
+                                 ? floodBand<Rank, true>(part, numRanks, bandLevels(rankOf, firstPixel), offsets,
+                                                         forest, first, forest.componentOf.data() + firstPixel)
+                                 : floodBand<Rank, false>(part, numRanks, bandLevels(rankOf, firstPixel), offsets,
+                                                          forest, first, forest.componentOf.data() + firstPixel);
         forest.bands[b] = {first, end, firstPixel, firstPixel + part.numPixels()};
     });
     if (bands == 1) return forest;

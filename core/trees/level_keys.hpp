@@ -1,6 +1,6 @@
 #pragma once
-// Order-preserving unsigned keys of every pixel type, and dense ranks of
-// wide keys by a linear-time radix sort.
+// Order-preserving unsigned keys of every pixel type, and the order and
+// dense ranks of wide keys by a linear-time radix sort.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,9 +8,12 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "core/runtime/huge_pages.hpp"
 #include "core/runtime/interrupt.hpp"
+#include "core/runtime/uninitialised_vector.hpp"
 
 namespace vexa {
 
@@ -48,6 +51,90 @@ inline uint64_t levelKey(double v) {
     return bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull;
 }
 
+// Pixels in the order of their levels: order[i] is the pixel at position i
+// (levels ascending, or descending when asked; the pixels of one level by
+// ascending index), positionOf its inverse (when asked for), and the
+// positions where a new level starts marked, so that the dense rank of a
+// position (the number of distinct levels before its own) costs a few word
+// operations.
+struct SortedLevels {
+    HugePageArray<uint32_t> order;       // read at scattered positions by the flood
+    HugePageArray<uint32_t> positionOf;
+    std::vector<uint64_t> starts;       // bit i: position i starts a level
+    std::vector<uint32_t> startsBefore; // per word of starts: the bits set in the words before
+    uint64_t numLevels = 0;
+
+    uint32_t rankAt(uint64_t i) const {
+        return startsBefore[i >> 6] + bitCount(starts[i >> 6] & (~uint64_t(0) >> (63 - (i & 63)))) - 1;
+    }
+    // The set bits of a word, in a few operations where the build's target
+    // has no popcount instruction (its builtin is then a library call).
+    static uint32_t bitCount(uint64_t x) {
+        x = x - ((x >> 1) & 0x5555555555555555ull);
+        x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+        x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+        return uint32_t((x * 0x0101010101010101ull) >> 56);
+    }
+};
+
+// Sorts n keys (with a linear-time LSD radix sort of (key, pixel) pairs, 11
+// bits at a time: three passes for 32-bit keys, skipping the digits that
+// every key shares). Throws std::invalid_argument for 2^31 or more distinct
+// levels.
+template <typename Key>
+SortedLevels sortLevels(const Key* keys, uint64_t n, bool descending, bool withPositions = true) {
+    struct __attribute__((packed)) Item {  // 12 bytes with 64-bit keys: less to move per pass
+        Key key;
+        uint32_t pixel;
+    };
+    const Key flip = descending ? Key(~Key(0)) : Key(0);
+    UninitialisedVector<Item> items(n), spare(n);
+    // The counts of every digit in one reading of the keys.
+    constexpr unsigned kDigitBits = 11, kDigits = (8 * sizeof(Key) + kDigitBits - 1) / kDigitBits;
+    constexpr uint64_t kRadix = uint64_t(1) << kDigitBits;
+    std::vector<uint64_t> counts(kDigits * kRadix, 0);
+    for (uint64_t p = 0; p < n; ++p) {
+        const Key key = Key(keys[p] ^ flip);
+        items[p] = Item{key, uint32_t(p)};
+        for (unsigned d = 0; d < kDigits; ++d) ++counts[d * kRadix + ((key >> (kDigitBits * d)) & (kRadix - 1))];
+    }
+    InterruptPoll poll(uint32_t(1) << 10);
+    for (unsigned d = 0; d < kDigits; ++d) {
+        uint64_t* count = counts.data() + d * kRadix;
+        if (std::find(count, count + kRadix, n) != count + kRadix) continue;  // shared by every key
+        poll.step(uint32_t(std::min<uint64_t>(n >> 10, 0xFFFFFFFFu)) + 1);
+        uint64_t next = 0;
+        for (uint64_t v = 0; v < kRadix; ++v) next += std::exchange(count[v], next);
+        const unsigned shift = kDigitBits * d;
+        for (uint64_t i = 0; i < n; ++i) spare[count[(items[i].key >> shift) & (kRadix - 1)]++] = items[i];
+        items.swap(spare);
+    }
+    UninitialisedVector<Item>().swap(spare);
+    SortedLevels sorted;
+    sorted.order = HugePageArray<uint32_t>(n);
+    if (withPositions) sorted.positionOf = HugePageArray<uint32_t>(n);
+    const uint64_t words = (n + 63) / 64;
+    sorted.starts.assign(words, 0);
+    sorted.startsBefore.resize(words);
+    uint64_t levels = 0;
+    for (uint64_t w = 0; w < words; ++w) {
+        sorted.startsBefore[w] = uint32_t(levels);
+        uint64_t bits = 0;
+        for (uint64_t i = w * 64, end = std::min(n, i + 64); i < end; ++i) {
+            const uint32_t p = items[i].pixel;
+            sorted.order[i] = p;
+            if (withPositions) sorted.positionOf[p] = uint32_t(i);
+            if (i == 0 || items[i].key != items[i - 1].key) bits |= uint64_t(1) << (i & 63);
+        }
+        sorted.starts[w] = bits;
+        levels += SortedLevels::bitCount(bits);
+        if (levels >= (uint64_t(1) << 31))
+            throw std::invalid_argument("images with 2^31 or more distinct levels are not supported");
+    }
+    sorted.numLevels = levels;
+    return sorted;
+}
+
 // Dense ranks of n keys: rank[p] is the number of distinct keys below
 // key[p] (above it when `descending`), and pixelOfRank[r] one pixel of rank r.
 struct DenseRanks {
@@ -57,40 +144,15 @@ struct DenseRanks {
 
 template <typename Key>
 DenseRanks denseRanks(const Key* keys, uint64_t n, bool descending) {
-    // LSD radix sort of pixel indices by key, a byte at a time; bytes that
-    // every key shares are skipped.
-    std::vector<uint32_t> order(n), spare(n);
-    for (uint64_t p = 0; p < n; ++p) order[p] = uint32_t(p);
-    std::vector<Key> sorted(keys, keys + n), spareKeys(n);
-    InterruptPoll poll(uint32_t(1) << 10);
-    for (unsigned shift = 0; shift < 8 * sizeof(Key); shift += 8) {
-        poll.step(uint32_t(std::min<uint64_t>(n >> 10, 0xFFFFFFFFu)) + 1);  // a pass per byte
-        uint64_t count[257] = {0};
-        for (uint64_t i = 0; i < n; ++i) ++count[((sorted[i] >> shift) & 0xFF) + 1];
-        bool shared = false;
-        for (int b = 0; b < 256; ++b) shared |= count[b + 1] == n;
-        if (shared) continue;
-        for (int b = 0; b < 256; ++b) count[b + 1] += count[b];
-        for (uint64_t i = 0; i < n; ++i) {
-            const uint64_t to = count[(sorted[i] >> shift) & 0xFF]++;
-            spareKeys[to] = sorted[i];
-            spare[to] = order[i];
-        }
-        sorted.swap(spareKeys);
-        order.swap(spare);
-    }
+    const SortedLevels sorted = sortLevels(keys, n, descending, false);
     DenseRanks result;
     result.rank.resize(n);
+    result.pixelOfRank.resize(sorted.numLevels);
+    uint32_t rank = 0;
     for (uint64_t i = 0; i < n; ++i) {
-        if (i == 0 || sorted[i] != sorted[i - 1]) result.pixelOfRank.push_back(order[i]);
-        result.rank[order[i]] = uint32_t(result.pixelOfRank.size() - 1);
-    }
-    if (result.pixelOfRank.size() >= (uint64_t(1) << 31))
-        throw std::invalid_argument("images with 2^31 or more distinct levels are not supported");
-    if (descending) {
-        const uint32_t last = uint32_t(result.pixelOfRank.size() - 1);
-        for (uint32_t& r : result.rank) r = last - r;
-        std::reverse(result.pixelOfRank.begin(), result.pixelOfRank.end());
+        const uint32_t p = sorted.order[i];
+        if (sorted.starts[i >> 6] >> (i & 63) & 1) result.pixelOfRank[rank++] = p;
+        result.rank[p] = rank - 1;
     }
     return result;
 }

@@ -169,6 +169,41 @@ NodeNumbering numberNodes(BasicComponentForest<Rank>& forest, uint64_t numRanks,
     return result;
 }
 
+// The same ids as numberNodes, for a forest flooded with ranks that are
+// those of a processing order of the pixels (order[i] the pixel at
+// position i, ranks ascending, pixels of a rank by ascending index): a
+// walk of that order backwards meets the nodes in id order, each first at
+// its largest pixel. Rewrites componentOf into node ids and gives that
+// pixel of each node in levelPixel. firstId stays empty.
+template <typename Rank, typename Order>
+NodeNumbering numberNodesAlong(BasicComponentForest<Rank>& forest, const Order& order,
+                               std::vector<uint32_t>& levelPixel) {
+    constexpr uint32_t kNoId = NodeNumbering::kNoId;
+    NodeNumbering result;
+    const uint32_t endComp = forest.bands.back().end;
+    result.idOf.reset(new uint32_t[std::max<uint32_t>(endComp, 1)]);
+    uint32_t* idOf = result.idOf.get();
+    for (const auto& band : forest.bands) std::fill(idOf + band.first, idOf + band.end, kNoId);
+    uint32_t* pixelNode = forest.componentOf.data();
+    uint64_t numNodes = 0;  // the live components
+    for (const auto& band : forest.bands) numNodes += band.end - band.first;
+    numNodes -= forest.fused.size();
+    levelPixel.resize(numNodes);
+    uint32_t next = 0;
+    for (uint64_t i = order.size(); i-- > 0;) {
+        const uint32_t p = order[i];
+        const uint32_t c = forest.live(pixelNode[p]);
+        uint32_t id = idOf[c];
+        if (id == kNoId) {
+            id = idOf[c] = next++;
+            levelPixel[id] = p;
+        }
+        pixelNode[p] = id;
+    }
+    result.numNodes = next;
+    return result;
+}
+
 // Nodes whose compact pixels lie in several bands (those that fused
 // components of several bands), with how many lie in each band.
 struct SpreadNodes {
