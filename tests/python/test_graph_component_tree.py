@@ -30,7 +30,9 @@ def test_pixel_graph_gives_the_max_tree(rng, shape, levels):
     ([1, 2], [0, 1], [1], ValueError, "uint32 (2,) and uint32 (1,)"),
     ([1, 2], [0], [2], ValueError, "edge 0 joins vertices 0 and 2, but the graph has 2 vertices")])
 def test_bad_input_raises(rank, u, v, error, says):
-    as_array = lambda a, dtype: a if isinstance(a, np.ndarray) else np.array(a, dtype)
+    def as_array(a, dtype):
+        return a if isinstance(a, np.ndarray) else np.array(a, dtype)
+
     with pytest.raises(error) as raised:
         _vexa._graph_component_tree(as_array(rank, np.uint64), as_array(u, np.uint32), as_array(v, np.uint32))
     assert says in str(raised.value)
