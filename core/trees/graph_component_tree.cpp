@@ -57,7 +57,8 @@ UninitialisedVector<uint32_t> processingOrder(const uint64_t* rank, uint32_t n, 
     for (uint32_t i = 0; i < n; ++i) order[i] = i;
     for (int pass = 0; pass < passes; ++pass) {
         const int shift = pass * digitBits;
-        radixPass(order, spare, digitBits, start, [&](uint32_t x) { return uint32_t((rank[x] - low) >> shift & mask); });
+        radixPass(order, spare, digitBits, start,
+                  [&](uint32_t x) { return uint32_t((rank[x] - low) >> shift & mask); });
         poll.step(n);
     }
     return order;

@@ -58,10 +58,10 @@ inline uint64_t levelKey(double v) {
 // position (the number of distinct levels before its own) costs a few word
 // operations.
 struct SortedLevels {
-    HugePageArray<uint32_t> order;       // read at scattered positions by the flood
+    HugePageArray<uint32_t> order;  // read at scattered positions by the flood
     HugePageArray<uint32_t> positionOf;
-    std::vector<uint64_t> starts;       // bit i: position i starts a level
-    std::vector<uint32_t> startsBefore; // per word of starts: the bits set in the words before
+    std::vector<uint64_t> starts;        // bit i: position i starts a level
+    std::vector<uint32_t> startsBefore;  // per word of starts: the bits set in the words before
     uint64_t numLevels = 0;
 
     uint32_t rankAt(uint64_t i) const {

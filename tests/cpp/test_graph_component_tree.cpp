@@ -92,7 +92,8 @@ TEST(GraphComponentTree, MatchesItsDefinitionOnRandomGraphs) {
         Graph g;
         const uint32_t n = 1 + uint32_t(random() % 25);
         const uint64_t levels = trial % 3 == 0 ? 3 : trial % 3 == 1 ? 40 : ~uint64_t(0);  // ties, few, wide
-        for (uint32_t i = 0; i < n; ++i) g.rank.push_back(trial % 3 == 2 && i % 2 ? ~uint64_t(0) - random() % 3 : random() % levels);
+        for (uint32_t i = 0; i < n; ++i)
+            g.rank.push_back(trial % 3 == 2 && i % 2 ? ~uint64_t(0) - random() % 3 : random() % levels);
         const size_t m = random() % (2 * n + 1);
         for (size_t e = 0; e < m; ++e) {
             g.u.push_back(uint32_t(random() % n));
