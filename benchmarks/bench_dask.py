@@ -31,12 +31,16 @@ from measure import interleaved_times, median_time, paired_ratio
 AREA = 500
 
 
-def volume_like(shape, seed=3):
-    """A blobby noisy uint8 volume: structures of every size across chunks."""
+def volume_like(shape, dtype=np.uint8, seed=3):
+    """A blobby noisy volume: structures of every size across chunks; float
+    ones get distinct levels (the largest boundary trees)."""
     rng = np.random.default_rng(seed)
     z, y, x = np.ogrid[:shape[0], :shape[1], :shape[2]]
     waves = np.sin(z / 9.0) * np.sin(y / 13.0 + 1.0) * np.sin(x / 11.0 + 2.0)
-    return (110 + 90 * waves + rng.integers(0, 48, size=shape)).clip(0, 255).astype(np.uint8)
+    field = 110 + 90 * waves + rng.integers(0, 48, size=shape)
+    if np.issubdtype(dtype, np.floating):
+        field = field + rng.random(shape)
+    return field.clip(0, 255).astype(dtype)
 
 
 def in_process(size, chunk, runs):

@@ -26,17 +26,9 @@ import numpy as np
 import vexa
 from vexa.dask import _regions
 
+from bench_dask import volume_like
+
 AREA = 500
-
-
-def volume_like(shape, dtype, seed=3):
-    rng = np.random.default_rng(seed)
-    z, y, x = np.ogrid[:shape[0], :shape[1], :shape[2]]
-    waves = np.sin(z / 9.0) * np.sin(y / 13.0 + 1.0) * np.sin(x / 11.0 + 2.0)
-    field = 110 + 90 * waves + rng.integers(0, 48, size=shape)
-    if np.issubdtype(dtype, np.floating):  # distinct levels: the largest boundary trees
-        field = field + rng.random(shape)
-    return field.clip(0, 255).astype(dtype)
 
 
 def timed(fn, *args):
