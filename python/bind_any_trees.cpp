@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "core/runtime/parallel.hpp"
+#include "core/runtime/reused_memory.hpp"
 #include "core/runtime/threads.hpp"
 #include "core/trees/any_tree.hpp"
 #include "core/trees/graph_component_tree.hpp"
 #include "core/trees/subtree_extents.hpp"
 #include "python/any_image.hpp"
 #include "python/bindings.hpp"
+#include "python/owning_array.hpp"
 
 namespace py = pybind11;
 
@@ -51,14 +53,16 @@ AnyImage anyImageOf(const py::array& image) {
 }
 
 py::array_t<int64_t> widenedIds(const uint32_t* from, size_t n, std::vector<py::ssize_t> shape, unsigned threads) {
-    py::array_t<int64_t> out(shape);
-    int64_t* to = out.mutable_data();
-    py::gil_scoped_release release;
-    parallelFor(threads, threads, [&](size_t t) {
-        for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i)
-            to[i] = from[i] == 0xFFFFFFFFu ? -1 : int64_t(from[i]);
-    });
-    return out;
+    // Arrays the size of the image, made on every build: their memory is reused.
+    ReusedVector<int64_t> out(n);
+    {
+        py::gil_scoped_release release;
+        parallelFor(threads, threads, [&](size_t t) {
+            for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i)
+                out[i] = from[i] == 0xFFFFFFFFu ? -1 : int64_t(from[i]);
+        });
+    }
+    return owningArray(std::move(out), shape);
 }
 
 namespace {
@@ -146,7 +150,7 @@ py::array_t<int64_t> graphTree(const py::array& rank, const py::array& u, const 
     int64_t* ids = out.mutable_data();
     {
         py::gil_scoped_release release;
-        const std::vector<uint32_t> parents =
+        const ReusedVector<uint32_t> parents =
             graphComponentTree(ranks.data(), uint32_t(n), from.data(), to.data(), from.size());
         for (py::ssize_t i = 0; i < n; ++i) ids[i] = parents[i] == kNoParent ? -1 : int64_t(parents[i]);
     }

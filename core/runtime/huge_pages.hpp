@@ -1,15 +1,13 @@
 #pragma once
-// An uninitialised array that asks the kernel for huge pages when large:
-// arrays read at scattered places (a neighbour a row or a plane away, the
-// pixel at some position of a sorted order) miss the TLB at nearly every
-// read of a large image with 4 KiB pages.
-#include <sys/mman.h>
-
+// An uninitialised array on huge pages when large: arrays read at scattered
+// places (a neighbour a row or a plane away, the pixel at some position of a
+// sorted order) miss the TLB at nearly every read of a large image with 4 KiB
+// pages. Its memory comes from the blocks kept for reuse.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 #include <utility>
+
+#include "core/runtime/reused_memory.hpp"
 
 namespace vexa {
 
@@ -17,18 +15,9 @@ template <typename T>
 class HugePageArray {
 public:
     HugePageArray() = default;
-    explicit HugePageArray(uint64_t count) : size_(count) {
-        const size_t bytes = std::max<size_t>(size_t(count) * sizeof(T), 1);
-        constexpr size_t kHuge = size_t(1) << 21;
-        if (bytes >= kHuge) {
-            data_ = static_cast<T*>(std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge));
-            if (data_) madvise(data_, bytes, MADV_HUGEPAGE);
-        } else {
-            data_ = static_cast<T*>(std::malloc(bytes));
-        }
-        if (!data_) throw std::bad_alloc();
-    }
-    ~HugePageArray() { std::free(data_); }
+    explicit HugePageArray(uint64_t count)
+        : data_(static_cast<T*>(takeMemory(size_t(count) * sizeof(T), true))), size_(count) {}
+    ~HugePageArray() { giveBackMemory(data_, size_t(size_) * sizeof(T)); }
     HugePageArray(const HugePageArray&) = delete;
     HugePageArray& operator=(const HugePageArray&) = delete;
     HugePageArray(HugePageArray&& other) noexcept

@@ -1,6 +1,7 @@
 #include "core/runtime/reused_memory.hpp"
 
 #include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,19 @@ namespace {
 
 // Smaller blocks come and go cheaply through malloc's own free lists.
 constexpr size_t kSmallest = size_t(1) << 20;
+constexpr size_t kHugePage = size_t(1) << 21;
+
+// Blocks of a huge page or more start on a huge page boundary, so that any
+// of them can be asked to live on huge pages.
+void* freshBlock(size_t bytes) {
+    if (bytes < kHugePage) return std::malloc(bytes ? bytes : 1);
+    return std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+}
+
+void* onHugePages(void* data, size_t bytes, bool hugePages) {
+    if (hugePages && bytes >= kHugePage) madvise(data, bytes, MADV_HUGEPAGE);
+    return data;
+}
 
 struct Block {
     void* data;
@@ -43,7 +57,7 @@ Kept& kept() {
 
 }  // namespace
 
-void* takeMemory(size_t bytes) {
+void* takeMemory(size_t bytes, bool hugePages) {
     if (bytes >= kSmallest) {
         Kept& k = kept();
         std::lock_guard<std::mutex> guard(k.lock);
@@ -57,12 +71,12 @@ void* takeMemory(size_t bytes) {
             void* data = best->data;
             k.bytes -= best->bytes;
             k.blocks.erase(best);
-            return data;
+            return onHugePages(data, bytes, hugePages);
         }
     }
-    void* data = std::malloc(bytes ? bytes : 1);
+    void* data = freshBlock(bytes);
     if (!data) throw std::bad_alloc();
-    return data;
+    return onHugePages(data, bytes, hugePages);
 }
 
 void giveBackMemory(void* block, size_t bytes) noexcept {

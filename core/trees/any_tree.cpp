@@ -28,9 +28,9 @@ ComponentTreeArrays buildRanked(const Grid& grid, uint64_t numRanks, RankOf rank
     tree.parents.resize(numbering.numNodes);
     forEachNode(forest, numbering, plan.threads,
                 [&](uint32_t, uint32_t id, uint32_t parent) { tree.parents[id] = parent; });
-    forest.components.reset();
-    forest.ranks.reset();
-    forest.alias.reset();
+    decltype(forest.components)().swap(forest.components);
+    decltype(forest.ranks)().swap(forest.ranks);
+    decltype(forest.alias)().swap(forest.alias);
     tree.pixelNode = std::move(forest.componentOf);
     // A pixel of each node: any of its compact pixels has its level.
     tree.levelPixel.resize(numbering.numNodes);
@@ -47,7 +47,7 @@ ComponentTreeArrays buildSorted(const Grid& grid, const SortedLevels& levels, co
                                 const BuildPlan& plan) {
     BasicComponentForest<uint32_t> forest = flood::floodGrid<uint32_t>(grid, levels.numLevels, levels, offsets, plan);
     ComponentTreeArrays tree;
-    const NodeNumbering numbering = numberNodesAlong(forest, levels.order, tree.levelPixel);
+    const NodeNumbering numbering = numberNodesAlong(forest, levels, tree.levelPixel, plan.threads);
     tree.parents.resize(numbering.numNodes);
     forEachNode(forest, numbering, plan.threads,
                 [&](uint32_t, uint32_t id, uint32_t parent) { tree.parents[id] = parent; });
@@ -71,10 +71,9 @@ ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffs
             image.grid, 65536, [&](uint64_t p) { return uint16_t(levelKey(values[p]) ^ flip); }, offsets, plan);
     } else {
         refuseNaN(values, n);
-        std::vector<Key> keys(n);
-        for (uint64_t p = 0; p < n; ++p) keys[p] = levelKey(values[p]);
-        const SortedLevels levels = sortLevels(keys.data(), n, maxTree);
-        std::vector<Key>().swap(keys);
+        const SortedLevels levels =
+            sortLevelsBy<Key>([values](uint64_t p) { return levelKey(values[p]); }, n, maxTree, true, plan.threads);
+        refuseTooManyLevels(levels);
         return buildSorted(image.grid, levels, offsets, plan);
     }
 }

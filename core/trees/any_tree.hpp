@@ -21,9 +21,9 @@ struct AnyImage {
 // node, and per node a pixel holding the node's level.
 struct ComponentTreeArrays {
     static constexpr uint32_t kNoParent = 0xFFFFFFFFu;
-    std::vector<uint32_t> parents;
-    UninitialisedVector<uint32_t> pixelNode;
-    std::vector<uint32_t> levelPixel;
+    ReusedVector<uint32_t> parents;
+    ReusedVector<uint32_t> pixelNode;
+    ReusedVector<uint32_t> levelPixel;
 };
 
 // The max-tree (brightest levels deepest) or the min-tree. Ids: parents

@@ -21,7 +21,7 @@ std::vector<WideTree> buildWideTrees(const std::vector<AnyImage>& images, int nd
     parallelFor(images.size(), threadBudget(), [&](size_t i) {
         ComponentTreeArrays tree = buildComponentTree(images[i], ndim, connectivity, maxTree, 1);
         trees[i].parents = widened(tree.parents);
-        std::vector<uint32_t>().swap(tree.parents);
+        ReusedVector<uint32_t>().swap(tree.parents);
         trees[i].pixelNode = widened(tree.pixelNode);
     });
     return trees;

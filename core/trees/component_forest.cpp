@@ -38,8 +38,8 @@ namespace {
 
 ComponentForest oneBandForest(uint32_t numComponents, uint64_t numPixels) {
     ComponentForest forest;
-    forest.components.reset(new Component[std::max<uint32_t>(numComponents, 1)]);
-    forest.ranks.reset(new uint8_t[std::max<uint32_t>(numComponents, 1)]);
+    forest.components.resize(std::max<uint32_t>(numComponents, 1));
+    forest.ranks.resize(std::max<uint32_t>(numComponents, 1));
     forest.componentOf.resize(numPixels);
     forest.bands.push_back({0, numComponents, 0, numPixels});
     return forest;

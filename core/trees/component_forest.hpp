@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/geometry/adjacency.hpp"
-#include "core/runtime/uninitialised_vector.hpp"
+#include "core/runtime/reused_memory.hpp"
 
 namespace vexa {
 
@@ -30,14 +30,17 @@ struct BasicComponentForest {
         uint32_t first, end;
         uint64_t firstPixel, endPixel;
     };
-    std::unique_ptr<Component[]> components;
-    std::unique_ptr<Rank[]> ranks;              // rank of each component's level
-    UninitialisedVector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
+    ReusedVector<Component> components;
+    ReusedVector<Rank> ranks;            // rank of each component's level
+    ReusedVector<uint32_t> componentOf;  // per pixel: the component holding it as compact pixel
+    // With levels sorted beforehand: per component, the last position in
+    // their order of its compact pixels (empty otherwise).
+    ReusedVector<uint32_t> lastPosition;
     std::vector<Band> bands;
     // Components fused into another one of the same rank are marked in
     // fusedBits and point to it in alias (fully compressed; other entries are
     // never written); both empty when nothing was fused. `fused` lists them.
-    std::unique_ptr<uint32_t[]> alias;
+    ReusedVector<uint32_t> alias;
     std::vector<uint64_t> fusedBits;
     std::vector<uint32_t> fused;
 

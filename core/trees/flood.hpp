@@ -172,8 +172,9 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
     constexpr State kFlag = kSorted ? State(~State(0)) : kReached<Rank>;
     const uint64_t n = band.numPixels();
     const uint32_t width = band.width, height = band.height, depth = band.depth;
-    Component* comps = forest.components.get();
-    Rank* compRanks = forest.ranks.get();
+    Component* comps = forest.components.data();
+    Rank* compRanks = forest.ranks.data();
+    uint32_t* lastPosition = forest.lastPosition.data();
     uint32_t next = first;
 
     HugePageArray<State> state(n);
@@ -222,6 +223,7 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
     }();
     auto open = [&](Rank r) {
         comps[next] = Component{kNone, 0};
+        if constexpr (kSorted) lastPosition[next] = 0;
         compRanks[next] = r;
         stack.push_back(next++);
         stackRanks.push_back(r);
@@ -314,6 +316,7 @@ uint32_t floodBand(const Grid& band, uint64_t numRanks, RankOf rankOf, const std
         const uint32_t c = stack.back();
         componentOf[cur] = c;
         ++comps[c].size;
+        if constexpr (kSorted) lastPosition[c] = std::max(lastPosition[c], curKey);
         poll.step(uint32_t(std::min<size_t>(offsets.size(), 1u << 16)));  // work grows with the neighbourhood
 
         Rank lowestRank;
@@ -422,8 +425,8 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
                 const std::vector<uint32_t>& cuts, unsigned threads) {
     constexpr uint32_t kNone = BasicComponentForest<Rank>::kNone;
     const size_t k = forest.bands.size();
-    auto* comps = forest.components.get();
-    const Rank* ranks = forest.ranks.get();
+    auto* comps = forest.components.data();
+    const Rank* ranks = forest.ranks.data();
     // Seam s lies between bands s - 1 and s: its pairs join above[s][i] to
     // below[s][i].
     std::vector<std::vector<uint32_t>> above(k), below(k);
@@ -434,7 +437,7 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
     // at most the words of `met` at their ends, which are set atomically.
     const uint32_t end = forest.bands.back().end;
     std::vector<uint64_t> met((uint64_t(end) + 63) / 64, 0);
-    std::unique_ptr<uint32_t[]> localOf(new uint32_t[std::max<uint32_t>(end, 1)]);  // read only where met
+    ReusedVector<uint32_t> localOf(std::max<uint32_t>(end, 1));  // read only where met
     std::vector<std::vector<uint32_t>> members(k);
     parallelFor(k, threads, [&](size_t b) {
         InterruptPoll poll;
@@ -468,9 +471,9 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
 
     // Vertices in band order; edges: each to its parent (a root to itself,
     // which the tree ignores), then the pairs of each seam.
-    std::vector<uint32_t> component(count);
-    std::vector<uint64_t> memberRanks(count);
-    UninitialisedVector<uint32_t> u(pairBase[k]), v(pairBase[k]);
+    ReusedVector<uint32_t> component(count);
+    ReusedVector<uint64_t> memberRanks(count);
+    ReusedVector<uint32_t> u(pairBase[k]), v(pairBase[k]);
     parallelFor(k, threads, [&](size_t b) {
         const std::vector<uint32_t>& list = members[b];
         for (size_t i = 0; i < list.size(); ++i) {
@@ -493,12 +496,13 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
             v[pairBase[s] + j] = vertexOf(below[s][j]);
         }
     });
-    localOf.reset();
+    ReusedVector<uint32_t>().swap(localOf);
     std::vector<std::vector<uint32_t>>().swap(above);
     std::vector<std::vector<uint32_t>>().swap(below);
-    const std::vector<uint32_t> merged = graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size());
+    const ReusedVector<uint32_t> merged =
+        graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size(), threads);
 
-    uint32_t* alias = forest.alias.get();
+    uint32_t* alias = forest.alias.data();
     std::vector<std::vector<uint32_t>> fused(k);
     parallelFor(k, threads, [&](size_t b) {
         for (uint32_t at = uint32_t(base[b]); at < base[b + 1]; ++at) {
@@ -525,9 +529,10 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, const 
     using Component = typename BasicComponentForest<Rank>::Component;
     BasicComponentForest<Rank> forest;
     const uint64_t n = grid.numPixels();
-    forest.components.reset(new Component[n]);
-    forest.ranks.reset(new Rank[n]);
+    forest.components.resize(n);
+    forest.ranks.resize(n);
     forest.componentOf.resize(n);
+    if constexpr (std::is_same_v<RankOf, SortedLevels>) forest.lastPosition.resize(n);
 
     // Bands of whole slabs along the slowest axis of more than one slab.
     const uint32_t extent = grid.isVolume() ? grid.depth : grid.height;
@@ -537,7 +542,7 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, const 
     for (unsigned b = 0; b <= bands; ++b) cuts[b] = uint32_t(uint64_t(extent) * b / bands);
     forest.bands.resize(bands);
     if (bands > 1) {
-        forest.alias.reset(new uint32_t[n]);
+        forest.alias.resize(n);
         forest.fusedBits.assign((n + 63) / 64, 0);
     }
     parallelFor(bands, plan.threads, [&](size_t b) {
@@ -555,7 +560,7 @@ BasicComponentForest<Rank> floodGrid(const Grid& grid, uint64_t numRanks, const 
     if (bands == 1) return forest;
     mergeSeams(forest, grid, offsets, cuts, plan.threads);
     if (forest.fused.empty()) {
-        forest.alias.reset();
+        ReusedVector<uint32_t>().swap(forest.alias);
         forest.fusedBits.clear();
     }
     return forest;

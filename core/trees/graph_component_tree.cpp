@@ -5,69 +5,31 @@
 #include <string>
 
 #include "core/runtime/interrupt.hpp"
-#include "core/runtime/uninitialised_vector.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/runtime/reused_memory.hpp"
+#include "core/trees/level_keys.hpp"
 
 namespace vexa {
 
 namespace {
 
-// One stable counting pass of a least-significant-digit radix sort: items
-// by their digit at `shift` (digitBits wide). Returns false, leaving the
-// items as they are, when they all share that digit.
-template <typename Item, typename DigitOf>
-bool radixPass(UninitialisedVector<Item>& items, UninitialisedVector<Item>& spare, int digitBits,
-               std::vector<uint32_t>& start, DigitOf digitOf) {
-    const uint32_t n = uint32_t(items.size());
-    start.assign((size_t(1) << digitBits) + 1, 0);
-    for (uint32_t i = 0; i < n; ++i) ++start[digitOf(items[i]) + 1];
-    if (*std::max_element(start.begin(), start.end()) == n) return false;
-    for (size_t d = 0; d + 1 < start.size(); ++d) start[d + 1] += start[d];
-    for (uint32_t i = 0; i < n; ++i) spare[start[digitOf(items[i])]++] = items[i];
-    items.swap(spare);
-    return true;
-}
-
-// Vertices by increasing (rank, id), by a radix sort of rank - min that
-// starts from id order and keeps ties in it. Spans of up to 32 bits sort
-// (rank - min, id) packed in one word, read in sequence; wider ones sort
-// ids, reading their ranks.
-UninitialisedVector<uint32_t> processingOrder(const uint64_t* rank, uint32_t n, InterruptPoll& poll) {
-    UninitialisedVector<uint32_t> order(n);
-    if (n == 0) return order;
+// Vertices by increasing (rank, id): a stable radix sort of rank - min
+// from id order, with 32-bit keys where the span of ranks allows.
+SortedLevels processingOrder(const uint64_t* rank, uint32_t n, unsigned threads) {
+    if (n == 0) return sortLevelsBy<uint32_t>([](uint64_t) { return 0u; }, 0, false, true, threads);
     const auto [lo, hi] = std::minmax_element(rank, rank + n);
-    const uint64_t low = *lo, span = *hi - *lo;
-    const int bits = span == 0 ? 0 : 64 - __builtin_clzll(span);
-    const int widest = n >= (1u << 16) ? 16 : 11;  // digits no wider than the count pays for
-    const int passes = (bits + widest - 1) / widest;
-    const int digitBits = passes ? (bits + passes - 1) / passes : 0;
-    const uint64_t mask = (uint64_t(1) << digitBits) - 1;
-    std::vector<uint32_t> start;
-    if (bits <= 32) {
-        UninitialisedVector<uint64_t> keys(n), spare(n);
-        for (uint32_t i = 0; i < n; ++i) keys[i] = (rank[i] - low) << 32 | i;
-        for (int pass = 0; pass < passes; ++pass) {
-            const int shift = 32 + pass * digitBits;
-            radixPass(keys, spare, digitBits, start, [&](uint64_t key) { return uint32_t(key >> shift & mask); });
-            poll.step(n);
-        }
-        for (uint32_t i = 0; i < n; ++i) order[i] = uint32_t(keys[i]);
-        return order;
-    }
-    UninitialisedVector<uint32_t> spare(n);
-    for (uint32_t i = 0; i < n; ++i) order[i] = i;
-    for (int pass = 0; pass < passes; ++pass) {
-        const int shift = pass * digitBits;
-        radixPass(order, spare, digitBits, start,
-                  [&](uint32_t x) { return uint32_t((rank[x] - low) >> shift & mask); });
-        poll.step(n);
-    }
-    return order;
+    const uint64_t low = *lo, span = *hi - low;
+    const unsigned bits = span == 0 ? 0 : 64 - __builtin_clzll(span);
+    if (bits <= 32)
+        return sortLevelsBy<uint32_t>([&](uint64_t i) { return uint32_t(rank[i] - low); }, n, false, true, threads,
+                                      bits);
+    return sortLevelsBy<uint64_t>([&](uint64_t i) { return rank[i] - low; }, n, false, true, threads, bits);
 }
 
 }  // namespace
 
-std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const uint32_t* u, const uint32_t* v,
-                                         uint64_t m) {
+ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const uint32_t* u, const uint32_t* v,
+                                          uint64_t m, unsigned threads) {
     if (n == kNoParent)
         throw std::invalid_argument("graph has " + std::to_string(n) + " vertices: at most " +
                                     std::to_string(kNoParent - 1) + " are supported");
@@ -79,24 +41,26 @@ std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const
     InterruptPoll poll;
     // The work runs on processing positions rather than vertex ids: a
     // vertex's own entries are then visited in sequence.
-    const UninitialisedVector<uint32_t> order = processingOrder(rank, n, poll);
-    UninitialisedVector<uint32_t> position(n);
-    UninitialisedVector<uint64_t> rankAt(n);
-    for (uint32_t k = 0; k < n; ++k) {
-        position[order[k]] = k;
-        rankAt[k] = rank[order[k]];
-    }
+    SortedLevels sorted = processingOrder(rank, n, threads);
+    poll.step(n);
+    const uint32_t* order = sorted.order.data();
+    const uint32_t* position = sorted.positionOf.data();
+    ReusedVector<uint64_t> rankAt(n);
+    parallelFor(threads, threads, [&](size_t t) {
+        for (uint64_t k = uint64_t(n) * t / threads, end = uint64_t(n) * (t + 1) / threads; k < end; ++k)
+            rankAt[k] = rank[order[k]];
+    });
 
     // Every edge in the bucket of its later endpoint, holding the earlier
     // one (a counting sort); self-loops are dropped.
-    UninitialisedVector<uint64_t> first(uint64_t(n) + 1);
+    ReusedVector<uint64_t> first(uint64_t(n) + 1);
     std::fill(first.begin(), first.end(), 0);
     for (uint64_t i = 0; i < m; ++i)
         if (u[i] != v[i]) ++first[std::max(position[u[i]], position[v[i]]) + uint64_t(1)];
     for (uint32_t k = 0; k < n; ++k) first[k + 1] += first[k];
-    UninitialisedVector<uint32_t> earlier(first[n]);
+    ReusedVector<uint32_t> earlier(first[n]);
     {
-        UninitialisedVector<uint64_t> next(first.begin(), first.end() - 1);
+        ReusedVector<uint64_t> next(first.begin(), first.end() - 1);
         for (uint64_t i = 0; i < m; ++i) {
             const uint32_t a = position[u[i]], b = position[v[i]];
             if (a == b) continue;
@@ -105,10 +69,10 @@ std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const
         }
         poll.step(uint32_t(std::min<uint64_t>(m, uint64_t(1) << 30)));
     }
-    UninitialisedVector<uint32_t>().swap(position);
+    sorted.positionOf = HugePageArray<uint32_t>();
     // Union-find in processing order: each position becomes the root of the
     // sets of its earlier neighbours, and their roots its children.
-    UninitialisedVector<uint32_t> parent(n), zpar(n);
+    ReusedVector<uint32_t> parent(n), zpar(n);
     auto find = [&](uint32_t x) {
         while (zpar[x] != x) {
             zpar[x] = zpar[zpar[x]];  // path halving
@@ -134,8 +98,11 @@ std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const
         const uint32_t q = parent[k];
         if (rankAt[parent[q]] == rankAt[q]) parent[k] = parent[q];
     }
-    std::vector<uint32_t> out(n);
-    for (uint32_t k = 0; k < n; ++k) out[order[k]] = parent[k] == k ? kNoParent : order[parent[k]];
+    ReusedVector<uint32_t> out(n);
+    parallelFor(threads, threads, [&](size_t t) {
+        for (uint64_t k = uint64_t(n) * t / threads, end = uint64_t(n) * (t + 1) / threads; k < end; ++k)
+            out[order[k]] = parent[k] == k ? kNoParent : order[parent[k]];
+    });
     return out;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/runtime/reused_memory.hpp"
+
 namespace vexa {
 
 constexpr uint32_t kNoParent = 0xFFFFFFFFu;
@@ -19,8 +21,9 @@ constexpr uint32_t kNoParent = 0xFFFFFFFFu;
 // rank are processed in increasing vertex id, and the canonical vertex of a
 // node is the one processed last (the highest id among its same-rank
 // vertices). Throws std::invalid_argument for n = kNoParent or a vertex id
-// not below n; polls for interrupts.
-std::vector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const uint32_t* u, const uint32_t* v,
-                                         uint64_t m);
+// not below n; polls for interrupts. The sort and the passes over every
+// vertex run on up to `threads` threads.
+ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const uint32_t* u, const uint32_t* v,
+                                          uint64_t m, unsigned threads = 1);
 
 }  // namespace vexa

@@ -13,7 +13,8 @@
 
 #include "core/runtime/huge_pages.hpp"
 #include "core/runtime/interrupt.hpp"
-#include "core/runtime/uninitialised_vector.hpp"
+#include "core/runtime/parallel.hpp"
+#include "core/runtime/reused_memory.hpp"
 
 namespace vexa {
 
@@ -77,61 +78,117 @@ struct SortedLevels {
     }
 };
 
-// Sorts n keys (with a linear-time LSD radix sort of (key, pixel) pairs, 11
-// bits at a time: three passes for 32-bit keys, skipping the digits that
-// every key shares). Throws std::invalid_argument for 2^31 or more distinct
-// levels.
-template <typename Key>
-SortedLevels sortLevels(const Key* keys, uint64_t n, bool descending, bool withPositions = true) {
+// Sorts n keys, keyOf(p) the key of pixel p, that differ only in their
+// lowest keyBits bits (with a linear-time LSD radix sort of (key, pixel)
+// pairs, at most 12 bits at a time: three passes for 32-bit keys, skipping
+// the digits that every key shares), on up to `threads`
+// threads: each pass splits the array into one range per thread, which
+// counts its digits and scatters them after the earlier ranges' (so the
+// sort stays stable and the result is the same for every thread count).
+template <typename Key, typename KeyOf>
+SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPositions = true, unsigned threads = 1,
+                          unsigned keyBits = 8 * sizeof(Key)) {
     struct __attribute__((packed)) Item {  // 12 bytes with 64-bit keys: less to move per pass
         Key key;
         uint32_t pixel;
     };
     const Key flip = descending ? Key(~Key(0)) : Key(0);
-    UninitialisedVector<Item> items(n), spare(n);
-    // The counts of every digit in one reading of the keys.
-    constexpr unsigned kDigitBits = 11, kDigits = (8 * sizeof(Key) + kDigitBits - 1) / kDigitBits;
-    constexpr uint64_t kRadix = uint64_t(1) << kDigitBits;
-    std::vector<uint64_t> counts(kDigits * kRadix, 0);
-    for (uint64_t p = 0; p < n; ++p) {
-        const Key key = Key(keys[p] ^ flip);
-        items[p] = Item{key, uint32_t(p)};
-        for (unsigned d = 0; d < kDigits; ++d) ++counts[d * kRadix + ((key >> (kDigitBits * d)) & (kRadix - 1))];
-    }
+    // Digits of at most 12 bits, as few as the keys' width needs.
+    const unsigned kDigits = (keyBits + 11) / 12, kDigitBits = kDigits ? (keyBits + kDigits - 1) / kDigits : 1;
+    const uint64_t kRadix = uint64_t(1) << kDigitBits;
+    // Small inputs sort on one thread: a range must pay for its counts.
+    const size_t parts = std::max<size_t>(1, std::min<uint64_t>(threads, n >> 16));
+    auto rangeOf = [&](size_t t) { return std::make_pair(n * t / parts, n * (t + 1) / parts); };
+    ReusedVector<Item> items(n), spare(n);
+    // counts[t][d][v]: keys of range t with digit d equal to v; the first
+    // reading of the keys counts every digit.
+    std::vector<uint64_t> counts(parts * kDigits * kRadix, 0);
+    auto countsOf = [&](size_t t, unsigned d) { return counts.data() + (t * kDigits + d) * kRadix; };
+    parallelFor(parts, unsigned(parts), [&](size_t t) {
+        const auto [begin, end] = rangeOf(t);
+        for (uint64_t p = begin; p < end; ++p) {
+            const Key key = Key(keyOf(p) ^ flip);
+            items[p] = Item{key, uint32_t(p)};
+            for (unsigned d = 0; d < kDigits; ++d) ++countsOf(t, d)[(key >> (kDigitBits * d)) & (kRadix - 1)];
+        }
+    });
     InterruptPoll poll(uint32_t(1) << 10);
     for (unsigned d = 0; d < kDigits; ++d) {
-        uint64_t* count = counts.data() + d * kRadix;
-        if (std::find(count, count + kRadix, n) != count + kRadix) continue;  // shared by every key
-        poll.step(uint32_t(std::min<uint64_t>(n >> 10, 0xFFFFFFFFu)) + 1);
-        uint64_t next = 0;
-        for (uint64_t v = 0; v < kRadix; ++v) next += std::exchange(count[v], next);
         const unsigned shift = kDigitBits * d;
-        for (uint64_t i = 0; i < n; ++i) spare[count[(items[i].key >> shift) & (kRadix - 1)]++] = items[i];
+        // Skip a digit shared by every key.
+        bool shared = false;
+        for (uint64_t v = 0; v < kRadix && !shared; ++v) {
+            uint64_t total = 0;
+            for (size_t t = 0; t < parts; ++t) total += countsOf(t, d)[v];
+            shared = total == n;
+        }
+        if (shared) continue;
+        poll.step(uint32_t(std::min<uint64_t>(n >> 10, 0xFFFFFFFFu)) + 1);
+        // Digit d of the current arrangement per range: after the first
+        // pass the ranges hold other keys than those counted at first.
+        if (d > 0 && parts > 1) {
+            parallelFor(parts, unsigned(parts), [&](size_t t) {
+                uint64_t* count = countsOf(t, d);
+                std::fill(count, count + kRadix, 0);
+                const auto [begin, end] = rangeOf(t);
+                for (uint64_t i = begin; i < end; ++i) ++count[(items[i].key >> shift) & (kRadix - 1)];
+            });
+        }
+        // Where each range's keys of each digit value go.
+        uint64_t next = 0;
+        for (uint64_t v = 0; v < kRadix; ++v)
+            for (size_t t = 0; t < parts; ++t) next += std::exchange(countsOf(t, d)[v], next);
+        parallelFor(parts, unsigned(parts), [&](size_t t) {
+            uint64_t* count = countsOf(t, d);
+            const auto [begin, end] = rangeOf(t);
+            for (uint64_t i = begin; i < end; ++i) spare[count[(items[i].key >> shift) & (kRadix - 1)]++] = items[i];
+        });
         items.swap(spare);
     }
-    UninitialisedVector<Item>().swap(spare);
+    ReusedVector<Item>().swap(spare);
     SortedLevels sorted;
     sorted.order = HugePageArray<uint32_t>(n);
     if (withPositions) sorted.positionOf = HugePageArray<uint32_t>(n);
     const uint64_t words = (n + 63) / 64;
-    sorted.starts.assign(words, 0);
+    sorted.starts.resize(words);
     sorted.startsBefore.resize(words);
+    // Ranges of whole words: the level starts of each word, then the counts before it.
+    const size_t wordParts = std::max<size_t>(1, std::min<uint64_t>(parts, words));
+    parallelFor(wordParts, unsigned(wordParts), [&](size_t t) {
+        for (uint64_t w = words * t / wordParts, last = words * (t + 1) / wordParts; w < last; ++w) {
+            uint64_t bits = 0;
+            for (uint64_t i = w * 64, end = std::min(n, i + 64); i < end; ++i) {
+                const uint32_t p = items[i].pixel;
+                sorted.order[i] = p;
+                if (withPositions) sorted.positionOf[p] = uint32_t(i);
+                if (i == 0 || items[i].key != items[i - 1].key) bits |= uint64_t(1) << (i & 63);
+            }
+            sorted.starts[w] = bits;
+        }
+    });
     uint64_t levels = 0;
     for (uint64_t w = 0; w < words; ++w) {
         sorted.startsBefore[w] = uint32_t(levels);
-        uint64_t bits = 0;
-        for (uint64_t i = w * 64, end = std::min(n, i + 64); i < end; ++i) {
-            const uint32_t p = items[i].pixel;
-            sorted.order[i] = p;
-            if (withPositions) sorted.positionOf[p] = uint32_t(i);
-            if (i == 0 || items[i].key != items[i - 1].key) bits |= uint64_t(1) << (i & 63);
-        }
-        sorted.starts[w] = bits;
-        levels += SortedLevels::bitCount(bits);
-        if (levels >= (uint64_t(1) << 31))
-            throw std::invalid_argument("images with 2^31 or more distinct levels are not supported");
+        levels += SortedLevels::bitCount(sorted.starts[w]);
     }
     sorted.numLevels = levels;
+    return sorted;
+}
+
+// Throws std::invalid_argument when an image has more distinct levels than
+// its trees' ranks can tell apart.
+inline void refuseTooManyLevels(const SortedLevels& sorted) {
+    if (sorted.numLevels >= (uint64_t(1) << 31))
+        throw std::invalid_argument("images with 2^31 or more distinct levels are not supported");
+}
+
+// The levels of an image given as an array of keys: sortLevelsBy, then
+// refuseTooManyLevels.
+template <typename Key>
+SortedLevels sortLevels(const Key* keys, uint64_t n, bool descending, bool withPositions = true, unsigned threads = 1) {
+    SortedLevels sorted =
+        sortLevelsBy<Key>([keys](uint64_t p) { return keys[p]; }, n, descending, withPositions, threads);
+    refuseTooManyLevels(sorted);
     return sorted;
 }
 

@@ -30,8 +30,8 @@ MorphologicalTree::~MorphologicalTree() {
     std::vector<uint32_t>().swap(childOffsets_);
     std::vector<NodeId>().swap(childIds_);
     std::vector<uint32_t>().swap(cnpOffsets_);
-    UninitialisedVector<uint32_t>().swap(cnpPixels_);
-    UninitialisedVector<uint32_t>().swap(pixelToNodeId_);
+    ReusedVector<uint32_t>().swap(cnpPixels_);
+    ReusedVector<uint32_t>().swap(pixelToNodeId_);
     jacobianCache = JacobianIndexCache();
     // Large trees release hundreds of megabytes: hand them back to the system.
     malloc_trim(0);
@@ -86,9 +86,9 @@ void MorphologicalTree::assignIds(ComponentForest& forest, const std::array<uint
     }
     std::vector<std::pair<uint64_t, uint64_t>> pixelBands;
     for (const auto& band : forest.bands) pixelBands.push_back({band.firstPixel, band.endPixel});
-    forest.components.reset();
-    forest.ranks.reset();
-    forest.alias.reset();
+    decltype(forest.components)().swap(forest.components);
+    decltype(forest.ranks)().swap(forest.ranks);
+    decltype(forest.alias)().swap(forest.alias);
     countsToOffsets(cnpOffsets_);
 
     // Each writes arrays the other does not touch.
@@ -97,7 +97,7 @@ void MorphologicalTree::assignIds(ComponentForest& forest, const std::array<uint
     pixelToNodeId_ = std::move(forest.componentOf);
 }
 
-void MorphologicalTree::fillCompactPixels(const UninitialisedVector<uint32_t>& pixelNode,
+void MorphologicalTree::fillCompactPixels(const ReusedVector<uint32_t>& pixelNode,
                                           const std::vector<std::pair<uint64_t, uint64_t>>& bands,
                                           const SpreadNodes& spread, unsigned threads,
                                           const std::function<void()>& alongside) {

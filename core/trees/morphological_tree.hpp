@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/geometry/image_view.hpp"
+#include "core/runtime/reused_memory.hpp"
 #include "core/runtime/span.hpp"
-#include "core/runtime/uninitialised_vector.hpp"
 #include "core/trees/node_id.hpp"
 
 namespace vexa {
@@ -100,7 +100,7 @@ public:
     const std::vector<uint8_t>& levels() const { return levels_; }
     const std::vector<NodeId>& parents() const { return parents_; }
     const std::vector<float>& nodeResidues() const { return nodeResidues_; }
-    const UninitialisedVector<uint32_t>& pixelToNodeId() const { return pixelToNodeId_; }
+    const ReusedVector<uint32_t>& pixelToNodeId() const { return pixelToNodeId_; }
     // Position of each grey level in the processing order (0 = first).
     const std::array<uint8_t, 256>& levelRank() const { return levelRank_; }
 
@@ -112,7 +112,7 @@ public:
 private:
     void build(const ImageView& image, LevelComparator comparator, unsigned bands);
     void assignIds(ComponentForest& forest, const std::array<uint8_t, 256>& levelAtRank, unsigned threads);
-    void fillCompactPixels(const UninitialisedVector<uint32_t>& pixelNode,
+    void fillCompactPixels(const ReusedVector<uint32_t>& pixelNode,
                            const std::vector<std::pair<uint64_t, uint64_t>>& bands, const SpreadNodes& spread,
                            unsigned threads, const std::function<void()>& alongside);
     void fillResiduesAndChildren();
@@ -130,9 +130,9 @@ private:
     std::vector<Box> boxes_;
     std::vector<uint32_t> childOffsets_;  // N + 1 entries
     std::vector<NodeId> childIds_;
-    std::vector<uint32_t> cnpOffsets_;         // N + 1 entries
-    UninitialisedVector<uint32_t> cnpPixels_;  // every entry written by the per-band fill
-    UninitialisedVector<uint32_t> pixelToNodeId_;
+    std::vector<uint32_t> cnpOffsets_;  // N + 1 entries
+    ReusedVector<uint32_t> cnpPixels_;  // every entry written by the per-band fill
+    ReusedVector<uint32_t> pixelToNodeId_;
 
     // Node handles in chunks of kHandleChunk, each made when first asked for.
     static constexpr NodeId kHandleChunk = 4096;

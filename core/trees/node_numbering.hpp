@@ -10,6 +10,7 @@
 
 #include "core/runtime/parallel.hpp"
 #include "core/trees/component_forest.hpp"
+#include "core/trees/level_keys.hpp"
 
 namespace vexa {
 
@@ -19,7 +20,7 @@ struct NodeNumbering {
     // Ids of rank r are [firstId[r], firstId[r] + count) with count =
     // (r == 0 ? numNodes : firstId[r - 1]) - firstId[r].
     std::vector<uint32_t> firstId;
-    std::unique_ptr<uint32_t[]> idOf;  // per live component number
+    ReusedVector<uint32_t> idOf;  // per live component number
     uint32_t endOfRank(uint64_t r) const { return r == 0 ? numNodes : firstId[r - 1]; }
 };
 
@@ -83,11 +84,11 @@ NodeNumbering numberNodes(BasicComponentForest<Rank>& forest, uint64_t numRanks,
 
     // Live components per (band of the scan, rank).
     NodeNumbering result;
-    result.idOf.reset(new uint32_t[std::max<uint32_t>(endComp, 1)]);
+    result.idOf.resize(std::max<uint32_t>(endComp, 1));
     std::vector<uint32_t> counts(k * numRanks, 0);
-    const Rank* ranks = forest.ranks.get();
+    const Rank* ranks = forest.ranks.data();
     parallelFor(bands.size(), threads, [&](size_t b) {
-        std::fill(result.idOf.get() + bands[b].first, result.idOf.get() + bands[b].end, kNoId);
+        std::fill(result.idOf.data() + bands[b].first, result.idOf.data() + bands[b].end, kNoId);
         if (k == 1) return;
         uint32_t* count = counts.data() + b * numRanks;
         for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
@@ -119,7 +120,7 @@ NodeNumbering numberNodes(BasicComponentForest<Rank>& forest, uint64_t numRanks,
     // another band has not numbered yet keeps the node's component number
     // and is marked, for a second pass.
     uint32_t* pixelNode = forest.componentOf.data();
-    uint32_t* idOf = result.idOf.get();
+    uint32_t* idOf = result.idOf.data();
     std::vector<std::vector<uint64_t>> deferred(k);
     parallelFor(k, threads, [&](size_t b) {
         const uint64_t begin = k == 1 ? 0 : bands[b].firstPixel, end = k == 1 ? n : bands[b].endPixel;
@@ -170,37 +171,63 @@ NodeNumbering numberNodes(BasicComponentForest<Rank>& forest, uint64_t numRanks,
 }
 
 // The same ids as numberNodes, for a forest flooded with ranks that are
-// those of a processing order of the pixels (order[i] the pixel at
-// position i, ranks ascending, pixels of a rank by ascending index): a
-// walk of that order backwards meets the nodes in id order, each first at
-// its largest pixel. Rewrites componentOf into node ids and gives that
-// pixel of each node in levelPixel. firstId stays empty.
-template <typename Rank, typename Order>
-NodeNumbering numberNodesAlong(BasicComponentForest<Rank>& forest, const Order& order,
-                               std::vector<uint32_t>& levelPixel) {
-    constexpr uint32_t kNoId = NodeNumbering::kNoId;
+// those of a processing order of the pixels (order[i] the pixel at position
+// i; ranks ascending, pixels of a rank by ascending index), which gave each
+// component its last position: a walk of that order backwards would meet
+// the nodes in id order, each first at its last position. So a node's id is
+// the number of nodes whose last position comes later, which the bands find
+// in parallel with a bit per position marking those. Rewrites componentOf
+// into node ids and gives the pixel at each node's last position in
+// levelPixel. firstId stays empty.
+template <typename Rank>
+NodeNumbering numberNodesAlong(BasicComponentForest<Rank>& forest, const SortedLevels& levels,
+                               ReusedVector<uint32_t>& levelPixel, unsigned threads) {
+    const auto& bands = forest.bands;
+    const uint64_t n = levels.order.size();
+    // Each live component's last position becomes its id, in place.
     NodeNumbering result;
-    const uint32_t endComp = forest.bands.back().end;
-    result.idOf.reset(new uint32_t[std::max<uint32_t>(endComp, 1)]);
-    uint32_t* idOf = result.idOf.get();
-    for (const auto& band : forest.bands) std::fill(idOf + band.first, idOf + band.end, kNoId);
-    uint32_t* pixelNode = forest.componentOf.data();
-    uint64_t numNodes = 0;  // the live components
-    for (const auto& band : forest.bands) numNodes += band.end - band.first;
-    numNodes -= forest.fused.size();
-    levelPixel.resize(numNodes);
-    uint32_t next = 0;
-    for (uint64_t i = order.size(); i-- > 0;) {
-        const uint32_t p = order[i];
-        const uint32_t c = forest.live(pixelNode[p]);
-        uint32_t id = idOf[c];
-        if (id == kNoId) {
-            id = idOf[c] = next++;
-            levelPixel[id] = p;
-        }
-        pixelNode[p] = id;
+    result.idOf = std::move(forest.lastPosition);
+    uint32_t* idOf = result.idOf.data();
+    for (uint32_t c : forest.fused) {
+        uint32_t& last = idOf[forest.live(c)];
+        last = std::max(last, idOf[c]);
     }
-    result.numNodes = next;
+    const uint64_t words = (n + 63) / 64;
+    std::vector<uint64_t> lastBits(words, 0);
+    parallelFor(bands.size(), threads, [&](size_t b) {
+        for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
+            if (forest.isLive(c))
+                __atomic_fetch_or(&lastBits[idOf[c] >> 6], uint64_t(1) << (idOf[c] & 63), __ATOMIC_RELAXED);
+    });
+    // Bits set at or after each word.
+    std::vector<uint32_t> fromWord(words + 1, 0);
+    for (uint64_t w = words; w-- > 0;) fromWord[w] = fromWord[w + 1] + SortedLevels::bitCount(lastBits[w]);
+    result.numNodes = fromWord[0];
+    levelPixel.resize(result.numNodes);
+    const size_t parts = std::max<size_t>(1, std::min<uint64_t>(threads, words));
+    parallelFor(bands.size() + parts, threads, [&](size_t task) {
+        if (task < bands.size()) {
+            for (uint32_t c = bands[task].first; c < bands[task].end; ++c) {
+                if (!forest.isLive(c)) continue;
+                const uint32_t at = idOf[c];
+                idOf[c] = fromWord[(at >> 6) + 1] + SortedLevels::bitCount(lastBits[at >> 6] >> (at & 63) >> 1);
+            }
+        } else {
+            // Ranges of words: the marked positions in ascending order have descending ids.
+            const size_t t = task - bands.size();
+            const uint32_t* order = levels.order.data();
+            for (uint64_t w = words * t / parts, last = words * (t + 1) / parts; w < last; ++w) {
+                uint32_t id = fromWord[w];
+                for (uint64_t bits = lastBits[w]; bits; bits &= bits - 1)
+                    levelPixel[--id] = order[w * 64 + uint64_t(__builtin_ctzll(bits))];
+            }
+        }
+    });
+    uint32_t* pixelNode = forest.componentOf.data();
+    parallelFor(bands.size(), threads, [&](size_t b) {
+        for (uint64_t p = bands[b].firstPixel; p < bands[b].endPixel; ++p)
+            pixelNode[p] = idOf[forest.live(pixelNode[p])];
+    });
     return result;
 }
 

@@ -17,8 +17,10 @@ namespace {
 struct Graph {
     std::vector<uint64_t> rank;
     std::vector<uint32_t> u, v;
-    std::vector<uint32_t> tree() const {
-        return graphComponentTree(rank.data(), uint32_t(rank.size()), u.data(), v.data(), u.size());
+    std::vector<uint32_t> tree(unsigned threads = 1) const {
+        const ReusedVector<uint32_t> parents =
+            graphComponentTree(rank.data(), uint32_t(rank.size()), u.data(), v.data(), u.size(), threads);
+        return std::vector<uint32_t>(parents.begin(), parents.end());
     }
 };
 
@@ -100,6 +102,20 @@ TEST(GraphComponentTree, MatchesItsDefinitionOnRandomGraphs) {
             g.v.push_back(uint32_t(random() % n));  // self-loops and repeats included
         }
         ASSERT_EQ(g.tree(), slowTree(g)) << "trial " << trial;
+    }
+}
+
+TEST(GraphComponentTree, ThreadsGiveTheSameTree) {
+    std::mt19937_64 random(8);
+    for (uint64_t levels : {uint64_t(5), uint64_t(1) << 20, ~uint64_t(0)}) {
+        Graph g;
+        const uint32_t n = 300000;
+        for (uint32_t i = 0; i < n; ++i) g.rank.push_back(random() % levels);
+        for (uint32_t e = 0; e < 2 * n; ++e) {
+            g.u.push_back(uint32_t(random() % n));
+            g.v.push_back(e % 2 ? g.u.back() + 1 == n ? 0 : g.u.back() + 1 : uint32_t(random() % n));
+        }
+        ASSERT_EQ(g.tree(2), g.tree(1)) << levels;
     }
 }
 

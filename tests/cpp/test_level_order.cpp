@@ -12,12 +12,12 @@ using namespace vexa;
 // of a position counts the distinct levels before its own; for lengths
 // around a word of level starts, narrow and wide keys, both directions.
 template <typename Key>
-void checkSortedLevels(std::mt19937_64& rng, uint64_t n, Key spread) {
+void checkSortedLevels(std::mt19937_64& rng, uint64_t n, Key spread, unsigned threads = 1) {
     std::vector<Key> keys(n);
     // An odd factor keeps distinct values distinct and spreads them over every byte.
     for (Key& k : keys) k = Key(Key(rng() % spread) * Key(0x9E3779B97F4A7C15ull));
     for (bool descending : {false, true}) {
-        const SortedLevels sorted = sortLevels(keys.data(), n, descending);
+        const SortedLevels sorted = sortLevels(keys.data(), n, descending, true, threads);
         std::map<Key, uint32_t> rankOf;  // of each distinct key, in the asked direction
         for (Key k : keys) rankOf[k] = 0;
         uint32_t r = 0;
@@ -49,4 +49,7 @@ TEST(SortedLevels, OrderPositionsAndRanksAgreeWithAMap) {
         checkSortedLevels<uint32_t>(rng, n, 1u << 20);
         checkSortedLevels<uint64_t>(rng, n, uint64_t(1) << 40);
     }
+    // Large enough to be sorted in several ranges.
+    checkSortedLevels<uint32_t>(rng, 300000, 1u << 20, 3);
+    checkSortedLevels<uint64_t>(rng, 300000, 7, 2);
 }
