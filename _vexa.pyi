@@ -196,8 +196,9 @@ def _nearest_kept(parents: torch.Tensor, keep: torch.Tensor) -> torch.Tensor:
 def _component_tree(image: np.ndarray, connectivity: SupportsIndex, max_tree: bool,
                     bands: SupportsIndex = 0) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
     """Private builder of ``vexa.max_tree`` / ``vexa.min_tree``: (parents,
-    pixel_to_node, level_pixel) of a C-contiguous 2-D or 3-D array, as int64
-    arrays; ``bands`` 0 plans the bands from the thread budget."""
+    pixel_to_node, levels) of a C-contiguous 2-D or 3-D array: int64 parents
+    and pixel_to_node, and each node's level in the image's dtype; ``bands``
+    0 plans the bands from the thread budget."""
 
 
 def _component_trees(images: List[np.ndarray], connectivity: SupportsIndex,

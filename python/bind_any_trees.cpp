@@ -78,9 +78,14 @@ py::tuple componentTree(py::array image, int connectivity, bool maxTree, unsigne
         std::max(1u, std::min(threadBudget(), tree.pixelNode.size() >= kParallelPixels ? 64u : 1u));
     std::vector<py::ssize_t> shape(image.shape(), image.shape() + image.ndim());
     const py::ssize_t numNodes = py::ssize_t(tree.parents.size());
+    ReusedVector<uint8_t> levels(tree.levelPixel.size() * pixelBytes(view.type));
+    {
+        py::gil_scoped_release release;
+        gatherLevels(view, tree.levelPixel.data(), tree.levelPixel.size(), levels.data(), threads);
+    }
     return py::make_tuple(widenedIds(tree.parents.data(), tree.parents.size(), {numNodes}, threads),
                           widenedIds(tree.pixelNode.data(), tree.pixelNode.size(), shape, threads),
-                          widenedIds(tree.levelPixel.data(), tree.levelPixel.size(), {numNodes}, threads));
+                          owningArray(std::move(levels), image.dtype(), {numNodes}));
 }
 
 using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
@@ -176,8 +181,9 @@ Int64Array boxes(const Int64Array& pixelNode, const Int64Array& parents) {
 void bindAnyTrees(py::module_& m) {
     m.def("_component_tree", &componentTree, py::arg("image"), py::arg("connectivity"), py::arg("max_tree"),
           py::arg("bands") = 0,
-          "(parents, pixel_to_node, level_pixel) of the component tree of a C-contiguous 2-D or 3-D array, "
-          "as int64 arrays; bands = 0 plans the bands from the thread budget.");
+          "(parents, pixel_to_node, levels) of the component tree of a C-contiguous 2-D or 3-D array: int64 "
+          "parents and pixel_to_node, and each node's level in the image's dtype; bands = 0 plans the bands "
+          "from the thread budget.");
     m.def("_subtree_extremes", &subtreeExtremesArray, py::arg("parents"), py::arg("values"), py::arg("highest"),
           "For each node, the node of its subtree with the largest value (highest) or the smallest, the largest "
           "id among equal values (int64 (N,)); parents int64 (N,) listing each parent before its children, "

@@ -19,4 +19,14 @@ pybind11::array_t<T> owningArray(Vector&& values, const std::vector<pybind11::ss
     return pybind11::array_t<T>(shape, owner->data(), release);
 }
 
+// The same for a vector of raw bytes read as elements of `dtype`.
+template <typename Vector>
+pybind11::array owningArray(Vector&& bytes, const pybind11::dtype& dtype, const std::vector<pybind11::ssize_t>& shape) {
+    static_assert(!std::is_lvalue_reference_v<Vector>, "owningArray takes the vector over: move it in");
+    if (bytes.empty()) return pybind11::array(dtype, shape);
+    auto* owner = new Vector(std::move(bytes));
+    pybind11::capsule release(owner, [](void* p) { delete static_cast<Vector*>(p); });
+    return pybind11::array(dtype, shape, owner->data(), release);
+}
+
 }  // namespace vexa::python

@@ -112,10 +112,7 @@ def _checked_connectivity(connectivity, ndim: int) -> int:
 def _build(image, connectivity, kind, bands=0):
     array, as_tensor = _owned_pixels(image)
     connectivity = _checked_connectivity(connectivity, array.ndim)
-    parents, pixel_to_node, level_pixel = _vexa._component_tree(array, connectivity, kind == "max", bands)
-    # np.take gathers several times faster than fancy indexing (0.15 s against 0.8 s for 14M
-    # nodes of float noise), with the same values.
-    levels = np.take(array.reshape(-1), level_pixel)
+    parents, pixel_to_node, levels = _vexa._component_tree(array, connectivity, kind == "max", bands)
     if as_tensor:
         parents, levels, pixel_to_node = (torch.from_numpy(a) for a in (parents, levels, pixel_to_node))
     return ComponentTree._made(parents, levels, pixel_to_node, kind, connectivity=connectivity)

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "core/runtime/parallel.hpp"
 #include "core/trees/flood.hpp"
 #include "core/trees/level_keys.hpp"
 #include "core/trees/node_numbering.hpp"
@@ -112,6 +113,53 @@ ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int conn
             return buildTyped<double>(image, offsets, maxTree, plan);
     }
     throw std::invalid_argument("unsupported pixel type");
+}
+
+size_t pixelBytes(PixelType type) {
+    switch (type) {
+        case PixelType::Bool:
+        case PixelType::UInt8:
+        case PixelType::Int8:
+            return 1;
+        case PixelType::UInt16:
+        case PixelType::Int16:
+            return 2;
+        case PixelType::UInt32:
+        case PixelType::Int32:
+        case PixelType::Float32:
+            return 4;
+        case PixelType::Int64:
+        case PixelType::Float64:
+            return 8;
+    }
+    throw std::invalid_argument("unsupported pixel type");
+}
+
+namespace {
+
+template <typename Word>
+void gatherWords(const void* pixels, const uint32_t* levelPixel, size_t n, void* out, unsigned threads) {
+    const Word* from = static_cast<const Word*>(pixels);
+    Word* to = static_cast<Word*>(out);
+    const size_t parts = n >= kParallelPixels ? threads : 1;
+    parallelFor(parts, threads, [&](size_t t) {
+        for (size_t i = n * t / parts, end = n * (t + 1) / parts; i < end; ++i) to[i] = from[levelPixel[i]];
+    });
+}
+
+}  // namespace
+
+void gatherLevels(const AnyImage& image, const uint32_t* levelPixel, size_t n, void* out, unsigned threads) {
+    switch (pixelBytes(image.type)) {
+        case 1:
+            return gatherWords<uint8_t>(image.data, levelPixel, n, out, threads);
+        case 2:
+            return gatherWords<uint16_t>(image.data, levelPixel, n, out, threads);
+        case 4:
+            return gatherWords<uint32_t>(image.data, levelPixel, n, out, threads);
+        default:
+            return gatherWords<uint64_t>(image.data, levelPixel, n, out, threads);
+    }
 }
 
 }  // namespace vexa

@@ -33,4 +33,11 @@ struct ComponentTreeArrays {
 ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int connectivity, bool maxTree,
                                        unsigned bands = 0);
 
+// The bytes of one pixel of the image's type.
+size_t pixelBytes(PixelType type);
+
+// The level of each node, in the image's type: out[i] = the value of pixel
+// levelPixel[i], for n nodes, on up to `threads` threads.
+void gatherLevels(const AnyImage& image, const uint32_t* levelPixel, size_t n, void* out, unsigned threads);
+
 }  // namespace vexa

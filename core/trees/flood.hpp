@@ -442,13 +442,22 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
     parallelFor(k, threads, [&](size_t b) {
         InterruptPoll poll;
         std::vector<uint32_t>& list = members[b];
+        const uint32_t first = forest.bands[b].first, last = forest.bands[b].end;
+        // Only the words at the ends of the band's numbers may be shared.
+        const uint32_t ownFrom = (first >> 6) + 1, ownTo = last == 0 ? 0 : (last - 1) >> 6;
         auto climb = [&](uint32_t c) {
             uint32_t steps = 1;
             for (; c != kNone; ++steps) {
-                uint64_t& word = met[c >> 6];
+                const uint32_t w = c >> 6;
+                uint64_t& word = met[w];
                 const uint64_t bit = uint64_t(1) << (c & 63);
-                if (__atomic_load_n(&word, __ATOMIC_RELAXED) & bit) break;
-                __atomic_fetch_or(&word, bit, __ATOMIC_RELAXED);
+                if (w >= ownFrom && w < ownTo) {
+                    if (word & bit) break;
+                    word |= bit;
+                } else {
+                    if (__atomic_load_n(&word, __ATOMIC_RELAXED) & bit) break;
+                    __atomic_fetch_or(&word, bit, __ATOMIC_RELAXED);
+                }
                 localOf[c] = uint32_t(list.size());
                 list.push_back(c);
                 c = comps[c].parent;
@@ -456,7 +465,6 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
             poll.step(steps);
         };
         // A band thinner than the neighbours' reach lets pairs skip it.
-        const uint32_t first = forest.bands[b].first, last = forest.bands[b].end;
         for (size_t s = 1; s < k; ++s)
             for (const std::vector<uint32_t>* side : {&above[s], &below[s]})
                 for (uint32_t c : *side)
