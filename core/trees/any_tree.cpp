@@ -71,7 +71,7 @@ ComponentTreeArrays buildTyped(const AnyImage& image, const std::vector<GridOffs
         return buildRanked<uint16_t>(
             image.grid, 65536, [&](uint64_t p) { return uint16_t(levelKey(values[p]) ^ flip); }, offsets, plan);
     } else {
-        refuseNaN(values, n);
+        refuseNaN(values, n, plan.threads);
         const SortedLevels levels =
             sortLevelsBy<Key>([values](uint64_t p) { return levelKey(values[p]); }, n, maxTree, true, plan.threads);
         refuseTooManyLevels(levels);

@@ -21,11 +21,20 @@ namespace vexa {
 // Throws std::invalid_argument naming the first NaN of a floating image:
 // NaN has no place in the order of levels. Does nothing for integers.
 template <typename T>
-void refuseNaN(const T* values, uint64_t n) {
+void refuseNaN(const T* values, uint64_t n, unsigned threads = 1) {
     if constexpr (std::is_floating_point_v<T>) {
-        for (uint64_t p = 0; p < n; ++p)
-            if (std::isnan(values[p]))
-                throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
+        // Each range finds its first NaN; the first range with one names it.
+        const size_t parts = n >= (uint64_t(1) << 18) ? std::max(1u, threads) : 1;
+        std::vector<uint64_t> firstNaN(parts, n);
+        parallelFor(parts, threads, [&](size_t t) {
+            for (uint64_t p = n * t / parts, end = n * (t + 1) / parts; p < end; ++p)
+                if (std::isnan(values[p])) {
+                    firstNaN[t] = p;
+                    break;
+                }
+        });
+        for (const uint64_t p : firstNaN)
+            if (p < n) throw std::invalid_argument("image holds NaN (at flat index " + std::to_string(p) + ")");
     }
 }
 
