@@ -6,10 +6,9 @@ Usage: bench_threads.py [--size 4096] [--runs 5] [--radius 1.5]
 For a natural-looking and a noise image, times MaxTree construction
 (8-adjacency by default) with the thread limit at 1, 2 and every CPU the process may
 use (median of several runs), and prints each as a speed-up over one thread
-measured in the same run. What limits the scaling: the seams are merged
-once, on one thread (its cost grows with the components along the seams
-and their ancestors), the per-pixel passes share the memory bandwidth, and
-wide levels are ranked on one thread.
+measured in the same run. What limits the scaling: the per-pixel passes
+share the memory bandwidth, and part of the seam merge (the union-find over
+the components along the seams and their ancestors) runs on one thread.
 
 --wide times vexa.max_tree of float32 noise (size^2) and uint16 noise
 (volume^3, 6-adjacency) with the thread limit at 1 and 2, the tasks taking

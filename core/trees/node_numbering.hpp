@@ -193,11 +193,21 @@ NodeNumbering numberNodesAlong(BasicComponentForest<Rank>& forest, const SortedL
         last = std::max(last, idOf[c]);
     }
     const uint64_t words = (n + 63) / 64;
-    std::vector<uint64_t> lastBits(words, 0);
-    parallelFor(bands.size(), threads, [&](size_t b) {
-        for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
-            if (forest.isLive(c))
-                __atomic_fetch_or(&lastBits[idOf[c] >> 6], uint64_t(1) << (idOf[c] & 63), __ATOMIC_RELAXED);
+    // Each group of bands marks its own bitmap (threads setting bits of
+    // shared words would fight over them), then the bitmaps are joined.
+    const size_t groups = std::min<size_t>(bands.size(), std::max(1u, threads));
+    std::vector<std::vector<uint64_t>> marks(groups);
+    parallelFor(groups, threads, [&](size_t g) {
+        marks[g].assign(words, 0);
+        uint64_t* bits = marks[g].data();
+        for (size_t b = bands.size() * g / groups; b < bands.size() * (g + 1) / groups; ++b)
+            for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
+                if (forest.isLive(c)) bits[idOf[c] >> 6] |= uint64_t(1) << (idOf[c] & 63);
+    });
+    std::vector<uint64_t> lastBits = std::move(marks[0]);
+    parallelFor(groups > 1 ? threads : 0, threads, [&](size_t t) {
+        for (uint64_t w = words * t / threads; w < words * (t + 1) / threads; ++w)
+            for (size_t g = 1; g < groups; ++g) lastBits[w] |= marks[g][w];
     });
     // Bits set at or after each word.
     std::vector<uint32_t> fromWord(words + 1, 0);
