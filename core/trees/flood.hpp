@@ -19,6 +19,7 @@
 #include "core/trees/component_forest.hpp"
 #include "core/trees/graph_component_tree.hpp"
 #include "core/trees/level_keys.hpp"
+#include "core/trees/marked_positions.hpp"
 
 namespace vexa::flood {
 
@@ -507,8 +508,22 @@ void mergeSeams(BasicComponentForest<Rank>& forest, const Grid& grid, const std:
     ReusedVector<uint32_t>().swap(localOf);
     std::vector<std::vector<uint32_t>>().swap(above);
     std::vector<std::vector<uint32_t>>().swap(below);
-    const ReusedVector<uint32_t> merged =
-        graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size(), threads);
+    // With levels sorted beforehand, the members' last positions (distinct,
+    // in the order of levels) give their processing order without a sort.
+    ReusedVector<uint32_t> processing;
+    if (!forest.lastPosition.empty()) {
+        const uint32_t* lastPosition = forest.lastPosition.data();
+        const MarkedPositions last(forest.componentOf.size(), k, threads, [&](size_t b, auto mark) {
+            for (uint64_t at = base[b]; at < base[b + 1]; ++at) mark(lastPosition[component[at]]);
+        });
+        processing.resize(count);
+        parallelFor(k, threads, [&](size_t b) {
+            for (uint32_t at = uint32_t(base[b]); at < base[b + 1]; ++at)
+                processing[last.before(lastPosition[component[at]])] = at;
+        });
+    }
+    const ReusedVector<uint32_t> merged = graphComponentTree(memberRanks.data(), count, u.data(), v.data(), u.size(),
+                                                             threads, processing.empty() ? nullptr : processing.data());
 
     uint32_t* alias = forest.alias.data();
     std::vector<std::vector<uint32_t>> fused(k);

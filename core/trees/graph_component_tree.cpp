@@ -29,7 +29,7 @@ SortedLevels processingOrder(const uint64_t* rank, uint32_t n, unsigned threads)
 }  // namespace
 
 ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const uint32_t* u, const uint32_t* v,
-                                          uint64_t m, unsigned threads) {
+                                          uint64_t m, unsigned threads, const uint32_t* processing) {
     if (n == kNoParent)
         throw std::invalid_argument("graph has " + std::to_string(n) + " vertices: at most " +
                                     std::to_string(kNoParent - 1) + " are supported");
@@ -41,9 +41,18 @@ ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, cons
     InterruptPoll poll;
     // The work runs on processing positions rather than vertex ids: a
     // vertex's own entries are then visited in sequence.
-    SortedLevels sorted = processingOrder(rank, n, threads);
+    SortedLevels sorted;
+    if (processing) {
+        sorted.positionOf = HugePageArray<uint32_t>(n);
+        parallelFor(threads, threads, [&](size_t t) {
+            for (uint64_t k = uint64_t(n) * t / threads, end = uint64_t(n) * (t + 1) / threads; k < end; ++k)
+                sorted.positionOf[processing[k]] = uint32_t(k);
+        });
+    } else {
+        sorted = processingOrder(rank, n, threads);
+    }
     poll.step(n);
-    const uint32_t* order = sorted.order.data();
+    const uint32_t* order = processing ? processing : sorted.order.data();
     const uint32_t* position = sorted.positionOf.data();
     ReusedVector<uint64_t> rankAt(n);
     parallelFor(threads, threads, [&](size_t t) {

@@ -22,8 +22,11 @@ constexpr uint32_t kNoParent = 0xFFFFFFFFu;
 // node is the one processed last (the highest id among its same-rank
 // vertices). Throws std::invalid_argument for n = kNoParent or a vertex id
 // not below n; polls for interrupts. The sort and the passes over every
-// vertex run on up to `threads` threads.
+// vertex run on up to `threads` threads. A caller that knows a processing
+// order of the vertices (every vertex once, ranks non-decreasing) may give
+// it instead of the sort: ties are then processed in that order, and a
+// node's canonical vertex is its last there.
 ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, const uint32_t* u, const uint32_t* v,
-                                          uint64_t m, unsigned threads = 1);
+                                          uint64_t m, unsigned threads = 1, const uint32_t* processing = nullptr);
 
 }  // namespace vexa

@@ -11,6 +11,7 @@
 #include "core/runtime/parallel.hpp"
 #include "core/trees/component_forest.hpp"
 #include "core/trees/level_keys.hpp"
+#include "core/trees/marked_positions.hpp"
 
 namespace vexa {
 
@@ -183,7 +184,6 @@ template <typename Rank>
 NodeNumbering numberNodesAlong(BasicComponentForest<Rank>& forest, const SortedLevels& levels,
                                ReusedVector<uint32_t>& levelPixel, unsigned threads) {
     const auto& bands = forest.bands;
-    const uint64_t n = levels.order.size();
     // Each live component's last position becomes its id, in place.
     NodeNumbering result;
     result.idOf = std::move(forest.lastPosition);
@@ -192,47 +192,19 @@ NodeNumbering numberNodesAlong(BasicComponentForest<Rank>& forest, const SortedL
         uint32_t& last = idOf[forest.live(c)];
         last = std::max(last, idOf[c]);
     }
-    const uint64_t words = (n + 63) / 64;
-    // Each group of bands marks its own bitmap (threads setting bits of
-    // shared words would fight over them), then the bitmaps are joined.
-    const size_t groups = std::min<size_t>(bands.size(), std::max(1u, threads));
-    std::vector<std::vector<uint64_t>> marks(groups);
-    parallelFor(groups, threads, [&](size_t g) {
-        marks[g].assign(words, 0);
-        uint64_t* bits = marks[g].data();
-        for (size_t b = bands.size() * g / groups; b < bands.size() * (g + 1) / groups; ++b)
-            for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
-                if (forest.isLive(c)) bits[idOf[c] >> 6] |= uint64_t(1) << (idOf[c] & 63);
+    const MarkedPositions last(levels.order.size(), bands.size(), threads, [&](size_t b, auto mark) {
+        for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
+            if (forest.isLive(c)) mark(idOf[c]);
     });
-    std::vector<uint64_t> lastBits = std::move(marks[0]);
-    parallelFor(groups > 1 ? threads : 0, threads, [&](size_t t) {
-        for (uint64_t w = words * t / threads; w < words * (t + 1) / threads; ++w)
-            for (size_t g = 1; g < groups; ++g) lastBits[w] |= marks[g][w];
+    const uint32_t numNodes = uint32_t(last.count());
+    result.numNodes = numNodes;
+    parallelFor(bands.size(), threads, [&](size_t b) {
+        for (uint32_t c = bands[b].first; c < bands[b].end; ++c)
+            if (forest.isLive(c)) idOf[c] = numNodes - 1 - last.before(idOf[c]);
     });
-    // Bits set at or after each word.
-    std::vector<uint32_t> fromWord(words + 1, 0);
-    for (uint64_t w = words; w-- > 0;) fromWord[w] = fromWord[w + 1] + SortedLevels::bitCount(lastBits[w]);
-    result.numNodes = fromWord[0];
-    levelPixel.resize(result.numNodes);
-    const size_t parts = std::max<size_t>(1, std::min<uint64_t>(threads, words));
-    parallelFor(bands.size() + parts, threads, [&](size_t task) {
-        if (task < bands.size()) {
-            for (uint32_t c = bands[task].first; c < bands[task].end; ++c) {
-                if (!forest.isLive(c)) continue;
-                const uint32_t at = idOf[c];
-                idOf[c] = fromWord[(at >> 6) + 1] + SortedLevels::bitCount(lastBits[at >> 6] >> (at & 63) >> 1);
-            }
-        } else {
-            // Ranges of words: the marked positions in ascending order have descending ids.
-            const size_t t = task - bands.size();
-            const uint32_t* order = levels.order.data();
-            for (uint64_t w = words * t / parts, last = words * (t + 1) / parts; w < last; ++w) {
-                uint32_t id = fromWord[w];
-                for (uint64_t bits = lastBits[w]; bits; bits &= bits - 1)
-                    levelPixel[--id] = order[w * 64 + uint64_t(__builtin_ctzll(bits))];
-            }
-        }
-    });
+    levelPixel.resize(numNodes);
+    const uint32_t* order = levels.order.data();
+    last.forEach(threads, [&](uint64_t at, uint32_t index) { levelPixel[numNodes - 1 - index] = order[at]; });
     // Fused components take their node's id too, so that pixels find it in one read.
     for (uint32_t c : forest.fused) idOf[c] = idOf[forest.live(c)];
     uint32_t* pixelNode = forest.componentOf.data();
