@@ -108,7 +108,7 @@ SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPos
     // Small inputs sort on one thread: a range must pay for its counts.
     const size_t parts = std::max<size_t>(1, std::min<uint64_t>(threads, n >> 16));
     auto rangeOf = [&](size_t t) { return std::make_pair(n * t / parts, n * (t + 1) / parts); };
-    ReusedVector<Item> items(n), spare(n);
+    HugePageArray<Item> items(n), spare(n);  // scattered to thousands of places at once
     // counts[t][d][v]: keys of range t with digit d equal to v; the first
     // reading of the keys counts every digit.
     std::vector<uint64_t> counts(parts * kDigits * kRadix, 0);
@@ -152,9 +152,9 @@ SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPos
             const auto [begin, end] = rangeOf(t);
             for (uint64_t i = begin; i < end; ++i) spare[count[(items[i].key >> shift) & (kRadix - 1)]++] = items[i];
         });
-        items.swap(spare);
+        std::swap(items, spare);
     }
-    ReusedVector<Item>().swap(spare);
+    spare = HugePageArray<Item>();
     SortedLevels sorted;
     sorted.order = HugePageArray<uint32_t>(n);
     if (withPositions) sorted.positionOf = HugePageArray<uint32_t>(n);
