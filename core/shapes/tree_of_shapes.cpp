@@ -102,7 +102,15 @@ public:
     void prefetch(uint64_t i) const { __builtin_prefetch(&words_[i >> 6], 1); }
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
     void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
-    void reset(uint64_t i) { words_[i >> 6] &= ~(uint64_t(1) << (i & 63)); }
+    // Clears bits first .. first + count - 1.
+    void reset(uint64_t first, uint64_t count) {
+        for (const uint64_t end = first + count; first < end;) {
+            const unsigned b = unsigned(first & 63);
+            const uint64_t take = std::min<uint64_t>(64 - b, end - first);
+            words_[first >> 6] &= ~((take == 64 ? ~uint64_t(0) : (uint64_t(1) << take) - 1) << b);
+            first += take;
+        }
+    }
 
 private:
     std::vector<uint64_t> words_;
@@ -181,8 +189,8 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 for (uint64_t kx = 0; kx < k.kw; ++kx) {
                     lo[first + kx] = std::min(columnLo[kx / 2], columnLo[(kx + 1) / 2]);
                     (*hi)[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
-                    seen.reset(first + kx);
                 }
+                seen.reset(first, k.kw);
                 poll.step(uint32_t(k.kw));
             }
     }
