@@ -145,10 +145,11 @@ using Difference =
     std::conditional_t<std::is_floating_point_v<T>, T, std::conditional_t<(sizeof(T) >= 8), long double, int64_t>>;
 
 // The tree of shapes of an image given as ranks (per pixel, ranks ordered
-// as the levels; valueOf gives the level of each rank).
-template <typename T, typename R>
-ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
-                             uint64_t numLevels, const std::vector<T>& valueOf) {
+// as the levels; valueOf gives the level of each rank), with links of type L
+// between the points: L's top bit must be free above the grid's points.
+template <typename T, typename R, typename L>
+ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
+                                 uint64_t numLevels, const std::vector<T>& valueOf) {
     const uint64_t o = padded ? 1 : 0;
     const uint64_t pd = grid.depth + (volume ? 2 * o : 0), ph = grid.height + 2 * o, pw = grid.width + 2 * o;
     std::vector<R> own;
@@ -211,16 +212,30 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // the order of their first runs; taking a point out records the pairs of
     // runs it touches, so that the union-find joins runs, not points.
     const uint32_t exterior = uint32_t(k.at(0, 0, 0));
-    HugePageArray<uint32_t> links(k.size());  // while queued, the next in the queue; once out, the run
+    // While queued, the next in the queue (kEnd: none); once out, the run
+    // with the top bit set, so that one read tells a point out and its run
+    // (no separate bits for the points out). Unreached points hold anything:
+    // only points seen are read, and the sentinels, seen, hold kEnd.
+    constexpr L kOut = L(1) << (8 * sizeof(L) - 1), kEnd = kOut - 1;
+    HugePageArray<L> links(k.size());
+    for (uint64_t sz = 0; sz < k.sd; ++sz)
+        for (uint64_t sy = 0; sy < k.sh; ++sy) {
+            L* row = links.data() + (sz * k.sh + sy) * k.sw;
+            if (sy == 0 || sy + 1 == k.sh || (volume && (sz == 0 || sz + 1 == k.sd))) {
+                std::fill_n(row, k.sw, kEnd);
+            } else {
+                row[0] = kEnd;
+                row[k.sw - 1] = kEnd;
+            }
+        }
     std::vector<R> runLevel;
     std::vector<uint32_t> touchHead, touchNext, touchTo;  // per run, the later runs touching it
     {
-        Bits out(k.size(), false);
-        std::vector<uint32_t> head(numLevels, kNone);
+        std::vector<L> head(numLevels, kEnd);
         LevelSet pending(numLevels);
         const int64_t lead = kLead * step[numSteps - 1];
         seen.set(exterior);
-        links[exterior] = kNone;
+        links[exterior] = kEnd;
         head[lo[exterior]] = exterior;
         pending.insert(lo[exterior]);
         uint64_t current = lo[exterior];
@@ -230,7 +245,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
         constexpr uint32_t kRecent = 256;
         std::vector<uint64_t> recent(kRecent, ~uint64_t(0));
         for (uint64_t left = 1; left > 0;) {
-            if (head[current] == kNone) {
+            if (head[current] == kEnd) {
                 const int64_t up = pending.above(current), down = pending.below(current);
                 using D = Difference<T>;
                 if (up < 0 ||
@@ -239,13 +254,14 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 else current = uint64_t(up);
                 periodStart = uint32_t(runLevel.size());
             }
-            const uint32_t p = head[current];
+            const uint32_t p = uint32_t(head[current]);
             head[current] = links[p];
-            if (head[current] == kNone) pending.erase(current);
+            if (head[current] == kEnd) pending.erase(current);
             else {
                 // The next point out, unless p queues one at this level: fetch
                 // the memory of its neighbours.
-                const uint32_t q = head[current];
+                const uint32_t q = uint32_t(head[current]);
+                __builtin_prefetch(&links[q], 0);
                 for (int s = 0; s < numSteps; ++s)
                     for (const int64_t d : {step[s], -step[s]}) {
                         const uint32_t n = uint32_t(int64_t(q) + d);
@@ -254,7 +270,6 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                         __builtin_prefetch(&links[n], 1);
                         if (s == 0) continue;
                         seen.prefetch(n);
-                        out.prefetch(n);
                     }
             }
             --left;
@@ -267,8 +282,8 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 for (int s = 0; s < numSteps && run == kNone; ++s)
                     for (const int64_t d : {step[s], -step[s]}) {
                         const uint32_t n = uint32_t(int64_t(p) + d);
-                        if (out.test(n) && links[n] >= periodStart) {
-                            run = links[n];
+                        if (seen.test(n) && links[n] >= (kOut | periodStart)) {
+                            run = uint32_t(links[n] & ~kOut);
                             break;
                         }
                     }
@@ -278,23 +293,21 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                     touchHead.push_back(kNone);
                 }
             }
-            links[p] = run;
-            out.set(p);
+            links[p] = L(run) | kOut;
             if (int64_t(p) >= lead) {
                 const uint32_t f = uint32_t(int64_t(p) - lead);
                 __builtin_prefetch(&lo[f], 0);
                 __builtin_prefetch(&(*hi)[f], 0);
                 __builtin_prefetch(&links[f], 1);
                 seen.prefetch(f);
-                out.prefetch(f);
             }
             const R here = R(current);
             for (int s = 0; s < numSteps; ++s)
                 for (const int64_t d : {step[s], -step[s]}) {
                     const uint32_t n = uint32_t(int64_t(p) + d);
                     if (seen.test(n)) {
-                        if (!out.test(n)) continue;
-                        const uint32_t other = links[n];
+                        if (links[n] < kOut) continue;
+                        const uint32_t other = uint32_t(links[n] & ~kOut);
                         const uint64_t pair = uint64_t(other) << 32 | run;
                         if (other == run || recent[other & (kRecent - 1)] == pair) continue;
                         recent[other & (kRecent - 1)] = pair;
@@ -310,7 +323,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                     }
                     seen.set(n);
                     const R l = std::min((*hi)[n], std::max(lo[n], here));
-                    if (head[l] == kNone) pending.insert(l);
+                    if (head[l] == kEnd) pending.insert(l);
                     links[n] = head[l];
                     head[l] = n;
                     if (l == here) ++inRun;
@@ -379,7 +392,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             for (uint64_t y = 0; y < grid.height; ++y) {
                 const uint64_t first = pointOfPixel(z, y, 0);
                 for (uint64_t x = 0; x < grid.width; ++x) {
-                    uint32_t s = shapeOf(links[first + 2 * x]);
+                    uint32_t s = shapeOf(uint32_t(links[first + 2 * x] & ~kOut));
                     *shape++ = s;
                     for (; id[s] == kNone; s = parent[s]) id[s] = 0;
                 }
@@ -398,6 +411,18 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     tree.altitudes.resize(altitudes.size() * sizeof(T));
     if (!altitudes.empty()) std::memcpy(tree.altitudes.data(), altitudes.data(), tree.altitudes.size());
     return tree;
+}
+
+// The tree of shapes with 32-bit links between the points when the grid
+// leaves their top bit free, 64-bit ones otherwise.
+template <typename T, typename R>
+ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
+                             uint64_t numLevels, const std::vector<T>& valueOf) {
+    const uint64_t o = padded ? 1 : 0;
+    const KhalimskyGrid k(volume, grid.depth + (volume ? 2 * o : 0), grid.height + 2 * o, grid.width + 2 * o);
+    if (k.size() < 0x7FFFFFFFu)
+        return buildRankedWith<T, R, uint32_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
+    return buildRankedWith<T, R, uint64_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
 }
 
 // The level around the image: zero, or the mean of the pixels on the image's
