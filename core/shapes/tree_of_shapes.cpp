@@ -96,26 +96,6 @@ private:
     std::vector<std::vector<uint64_t>> layers_;
 };
 
-class Bits {
-public:
-    Bits(uint64_t n, bool value) : words_((n + 63) / 64, value ? ~uint64_t(0) : 0) {}
-    void prefetch(uint64_t i) const { __builtin_prefetch(&words_[i >> 6], 1); }
-    bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
-    void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
-    // Clears bits first .. first + count - 1.
-    void reset(uint64_t first, uint64_t count) {
-        for (const uint64_t end = first + count; first < end;) {
-            const unsigned b = unsigned(first & 63);
-            const uint64_t take = std::min<uint64_t>(64 - b, end - first);
-            words_[first >> 6] &= ~((take == 64 ? ~uint64_t(0) : (uint64_t(1) << take) - 1) << b);
-            first += take;
-        }
-    }
-
-private:
-    std::vector<uint64_t> words_;
-};
-
 // The Khalimsky grid of a (padded) image of pd x ph x pw pixels: 2p - 1
 // points along each axis of the image (one along the depth of a 2-D image),
 // stored with a border of sentinel points around them so that the 4 or 6
@@ -146,7 +126,7 @@ using Difference =
 
 // The tree of shapes of an image given as ranks (per pixel, ranks ordered
 // as the levels; valueOf gives the level of each rank), with links of type L
-// between the points: L's top bit must be free above the grid's points.
+// between the points: the grid's points must be below 2^(bits of L - 1) - 2.
 template <typename T, typename R, typename L>
 ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
                                  uint64_t numLevels, const std::vector<T>& valueOf) {
@@ -174,7 +154,20 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
     using flood::HugePageArray;
     HugePageArray<R> lo(k.size());
     auto hi = std::make_unique<HugePageArray<R>>(k.size());
-    Bits seen(k.size(), true);  // sentinels count as seen
+    // Per point, its link: kUnseen until reached; while queued, the next in
+    // the queue (kEnd: none); once out, its run with the top bit set. One
+    // read tells a neighbour's state and run. The sentinels hold kEnd, as
+    // if queued forever.
+    constexpr L kOut = L(1) << (8 * sizeof(L) - 1), kEnd = kOut - 1, kUnseen = kOut - 2;
+    HugePageArray<L> links(k.size());
+    for (uint64_t sz = 0; sz < k.sd; ++sz)
+        for (uint64_t sy = 0; sy < k.sh; ++sy) {
+            L* row = links.data() + (sz * k.sh + sy) * k.sw;
+            const bool sentinels = sy == 0 || sy + 1 == k.sh || (volume && (sz == 0 || sz + 1 == k.sd));
+            row[0] = kEnd;
+            std::fill_n(row + 1, k.kw, sentinels ? kEnd : kUnseen);
+            row[k.sw - 1] = kEnd;
+        }
     {
         std::vector<R> columnLo(pw), columnHi(pw);
         for (uint64_t kz = 0; kz < k.kd; ++kz)
@@ -191,7 +184,6 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                     lo[first + kx] = std::min(columnLo[kx / 2], columnLo[(kx + 1) / 2]);
                     (*hi)[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
                 }
-                seen.reset(first, k.kw);
                 poll.step(uint32_t(k.kw));
             }
     }
@@ -212,29 +204,12 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
     // the order of their first runs; taking a point out records the pairs of
     // runs it touches, so that the union-find joins runs, not points.
     const uint32_t exterior = uint32_t(k.at(0, 0, 0));
-    // While queued, the next in the queue (kEnd: none); once out, the run
-    // with the top bit set, so that one read tells a point out and its run
-    // (no separate bits for the points out). Unreached points hold anything:
-    // only points seen are read, and the sentinels, seen, hold kEnd.
-    constexpr L kOut = L(1) << (8 * sizeof(L) - 1), kEnd = kOut - 1;
-    HugePageArray<L> links(k.size());
-    for (uint64_t sz = 0; sz < k.sd; ++sz)
-        for (uint64_t sy = 0; sy < k.sh; ++sy) {
-            L* row = links.data() + (sz * k.sh + sy) * k.sw;
-            if (sy == 0 || sy + 1 == k.sh || (volume && (sz == 0 || sz + 1 == k.sd))) {
-                std::fill_n(row, k.sw, kEnd);
-            } else {
-                row[0] = kEnd;
-                row[k.sw - 1] = kEnd;
-            }
-        }
     std::vector<R> runLevel;
     std::vector<uint32_t> touchHead, touchNext, touchTo;  // per run, the later runs touching it
     {
         std::vector<L> head(numLevels, kEnd);
         LevelSet pending(numLevels);
         const int64_t lead = kLead * step[numSteps - 1];
-        seen.set(exterior);
         links[exterior] = kEnd;
         head[lo[exterior]] = exterior;
         pending.insert(lo[exterior]);
@@ -268,8 +243,6 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                         __builtin_prefetch(&lo[n], 0);
                         __builtin_prefetch(&(*hi)[n], 0);
                         __builtin_prefetch(&links[n], 1);
-                        if (s == 0) continue;
-                        seen.prefetch(n);
                     }
             }
             --left;
@@ -282,7 +255,7 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 for (int s = 0; s < numSteps && run == kNone; ++s)
                     for (const int64_t d : {step[s], -step[s]}) {
                         const uint32_t n = uint32_t(int64_t(p) + d);
-                        if (seen.test(n) && links[n] >= (kOut | periodStart)) {
+                        if (links[n] >= (kOut | periodStart)) {
                             run = uint32_t(links[n] & ~kOut);
                             break;
                         }
@@ -299,15 +272,15 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 __builtin_prefetch(&lo[f], 0);
                 __builtin_prefetch(&(*hi)[f], 0);
                 __builtin_prefetch(&links[f], 1);
-                seen.prefetch(f);
             }
             const R here = R(current);
             for (int s = 0; s < numSteps; ++s)
                 for (const int64_t d : {step[s], -step[s]}) {
                     const uint32_t n = uint32_t(int64_t(p) + d);
-                    if (seen.test(n)) {
-                        if (links[n] < kOut) continue;
-                        const uint32_t other = uint32_t(links[n] & ~kOut);
+                    const L link = links[n];
+                    if (link != kUnseen) {
+                        if (link < kOut) continue;
+                        const uint32_t other = uint32_t(link & ~kOut);
                         const uint64_t pair = uint64_t(other) << 32 | run;
                         if (other == run || recent[other & (kRecent - 1)] == pair) continue;
                         recent[other & (kRecent - 1)] = pair;
@@ -321,7 +294,6 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                         touchTo.push_back(std::max(other, run));
                         continue;
                     }
-                    seen.set(n);
                     const R l = std::min((*hi)[n], std::max(lo[n], here));
                     if (head[l] == kEnd) pending.insert(l);
                     links[n] = head[l];
@@ -414,13 +386,13 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
 }
 
 // The tree of shapes with 32-bit links between the points when the grid
-// leaves their top bit free, 64-bit ones otherwise.
+// has fewer than 2^31 - 2 points, 64-bit ones otherwise.
 template <typename T, typename R>
 ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
                              uint64_t numLevels, const std::vector<T>& valueOf) {
     const uint64_t o = padded ? 1 : 0;
     const KhalimskyGrid k(volume, grid.depth + (volume ? 2 * o : 0), grid.height + 2 * o, grid.width + 2 * o);
-    if (k.size() < 0x7FFFFFFFu)
+    if (k.size() < 0x7FFFFFFEu)
         return buildRankedWith<T, R, uint32_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
     return buildRankedWith<T, R, uint64_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
 }
