@@ -180,10 +180,16 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                     columnHi[x] = std::max(std::max(rows[0][x], rows[1][x]), std::max(rows[2][x], rows[3][x]));
                 }
                 const uint64_t first = k.at(kz, ky, 0);
-                for (uint64_t kx = 0; kx < k.kw; ++kx) {
-                    lo[first + kx] = std::min(columnLo[kx / 2], columnLo[(kx + 1) / 2]);
-                    (*hi)[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
+                R* rowLo = lo.data() + first;
+                R* rowHi = hi->data() + first;
+                for (uint64_t x = 0; x + 1 < pw; ++x) {
+                    rowLo[2 * x] = columnLo[x];
+                    rowHi[2 * x] = columnHi[x];
+                    rowLo[2 * x + 1] = std::min(columnLo[x], columnLo[x + 1]);
+                    rowHi[2 * x + 1] = std::max(columnHi[x], columnHi[x + 1]);
                 }
+                rowLo[2 * (pw - 1)] = columnLo[pw - 1];
+                rowHi[2 * (pw - 1)] = columnHi[pw - 1];
                 poll.step(uint32_t(k.kw));
             }
     }
