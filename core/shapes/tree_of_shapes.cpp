@@ -280,24 +280,19 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 __builtin_prefetch(&links[f], 1);
             }
             const R here = R(current);
+            // The runs of the neighbours out, other than p's, are gathered
+            // without a branch on whether a neighbour is out (unpredictable),
+            // and recorded after.
+            uint32_t touching[6];
+            unsigned numTouching = 0;
             for (int s = 0; s < numSteps; ++s)
                 for (const int64_t d : {step[s], -step[s]}) {
                     const uint32_t n = uint32_t(int64_t(p) + d);
                     const L link = links[n];
                     if (link != kUnseen) {
-                        if (link < kOut) continue;
                         const uint32_t other = uint32_t(link & ~kOut);
-                        const uint64_t pair = uint64_t(other) << 32 | run;
-                        if (other == run || recent[other & (kRecent - 1)] == pair) continue;
-                        recent[other & (kRecent - 1)] = pair;
-                        const uint32_t a = std::min(other, run);
-                        if (touchTo.size() == kNone)
-                            throw std::invalid_argument(
-                                "image is too large for the tree of shapes: its regions touch more than "
-                                "4294967294 times");
-                        touchNext.push_back(touchHead[a]);
-                        touchHead[a] = uint32_t(touchTo.size());
-                        touchTo.push_back(std::max(other, run));
+                        touching[numTouching] = other;
+                        numTouching += unsigned((link >= kOut) & (other != run));
                         continue;
                     }
                     const R l = std::min((*hi)[n], std::max(lo[n], here));
@@ -307,6 +302,20 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                     if (l == here) ++inRun;
                     ++left;
                 }
+            for (unsigned i = 0; i < numTouching; ++i) {
+                const uint32_t other = touching[i];
+                const uint64_t pair = uint64_t(other) << 32 | run;
+                if (recent[other & (kRecent - 1)] == pair) continue;
+                recent[other & (kRecent - 1)] = pair;
+                const uint32_t a = std::min(other, run);
+                if (touchTo.size() == kNone)
+                    throw std::invalid_argument(
+                        "image is too large for the tree of shapes: its regions touch more than "
+                        "4294967294 times");
+                touchNext.push_back(touchHead[a]);
+                touchHead[a] = uint32_t(touchTo.size());
+                touchTo.push_back(std::max(other, run));
+            }
             poll.step();
         }
     }
