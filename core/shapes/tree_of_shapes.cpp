@@ -126,7 +126,7 @@ using Difference =
 
 // The tree of shapes of an image given as ranks (per pixel, ranks ordered
 // as the levels; valueOf gives the level of each rank), with links of type L
-// between the points: the grid's points must be below 2^(bits of L - 1) - 2.
+// between the points: the grid's points must be below 2^(bits of L - 1) - 2^16 - 1.
 template <typename T, typename R, typename L>
 ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
                                  uint64_t numLevels, const std::vector<T>& valueOf) {
@@ -148,26 +148,30 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                                     std::to_string(k.size()) + " points, at most 4294967294 are supported");
     InterruptPoll poll;
 
-    // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
-    // pixels around it.
+    // Per point, its link: while unreached, kUnseen plus, for 8-bit levels,
+    // its interval [lo, hi] as lo << 8 | hi; while queued, the next in the
+    // queue (kEnd: none); once out, its run with the top bit set. One read
+    // tells a neighbour's state and run (and for 8-bit levels its interval).
+    // The sentinels hold kEnd, as if queued forever.
     // Big arrays on huge pages: neighbours a row or a plane away would miss the TLB.
     using flood::HugePageArray;
-    HugePageArray<R> lo(k.size());
-    auto hi = std::make_unique<HugePageArray<R>>(k.size());
-    // Per point, its link: kUnseen until reached; while queued, the next in
-    // the queue (kEnd: none); once out, its run with the top bit set. One
-    // read tells a neighbour's state and run. The sentinels hold kEnd, as
-    // if queued forever.
-    constexpr L kOut = L(1) << (8 * sizeof(L) - 1), kEnd = kOut - 1, kUnseen = kOut - 2;
+    constexpr bool kPacked = sizeof(R) == 1;
+    constexpr L kOut = L(1) << (8 * sizeof(L) - 1), kUnseen = kOut - 0x10000, kEnd = kUnseen - 1;
     HugePageArray<L> links(k.size());
     for (uint64_t sz = 0; sz < k.sd; ++sz)
         for (uint64_t sy = 0; sy < k.sh; ++sy) {
             L* row = links.data() + (sz * k.sh + sy) * k.sw;
-            const bool sentinels = sy == 0 || sy + 1 == k.sh || (volume && (sz == 0 || sz + 1 == k.sd));
-            row[0] = kEnd;
-            std::fill_n(row + 1, k.kw, sentinels ? kEnd : kUnseen);
-            row[k.sw - 1] = kEnd;
+            if (sy == 0 || sy + 1 == k.sh || (volume && (sz == 0 || sz + 1 == k.sd))) {
+                std::fill_n(row, k.sw, kEnd);
+            } else {
+                row[0] = kEnd;
+                row[k.sw - 1] = kEnd;
+            }
         }
+    // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
+    // pixels around it, in the links or, for wider levels, in arrays of their own.
+    HugePageArray<R> lo(kPacked ? 0 : k.size());
+    auto hi = std::make_unique<HugePageArray<R>>(kPacked ? 0 : k.size());
     {
         std::vector<R> columnLo(pw), columnHi(pw);
         for (uint64_t kz = 0; kz < k.kd; ++kz)
@@ -180,19 +184,40 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                     columnHi[x] = std::max(std::max(rows[0][x], rows[1][x]), std::max(rows[2][x], rows[3][x]));
                 }
                 const uint64_t first = k.at(kz, ky, 0);
-                R* rowLo = lo.data() + first;
-                R* rowHi = hi->data() + first;
-                for (uint64_t x = 0; x + 1 < pw; ++x) {
-                    rowLo[2 * x] = columnLo[x];
-                    rowHi[2 * x] = columnHi[x];
-                    rowLo[2 * x + 1] = std::min(columnLo[x], columnLo[x + 1]);
-                    rowHi[2 * x + 1] = std::max(columnHi[x], columnHi[x + 1]);
+                L* rowLinks = links.data() + first;
+                if constexpr (kPacked) {
+                    for (uint64_t x = 0; x + 1 < pw; ++x) {
+                        rowLinks[2 * x] = kUnseen | L(columnLo[x]) << 8 | columnHi[x];
+                        rowLinks[2 * x + 1] = kUnseen | L(std::min(columnLo[x], columnLo[x + 1])) << 8 |
+                                              std::max(columnHi[x], columnHi[x + 1]);
+                    }
+                    rowLinks[2 * (pw - 1)] = kUnseen | L(columnLo[pw - 1]) << 8 | columnHi[pw - 1];
+                } else {
+                    R* rowLo = lo.data() + first;
+                    R* rowHi = hi->data() + first;
+                    for (uint64_t x = 0; x + 1 < pw; ++x) {
+                        rowLo[2 * x] = columnLo[x];
+                        rowHi[2 * x] = columnHi[x];
+                        rowLo[2 * x + 1] = std::min(columnLo[x], columnLo[x + 1]);
+                        rowHi[2 * x + 1] = std::max(columnHi[x], columnHi[x + 1]);
+                    }
+                    rowLo[2 * (pw - 1)] = columnLo[pw - 1];
+                    rowHi[2 * (pw - 1)] = columnHi[pw - 1];
+                    std::fill_n(rowLinks, k.kw, kUnseen);
                 }
-                rowLo[2 * (pw - 1)] = columnLo[pw - 1];
-                rowHi[2 * (pw - 1)] = columnHi[pw - 1];
                 poll.step(uint32_t(k.kw));
             }
     }
+    // The interval of an unreached point.
+    auto interval = [&](uint64_t n, L link, R& low, R& high) {
+        if constexpr (kPacked) {
+            low = R(link >> 8);
+            high = R(link);
+        } else {
+            low = lo[n];
+            high = (*hi)[n];
+        }
+    };
     const int64_t step[3] = {1, int64_t(k.sw), int64_t(k.sw * k.sh)};
     const int numSteps = volume ? 3 : 2;
 
@@ -216,10 +241,12 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
         std::vector<L> head(numLevels, kEnd);
         LevelSet pending(numLevels);
         const int64_t lead = kLead * step[numSteps - 1];
+        R exteriorLow, exteriorHigh;
+        interval(exterior, links[exterior], exteriorLow, exteriorHigh);
         links[exterior] = kEnd;
-        head[lo[exterior]] = exterior;
-        pending.insert(lo[exterior]);
-        uint64_t current = lo[exterior];
+        head[exteriorLow] = exterior;
+        pending.insert(exteriorLow);
+        uint64_t current = exteriorLow;
         uint64_t inRun = 0;  // queued at the current level by the current run, not yet out
         uint32_t run = kNone, periodStart = 0;
         // The pairs of runs touching recorded lately, to record each pair about once.
@@ -246,8 +273,10 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 for (int s = 0; s < numSteps; ++s)
                     for (const int64_t d : {step[s], -step[s]}) {
                         const uint32_t n = uint32_t(int64_t(q) + d);
-                        __builtin_prefetch(&lo[n], 0);
-                        __builtin_prefetch(&(*hi)[n], 0);
+                        if constexpr (!kPacked) {
+                            __builtin_prefetch(&lo[n], 0);
+                            __builtin_prefetch(&(*hi)[n], 0);
+                        }
                         __builtin_prefetch(&links[n], 1);
                     }
             }
@@ -275,8 +304,10 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
             links[p] = L(run) | kOut;
             if (int64_t(p) >= lead) {
                 const uint32_t f = uint32_t(int64_t(p) - lead);
-                __builtin_prefetch(&lo[f], 0);
-                __builtin_prefetch(&(*hi)[f], 0);
+                if constexpr (!kPacked) {
+                    __builtin_prefetch(&lo[f], 0);
+                    __builtin_prefetch(&(*hi)[f], 0);
+                }
                 __builtin_prefetch(&links[f], 1);
             }
             const R here = R(current);
@@ -289,13 +320,15 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 for (const int64_t d : {step[s], -step[s]}) {
                     const uint32_t n = uint32_t(int64_t(p) + d);
                     const L link = links[n];
-                    if (link != kUnseen) {
+                    if (L(link - kUnseen) >= 0x10000) {
                         const uint32_t other = uint32_t(link & ~kOut);
                         touching[numTouching] = other;
                         numTouching += unsigned((link >= kOut) & (other != run));
                         continue;
                     }
-                    const R l = std::min((*hi)[n], std::max(lo[n], here));
+                    R low, high;
+                    interval(n, link, low, high);
+                    const R l = std::min(high, std::max(low, here));
                     if (head[l] == kEnd) pending.insert(l);
                     links[n] = head[l];
                     head[l] = n;
@@ -401,13 +434,13 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
 }
 
 // The tree of shapes with 32-bit links between the points when the grid
-// has fewer than 2^31 - 2 points, 64-bit ones otherwise.
+// has fewer than 2^31 - 2^16 - 1 points, 64-bit ones otherwise.
 template <typename T, typename R>
 ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
                              uint64_t numLevels, const std::vector<T>& valueOf) {
     const uint64_t o = padded ? 1 : 0;
     const KhalimskyGrid k(volume, grid.depth + (volume ? 2 * o : 0), grid.height + 2 * o, grid.width + 2 * o);
-    if (k.size() < 0x7FFFFFFEu)
+    if (k.size() < 0x7FFEFFFFu)
         return buildRankedWith<T, R, uint32_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
     return buildRankedWith<T, R, uint64_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
 }
