@@ -236,7 +236,7 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
     // runs it touches, so that the union-find joins runs, not points.
     const uint32_t exterior = uint32_t(k.at(0, 0, 0));
     std::vector<R> runLevel;
-    std::vector<uint32_t> touchHead, touchNext, touchTo;  // per run, the later runs touching it
+    std::vector<uint64_t> touches;  // pairs of runs touching: the earlier in the high half
     {
         std::vector<L> head(numLevels, kEnd);
         LevelSet pending(numLevels);
@@ -298,7 +298,6 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 if (run == kNone) {
                     run = uint32_t(runLevel.size());
                     runLevel.push_back(R(current));
-                    touchHead.push_back(kNone);
                 }
             }
             links[p] = L(run) | kOut;
@@ -340,14 +339,11 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 const uint64_t pair = uint64_t(other) << 32 | run;
                 if (recent[other & (kRecent - 1)] == pair) continue;
                 recent[other & (kRecent - 1)] = pair;
-                const uint32_t a = std::min(other, run);
-                if (touchTo.size() == kNone)
+                if (touches.size() == kNone)
                     throw std::invalid_argument(
                         "image is too large for the tree of shapes: its regions touch more than "
                         "4294967294 times");
-                touchNext.push_back(touchHead[a]);
-                touchHead[a] = uint32_t(touchTo.size());
-                touchTo.push_back(std::max(other, run));
+                touches.push_back(uint64_t(std::min(other, run)) << 32 | std::max(other, run));
             }
             poll.step();
         }
@@ -358,6 +354,16 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
     // Union-find of the runs in the reverse order, as for a max-tree of the
     // order: sets joined by rank, each set's newest run (the root of its tree)
     // kept beside it.
+    // Per run, the later runs touching it: touchTo[touchStart[a] ..
+    // touchStart[a + 1]), gathered by a counting sort.
+    std::vector<uint32_t> touchStart(numRuns + 1, 0), touchTo(touches.size());
+    for (const uint64_t t : touches) ++touchStart[(t >> 32) + 1];
+    for (uint64_t a = 0; a < numRuns; ++a) touchStart[a + 1] += touchStart[a];
+    {
+        std::vector<uint32_t> next(touchStart.begin(), touchStart.end() - 1);
+        for (const uint64_t t : touches) touchTo[next[t >> 32]++] = uint32_t(t);
+    }
+    std::vector<uint64_t>().swap(touches);
     std::vector<uint32_t> parent(numRuns);
     {
         std::vector<uint32_t> zpar(numRuns), newest(numRuns);
@@ -367,7 +373,7 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
             zpar[a] = uint32_t(a);
             newest[a] = uint32_t(a);
             uint32_t set = uint32_t(a);
-            for (uint32_t e = touchHead[a]; e != kNone; e = touchNext[e]) {
+            for (uint32_t e = touchStart[a]; e < touchStart[a + 1]; ++e) {
                 uint32_t r = touchTo[e];
                 while (zpar[r] != r) {
                     const uint32_t g = zpar[zpar[r]];
@@ -384,8 +390,7 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
             poll.step();
         }
     }
-    std::vector<uint32_t>().swap(touchHead);
-    std::vector<uint32_t>().swap(touchNext);
+    std::vector<uint32_t>().swap(touchStart);
     std::vector<uint32_t>().swap(touchTo);
     // Canonical runs: one per shape (its first), the parent of every other
     // run of it.
