@@ -398,7 +398,10 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
         const uint32_t q = parent[a];
         if (runLevel[parent[q]] == runLevel[q]) parent[a] = parent[q];
     }
-    auto shapeOf = [&](uint32_t a) { return a == 0 || runLevel[parent[a]] != runLevel[a] ? a : parent[a]; };
+    // Per run, its shape's canonical run.
+    std::vector<uint32_t> shapeOf(numRuns);
+    for (uint64_t a = 0; a < numRuns; ++a)
+        shapeOf[a] = a == 0 || runLevel[parent[a]] != runLevel[a] ? uint32_t(a) : parent[a];
     auto pointOfPixel = [&](uint64_t z, uint64_t y, uint64_t x) {
         return uint64_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
     };
@@ -417,7 +420,7 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
             for (uint64_t y = 0; y < grid.height; ++y) {
                 const uint64_t first = pointOfPixel(z, y, 0);
                 for (uint64_t x = 0; x < grid.width; ++x) {
-                    uint32_t s = shapeOf(uint32_t(links[first + 2 * x] & ~kOut));
+                    uint32_t s = shapeOf[uint32_t(links[first + 2 * x] & ~kOut)];
                     *shape++ = s;
                     for (; id[s] == kNone; s = parent[s]) id[s] = 0;
                 }
