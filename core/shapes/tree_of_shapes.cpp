@@ -220,6 +220,9 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
     };
     const int64_t step[3] = {1, int64_t(k.sw), int64_t(k.sw * k.sh)};
     const int numSteps = volume ? 3 : 2;
+    // The offsets of a point's neighbours: along x, y and z, each forward then back.
+    const int64_t offsets[6] = {step[0], -step[0], step[1], -step[1], step[2], -step[2]};
+    const int numNeighbours = 2 * numSteps;
 
     // Propagation from the exterior (the first point): each point reached is
     // queued at the level of its interval nearest the current level; the
@@ -270,15 +273,14 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 // the memory of its neighbours.
                 const uint32_t q = uint32_t(head[current]);
                 __builtin_prefetch(&links[q], 0);
-                for (int s = 0; s < numSteps; ++s)
-                    for (const int64_t d : {step[s], -step[s]}) {
-                        const uint32_t n = uint32_t(int64_t(q) + d);
-                        if constexpr (!kPacked) {
-                            __builtin_prefetch(&lo[n], 0);
-                            __builtin_prefetch(&(*hi)[n], 0);
-                        }
-                        __builtin_prefetch(&links[n], 1);
+                for (int j = 0; j < numNeighbours; ++j) {
+                    const uint32_t n = uint32_t(int64_t(q) + offsets[j]);
+                    if constexpr (!kPacked) {
+                        __builtin_prefetch(&lo[n], 0);
+                        __builtin_prefetch(&(*hi)[n], 0);
                     }
+                    __builtin_prefetch(&links[n], 1);
+                }
             }
             --left;
             if (inRun > 0) {
@@ -287,14 +289,13 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
                 // Queued before this period: it joins a run of this period it
                 // touches (one level, connected: one shape), or starts one.
                 run = kNone;
-                for (int s = 0; s < numSteps && run == kNone; ++s)
-                    for (const int64_t d : {step[s], -step[s]}) {
-                        const uint32_t n = uint32_t(int64_t(p) + d);
-                        if (links[n] >= (kOut | periodStart)) {
-                            run = uint32_t(links[n] & ~kOut);
-                            break;
-                        }
+                for (int j = 0; j < numNeighbours; ++j) {
+                    const L link = links[uint32_t(int64_t(p) + offsets[j])];
+                    if (link >= (kOut | periodStart)) {
+                        run = uint32_t(link & ~kOut);
+                        break;
                     }
+                }
                 if (run == kNone) {
                     run = uint32_t(runLevel.size());
                     runLevel.push_back(R(current));
@@ -315,25 +316,24 @@ ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, con
             // and recorded after.
             uint32_t touching[6];
             unsigned numTouching = 0;
-            for (int s = 0; s < numSteps; ++s)
-                for (const int64_t d : {step[s], -step[s]}) {
-                    const uint32_t n = uint32_t(int64_t(p) + d);
-                    const L link = links[n];
-                    if (L(link - kUnseen) >= 0x10000) {
-                        const uint32_t other = uint32_t(link & ~kOut);
-                        touching[numTouching] = other;
-                        numTouching += unsigned((link >= kOut) & (other != run));
-                        continue;
-                    }
-                    R low, high;
-                    interval(n, link, low, high);
-                    const R l = std::min(high, std::max(low, here));
-                    if (head[l] == kEnd) pending.insert(l);
-                    links[n] = head[l];
-                    head[l] = n;
-                    if (l == here) ++inRun;
-                    ++left;
+            for (int j = 0; j < numNeighbours; ++j) {
+                const uint32_t n = uint32_t(int64_t(p) + offsets[j]);
+                const L link = links[n];
+                if (L(link - kUnseen) >= 0x10000) {
+                    const uint32_t other = uint32_t(link & ~kOut);
+                    touching[numTouching] = other;
+                    numTouching += unsigned((link >= kOut) & (other != run));
+                    continue;
                 }
+                R low, high;
+                interval(n, link, low, high);
+                const R l = std::min(high, std::max(low, here));
+                if (head[l] == kEnd) pending.insert(l);
+                links[n] = head[l];
+                head[l] = n;
+                if (l == here) ++inRun;
+                ++left;
+            }
             for (unsigned i = 0; i < numTouching; ++i) {
                 const uint32_t other = touching[i];
                 const uint64_t pair = uint64_t(other) << 32 | run;
