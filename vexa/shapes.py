@@ -102,8 +102,9 @@ def tree_of_shapes(image: Array, padding: str = "mean") -> TreeOfShapes:
     The work and the memory in use while building grow with the points of
     the Khalimsky grid: about 4 per pixel in 2-D and 8 in 3-D, each taking
     18 to 21 bytes (17 plus the size of a rank: 1 byte for 8-bit images,
-    2 for 16-bit ones, 4 for others). The tree keeps 8 bytes per pixel, and
-    8 plus the level's size per node.
+    2 for 16-bit ones, 4 for others; 4 more on grids of 2^31 points or
+    more). The tree keeps 8 bytes per pixel, and 8 plus the level's size
+    per node.
     """
     padding = _checked_padding(padding)
     array, as_tensor = trees._owned_pixels(image)

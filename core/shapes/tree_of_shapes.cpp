@@ -96,18 +96,6 @@ private:
     std::vector<std::vector<uint64_t>> layers_;
 };
 
-class Bits {
-public:
-    Bits(uint64_t n, bool value) : words_((n + 63) / 64, value ? ~uint64_t(0) : 0) {}
-    void prefetch(uint64_t i) const { __builtin_prefetch(&words_[i >> 6], 1); }
-    bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1; }
-    void set(uint64_t i) { words_[i >> 6] |= uint64_t(1) << (i & 63); }
-    void reset(uint64_t i) { words_[i >> 6] &= ~(uint64_t(1) << (i & 63)); }
-
-private:
-    std::vector<uint64_t> words_;
-};
-
 // The Khalimsky grid of a (padded) image of pd x ph x pw pixels: 2p - 1
 // points along each axis of the image (one along the depth of a 2-D image),
 // stored with a border of sentinel points around them so that the 4 or 6
@@ -137,10 +125,11 @@ using Difference =
     std::conditional_t<std::is_floating_point_v<T>, T, std::conditional_t<(sizeof(T) >= 8), long double, int64_t>>;
 
 // The tree of shapes of an image given as ranks (per pixel, ranks ordered
-// as the levels; valueOf gives the level of each rank).
-template <typename T, typename R>
-ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
-                             uint64_t numLevels, const std::vector<T>& valueOf) {
+// as the levels; valueOf gives the level of each rank), with links of type L
+// between the points: the grid's points must be below 2^(bits of L - 1) - 2^16 - 1.
+template <typename T, typename R, typename L>
+ShapesTreeArrays buildRankedWith(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
+                                 uint64_t numLevels, const std::vector<T>& valueOf) {
     const uint64_t o = padded ? 1 : 0;
     const uint64_t pd = grid.depth + (volume ? 2 * o : 0), ph = grid.height + 2 * o, pw = grid.width + 2 * o;
     std::vector<R> own;
@@ -159,13 +148,30 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                                     std::to_string(k.size()) + " points, at most 4294967294 are supported");
     InterruptPoll poll;
 
-    // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
-    // pixels around it.
+    // Per point, its link: while unreached, kUnseen plus, for 8-bit levels,
+    // its interval [lo, hi] as lo << 8 | hi; while queued, the next in the
+    // queue (kEnd: none); once out, its run with the top bit set. One read
+    // tells a neighbour's state and run (and for 8-bit levels its interval).
+    // The sentinels hold kEnd, as if queued forever.
     // Big arrays on huge pages: neighbours a row or a plane away would miss the TLB.
     using flood::HugePageArray;
-    HugePageArray<R> lo(k.size());
-    auto hi = std::make_unique<HugePageArray<R>>(k.size());
-    Bits seen(k.size(), true);  // sentinels count as seen
+    constexpr bool kPacked = sizeof(R) == 1;
+    constexpr L kOut = L(1) << (8 * sizeof(L) - 1), kUnseen = kOut - 0x10000, kEnd = kUnseen - 1;
+    HugePageArray<L> links(k.size());
+    for (uint64_t sz = 0; sz < k.sd; ++sz)
+        for (uint64_t sy = 0; sy < k.sh; ++sy) {
+            L* row = links.data() + (sz * k.sh + sy) * k.sw;
+            if (sy == 0 || sy + 1 == k.sh || (volume && (sz == 0 || sz + 1 == k.sd))) {
+                std::fill_n(row, k.sw, kEnd);
+            } else {
+                row[0] = kEnd;
+                row[k.sw - 1] = kEnd;
+            }
+        }
+    // The interval-valued map: [lo, hi] at every point, from the 1, 2, 4 or 8
+    // pixels around it, in the links or, for wider levels, in arrays of their own.
+    HugePageArray<R> lo(kPacked ? 0 : k.size());
+    auto hi = std::make_unique<HugePageArray<R>>(kPacked ? 0 : k.size());
     {
         std::vector<R> columnLo(pw), columnHi(pw);
         for (uint64_t kz = 0; kz < k.kd; ++kz)
@@ -178,16 +184,45 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                     columnHi[x] = std::max(std::max(rows[0][x], rows[1][x]), std::max(rows[2][x], rows[3][x]));
                 }
                 const uint64_t first = k.at(kz, ky, 0);
-                for (uint64_t kx = 0; kx < k.kw; ++kx) {
-                    lo[first + kx] = std::min(columnLo[kx / 2], columnLo[(kx + 1) / 2]);
-                    (*hi)[first + kx] = std::max(columnHi[kx / 2], columnHi[(kx + 1) / 2]);
-                    seen.reset(first + kx);
+                L* rowLinks = links.data() + first;
+                if constexpr (kPacked) {
+                    for (uint64_t x = 0; x + 1 < pw; ++x) {
+                        rowLinks[2 * x] = kUnseen | L(columnLo[x]) << 8 | columnHi[x];
+                        rowLinks[2 * x + 1] = kUnseen | L(std::min(columnLo[x], columnLo[x + 1])) << 8 |
+                                              std::max(columnHi[x], columnHi[x + 1]);
+                    }
+                    rowLinks[2 * (pw - 1)] = kUnseen | L(columnLo[pw - 1]) << 8 | columnHi[pw - 1];
+                } else {
+                    R* rowLo = lo.data() + first;
+                    R* rowHi = hi->data() + first;
+                    for (uint64_t x = 0; x + 1 < pw; ++x) {
+                        rowLo[2 * x] = columnLo[x];
+                        rowHi[2 * x] = columnHi[x];
+                        rowLo[2 * x + 1] = std::min(columnLo[x], columnLo[x + 1]);
+                        rowHi[2 * x + 1] = std::max(columnHi[x], columnHi[x + 1]);
+                    }
+                    rowLo[2 * (pw - 1)] = columnLo[pw - 1];
+                    rowHi[2 * (pw - 1)] = columnHi[pw - 1];
+                    std::fill_n(rowLinks, k.kw, kUnseen);
                 }
                 poll.step(uint32_t(k.kw));
             }
     }
+    // The interval of an unreached point.
+    auto interval = [&](uint64_t n, L link, R& low, R& high) {
+        if constexpr (kPacked) {
+            low = R(link >> 8);
+            high = R(link);
+        } else {
+            low = lo[n];
+            high = (*hi)[n];
+        }
+    };
     const int64_t step[3] = {1, int64_t(k.sw), int64_t(k.sw * k.sh)};
     const int numSteps = volume ? 3 : 2;
+    // The offsets of a point's neighbours: along x, y and z, each forward then back.
+    const int64_t offsets[6] = {step[0], -step[0], step[1], -step[1], step[2], -step[2]};
+    const int numNeighbours = 2 * numSteps;
 
     // Propagation from the exterior (the first point): each point reached is
     // queued at the level of its interval nearest the current level; the
@@ -203,26 +238,25 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // the order of their first runs; taking a point out records the pairs of
     // runs it touches, so that the union-find joins runs, not points.
     const uint32_t exterior = uint32_t(k.at(0, 0, 0));
-    HugePageArray<uint32_t> links(k.size());  // while queued, the next in the queue; once out, the run
     std::vector<R> runLevel;
-    std::vector<uint32_t> touchHead, touchNext, touchTo;  // per run, the later runs touching it
+    std::vector<uint64_t> touches;  // pairs of runs touching: the earlier in the high half
     {
-        Bits out(k.size(), false);
-        std::vector<uint32_t> head(numLevels, kNone);
+        std::vector<L> head(numLevels, kEnd);
         LevelSet pending(numLevels);
         const int64_t lead = kLead * step[numSteps - 1];
-        seen.set(exterior);
-        links[exterior] = kNone;
-        head[lo[exterior]] = exterior;
-        pending.insert(lo[exterior]);
-        uint64_t current = lo[exterior];
+        R exteriorLow, exteriorHigh;
+        interval(exterior, links[exterior], exteriorLow, exteriorHigh);
+        links[exterior] = kEnd;
+        head[exteriorLow] = exterior;
+        pending.insert(exteriorLow);
+        uint64_t current = exteriorLow;
         uint64_t inRun = 0;  // queued at the current level by the current run, not yet out
         uint32_t run = kNone, periodStart = 0;
         // The pairs of runs touching recorded lately, to record each pair about once.
         constexpr uint32_t kRecent = 256;
         std::vector<uint64_t> recent(kRecent, ~uint64_t(0));
         for (uint64_t left = 1; left > 0;) {
-            if (head[current] == kNone) {
+            if (head[current] == kEnd) {
                 const int64_t up = pending.above(current), down = pending.below(current);
                 using D = Difference<T>;
                 if (up < 0 ||
@@ -231,23 +265,22 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 else current = uint64_t(up);
                 periodStart = uint32_t(runLevel.size());
             }
-            const uint32_t p = head[current];
+            const uint32_t p = uint32_t(head[current]);
             head[current] = links[p];
-            if (head[current] == kNone) pending.erase(current);
+            if (head[current] == kEnd) pending.erase(current);
             else {
                 // The next point out, unless p queues one at this level: fetch
                 // the memory of its neighbours.
-                const uint32_t q = head[current];
-                for (int s = 0; s < numSteps; ++s)
-                    for (const int64_t d : {step[s], -step[s]}) {
-                        const uint32_t n = uint32_t(int64_t(q) + d);
+                const uint32_t q = uint32_t(head[current]);
+                __builtin_prefetch(&links[q], 0);
+                for (int j = 0; j < numNeighbours; ++j) {
+                    const uint32_t n = uint32_t(int64_t(q) + offsets[j]);
+                    if constexpr (!kPacked) {
                         __builtin_prefetch(&lo[n], 0);
                         __builtin_prefetch(&(*hi)[n], 0);
-                        __builtin_prefetch(&links[n], 1);
-                        if (s == 0) continue;
-                        seen.prefetch(n);
-                        out.prefetch(n);
                     }
+                    __builtin_prefetch(&links[n], 1);
+                }
             }
             --left;
             if (inRun > 0) {
@@ -256,58 +289,62 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
                 // Queued before this period: it joins a run of this period it
                 // touches (one level, connected: one shape), or starts one.
                 run = kNone;
-                for (int s = 0; s < numSteps && run == kNone; ++s)
-                    for (const int64_t d : {step[s], -step[s]}) {
-                        const uint32_t n = uint32_t(int64_t(p) + d);
-                        if (out.test(n) && links[n] >= periodStart) {
-                            run = links[n];
-                            break;
-                        }
+                for (int j = 0; j < numNeighbours; ++j) {
+                    const L link = links[uint32_t(int64_t(p) + offsets[j])];
+                    if (link >= (kOut | periodStart)) {
+                        run = uint32_t(link & ~kOut);
+                        break;
                     }
+                }
                 if (run == kNone) {
                     run = uint32_t(runLevel.size());
                     runLevel.push_back(R(current));
-                    touchHead.push_back(kNone);
                 }
             }
-            links[p] = run;
-            out.set(p);
+            links[p] = L(run) | kOut;
             if (int64_t(p) >= lead) {
                 const uint32_t f = uint32_t(int64_t(p) - lead);
-                __builtin_prefetch(&lo[f], 0);
-                __builtin_prefetch(&(*hi)[f], 0);
+                if constexpr (!kPacked) {
+                    __builtin_prefetch(&lo[f], 0);
+                    __builtin_prefetch(&(*hi)[f], 0);
+                }
                 __builtin_prefetch(&links[f], 1);
-                seen.prefetch(f);
-                out.prefetch(f);
             }
             const R here = R(current);
-            for (int s = 0; s < numSteps; ++s)
-                for (const int64_t d : {step[s], -step[s]}) {
-                    const uint32_t n = uint32_t(int64_t(p) + d);
-                    if (seen.test(n)) {
-                        if (!out.test(n)) continue;
-                        const uint32_t other = links[n];
-                        const uint64_t pair = uint64_t(other) << 32 | run;
-                        if (other == run || recent[other & (kRecent - 1)] == pair) continue;
-                        recent[other & (kRecent - 1)] = pair;
-                        const uint32_t a = std::min(other, run);
-                        if (touchTo.size() == kNone)
-                            throw std::invalid_argument(
-                                "image is too large for the tree of shapes: its regions touch more than "
-                                "4294967294 times");
-                        touchNext.push_back(touchHead[a]);
-                        touchHead[a] = uint32_t(touchTo.size());
-                        touchTo.push_back(std::max(other, run));
-                        continue;
-                    }
-                    seen.set(n);
-                    const R l = std::min((*hi)[n], std::max(lo[n], here));
-                    if (head[l] == kNone) pending.insert(l);
-                    links[n] = head[l];
-                    head[l] = n;
-                    if (l == here) ++inRun;
-                    ++left;
+            // The runs of the neighbours out, other than p's, are gathered
+            // without a branch on whether a neighbour is out (unpredictable),
+            // and recorded after.
+            uint32_t touching[6];
+            unsigned numTouching = 0;
+            for (int j = 0; j < numNeighbours; ++j) {
+                const uint32_t n = uint32_t(int64_t(p) + offsets[j]);
+                const L link = links[n];
+                if (L(link - kUnseen) >= 0x10000) {
+                    const uint32_t other = uint32_t(link & ~kOut);
+                    touching[numTouching] = other;
+                    numTouching += unsigned((link >= kOut) & (other != run));
+                    continue;
                 }
+                R low, high;
+                interval(n, link, low, high);
+                const R l = std::min(high, std::max(low, here));
+                if (head[l] == kEnd) pending.insert(l);
+                links[n] = head[l];
+                head[l] = n;
+                if (l == here) ++inRun;
+                ++left;
+            }
+            for (unsigned i = 0; i < numTouching; ++i) {
+                const uint32_t other = touching[i];
+                const uint64_t pair = uint64_t(other) << 32 | run;
+                if (recent[other & (kRecent - 1)] == pair) continue;
+                recent[other & (kRecent - 1)] = pair;
+                if (touches.size() == kNone)
+                    throw std::invalid_argument(
+                        "image is too large for the tree of shapes: its regions touch more than "
+                        "4294967294 times");
+                touches.push_back(uint64_t(std::min(other, run)) << 32 | std::max(other, run));
+            }
             poll.step();
         }
     }
@@ -317,6 +354,16 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     // Union-find of the runs in the reverse order, as for a max-tree of the
     // order: sets joined by rank, each set's newest run (the root of its tree)
     // kept beside it.
+    // Per run, the later runs touching it: touchTo[touchStart[a] ..
+    // touchStart[a + 1]), gathered by a counting sort.
+    std::vector<uint32_t> touchStart(numRuns + 1, 0), touchTo(touches.size());
+    for (const uint64_t t : touches) ++touchStart[(t >> 32) + 1];
+    for (uint64_t a = 0; a < numRuns; ++a) touchStart[a + 1] += touchStart[a];
+    {
+        std::vector<uint32_t> next(touchStart.begin(), touchStart.end() - 1);
+        for (const uint64_t t : touches) touchTo[next[t >> 32]++] = uint32_t(t);
+    }
+    std::vector<uint64_t>().swap(touches);
     std::vector<uint32_t> parent(numRuns);
     {
         std::vector<uint32_t> zpar(numRuns), newest(numRuns);
@@ -326,7 +373,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             zpar[a] = uint32_t(a);
             newest[a] = uint32_t(a);
             uint32_t set = uint32_t(a);
-            for (uint32_t e = touchHead[a]; e != kNone; e = touchNext[e]) {
+            for (uint32_t e = touchStart[a]; e < touchStart[a + 1]; ++e) {
                 uint32_t r = touchTo[e];
                 while (zpar[r] != r) {
                     const uint32_t g = zpar[zpar[r]];
@@ -343,8 +390,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             poll.step();
         }
     }
-    std::vector<uint32_t>().swap(touchHead);
-    std::vector<uint32_t>().swap(touchNext);
+    std::vector<uint32_t>().swap(touchStart);
     std::vector<uint32_t>().swap(touchTo);
     // Canonical runs: one per shape (its first), the parent of every other
     // run of it.
@@ -352,7 +398,10 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
         const uint32_t q = parent[a];
         if (runLevel[parent[q]] == runLevel[q]) parent[a] = parent[q];
     }
-    auto shapeOf = [&](uint32_t a) { return a == 0 || runLevel[parent[a]] != runLevel[a] ? a : parent[a]; };
+    // Per run, its shape's canonical run.
+    std::vector<uint32_t> shapeOf(numRuns);
+    for (uint64_t a = 0; a < numRuns; ++a)
+        shapeOf[a] = a == 0 || runLevel[parent[a]] != runLevel[a] ? uint32_t(a) : parent[a];
     auto pointOfPixel = [&](uint64_t z, uint64_t y, uint64_t x) {
         return uint64_t(k.at(2 * (z + (volume ? o : 0)), 2 * (y + o), 2 * (x + o)));
     };
@@ -371,7 +420,7 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
             for (uint64_t y = 0; y < grid.height; ++y) {
                 const uint64_t first = pointOfPixel(z, y, 0);
                 for (uint64_t x = 0; x < grid.width; ++x) {
-                    uint32_t s = shapeOf(links[first + 2 * x]);
+                    uint32_t s = shapeOf[uint32_t(links[first + 2 * x] & ~kOut)];
                     *shape++ = s;
                     for (; id[s] == kNone; s = parent[s]) id[s] = 0;
                 }
@@ -390,6 +439,18 @@ ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R
     tree.altitudes.resize(altitudes.size() * sizeof(T));
     if (!altitudes.empty()) std::memcpy(tree.altitudes.data(), altitudes.data(), tree.altitudes.size());
     return tree;
+}
+
+// The tree of shapes with 32-bit links between the points when the grid
+// has fewer than 2^31 - 2^16 - 1 points, 64-bit ones otherwise.
+template <typename T, typename R>
+ShapesTreeArrays buildRanked(const Grid& grid, bool volume, bool padded, const R* pixelRanks, R padRank,
+                             uint64_t numLevels, const std::vector<T>& valueOf) {
+    const uint64_t o = padded ? 1 : 0;
+    const KhalimskyGrid k(volume, grid.depth + (volume ? 2 * o : 0), grid.height + 2 * o, grid.width + 2 * o);
+    if (k.size() < 0x7FFEFFFFu)
+        return buildRankedWith<T, R, uint32_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
+    return buildRankedWith<T, R, uint64_t>(grid, volume, padded, pixelRanks, padRank, numLevels, valueOf);
 }
 
 // The level around the image: zero, or the mean of the pixels on the image's
