@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/runtime/uninitialised_vector.hpp"
+#include "core/runtime/reused_memory.hpp"
 #include "core/trees/any_tree.hpp"
 
 namespace vexa {
@@ -27,9 +27,9 @@ enum class ShapesPadding { None, Mean, Zero };
 
 struct ShapesTreeArrays {
     static constexpr uint32_t kNoParent = 0xFFFFFFFFu;
-    std::vector<uint32_t> parents;            // parents before children; kNoParent for the root
-    UninitialisedVector<uint32_t> pixelNode;  // per pixel of the image, its smallest shape
-    std::vector<unsigned char> altitudes;     // per node, its level in the image's pixel type
+    std::vector<uint32_t> parents;         // parents before children; kNoParent for the root
+    ReusedVector<uint32_t> pixelNode;      // per pixel of the image, its smallest shape
+    std::vector<unsigned char> altitudes;  // per node, its level in the image's pixel type
 };
 
 // The tree of shapes of a dense 2-D (grid.depth = 1, ndim = 2) or 3-D image.
