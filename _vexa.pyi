@@ -208,6 +208,14 @@ def _component_trees(images: List[np.ndarray], connectivity: SupportsIndex,
     of int64 arrays."""
 
 
+def _kept_memory() -> int:
+    """The bytes of large blocks kept for reuse by later native work."""
+
+
+def _release_kept_memory() -> None:
+    """Gives the blocks kept for reuse back to the system."""
+
+
 def _graph_component_tree(rank: np.ndarray, u: np.ndarray, v: np.ndarray) -> np.ndarray:
     """Private kernel: the component tree of a vertex-weighted graph. ``rank``
     uint64 (n), lower ranks deeper in the tree, equal ranks that an edge joins

@@ -4,6 +4,8 @@ import gc
 import statistics
 import time
 
+import vexa
+
 
 def median_time(fn, runs):
     """Median wall time of fn over several runs, in seconds; each result is
@@ -51,6 +53,7 @@ def _status(field):
 def _release_free_memory():
     """Hands memory the allocator keeps after earlier runs back to the system,
     so that a later run cannot reuse it unseen."""
+    vexa.release_memory()  # the large blocks vexa keeps for reuse
     try:
         ctypes.CDLL("libc.so.6").malloc_trim(0)
     except (OSError, AttributeError):

@@ -23,6 +23,7 @@ void bindNodeBpt(pybind11::module_& m);
 void bindTreeOps(pybind11::module_& m);            // tree sums over parent arrays
 void bindFastPartitionTree(pybind11::module_& m);  // private: region merging and cuts
 void bindThreads(pybind11::module_& m);            // the thread setting
+void bindMemory(pybind11::module_& m);             // private: the memory kept for reuse
 void bindAnyTrees(pybind11::module_& m);           // component trees of any image
 void bindBatchTrees(pybind11::module_& m);         // private: one tree per image of a list, in parallel
 void bindLearnedFilter(pybind11::module_& m);      // private: the learnable filter's native passes

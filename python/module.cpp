@@ -21,6 +21,7 @@ PYBIND11_MODULE(_vexa, m) {
     vexa::python::bindTreeOps(m);
     vexa::python::bindFastPartitionTree(m);
     vexa::python::bindThreads(m);
+    vexa::python::bindMemory(m);
     vexa::python::bindAnyTrees(m);
     vexa::python::bindBatchTrees(m);
     vexa::python::bindLearnedFilter(m);

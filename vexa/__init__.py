@@ -10,7 +10,8 @@ from _vexa import (Attributes, AttributesPack, BPT, DissimilarityType, MaxTree, 
                    MorphologicalTree, Node, NodeBPT)
 from _vexa import __doc__ as native_doc  # noqa: F401
 
-from . import extrema, filters, images, morphology, nn, ops, partition, shapes, threads, tree, trees, watershed
+from . import (extrema, filters, images, memory, morphology, nn, ops, partition, shapes, threads, tree, trees,
+               watershed)
 from ._version import __version__
 from .extrema import extinction_values, h_maxima, h_minima, local_maxima, local_minima
 from .filters import TreeArrays, direct, maximum, minimum, subtractive
@@ -22,6 +23,7 @@ from .nn import ConnectedFilter, PreparedImage
 from .ops import levels_from_residues, reconstruct, residues_from_levels, subtree_sums
 from .partition import PartitionTree, binary_partition_tree
 from .shapes import TreeOfShapes, tree_of_shapes
+from .memory import kept_memory, release_memory
 from .threads import get_num_threads, set_num_threads
 from .tree import Tree
 from .trees import ComponentTree, max_tree, min_tree
@@ -33,6 +35,7 @@ __all__ = [
     "MorphologicalTree", "Node", "NodeBPT",
     # the one tree model, component trees of any image, and the thread setting
     "Tree", "max_tree", "min_tree", "ComponentTree", "get_num_threads", "set_num_threads",
+    "kept_memory", "release_memory",
     # the self-dual tree of shapes
     "tree_of_shapes", "TreeOfShapes",
     # differentiable operators
@@ -52,8 +55,8 @@ __all__ = [
     # images
     "default_image", "read_image", "write_image", "read_pgm", "write_pgm", "write_png",
     # submodules
-    "extrema", "filters", "images", "morphology", "nn", "ops", "partition", "shapes", "threads", "tree",
-    "trees", "watershed",
+    "extrema", "filters", "images", "memory", "morphology", "nn", "ops", "partition", "shapes", "threads",
+    "tree", "trees", "watershed",
     "__version__",
 ]
 

@@ -106,4 +106,12 @@ size_t keptMemory() {
     return k.bytes;
 }
 
+void releaseKeptMemory() noexcept {
+    Kept& k = kept();
+    std::lock_guard<std::mutex> guard(k.lock);
+    for (const Block& block : k.blocks) std::free(block.data);
+    k.blocks.clear();
+    k.bytes = 0;
+}
+
 }  // namespace vexa

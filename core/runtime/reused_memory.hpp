@@ -39,6 +39,9 @@ void giveBackMemory(void* block, size_t bytes) noexcept;
 // The bytes kept now, for tests and reports.
 size_t keptMemory();
 
+// Frees every kept block: the memory goes back to the system.
+void releaseKeptMemory() noexcept;
+
 // A std::allocator taking its memory from the blocks above. resize(n) leaves
 // new elements of trivial types unset (give a value to have them set): the
 // arrays are filled right after.

@@ -26,6 +26,16 @@ TEST(ReusedMemory, LargeBlocksAreHandedOutAgainWhenTheyFit) {
     EXPECT_EQ(static_cast<void*>(values.data()), first);
 }
 
+TEST(ReusedMemory, ReleasingFreesEveryKeptBlock) {
+    const size_t large = size_t(3) << 20;
+    giveBackMemory(takeMemory(large), large);
+    EXPECT_GE(keptMemory(), large);
+    releaseKeptMemory();
+    EXPECT_EQ(keptMemory(), 0u);
+    giveBackMemory(takeMemory(large), large);  // and keeping starts again
+    EXPECT_EQ(keptMemory(), large);
+}
+
 TEST(ReusedMemory, SmallBlocksAreNotKept) {
     const size_t before = keptMemory();
     giveBackMemory(takeMemory(4096), 4096);

@@ -142,6 +142,14 @@ def test_band_counts_give_one_tree(dtype):
                 assert all(np.array_equal(a, b) for a, b in zip(one, other)), bands
 
 
+def test_memory_kept_for_reuse_is_given_back_on_request():
+    tree = vexa.max_tree(np.random.default_rng(7).random((700, 600)).astype(np.float32))
+    assert vexa.kept_memory() > 0  # the build's temporary arrays
+    vexa.release_memory()
+    assert vexa.kept_memory() == 0
+    assert tree.levels.max() < 1  # the tree's own arrays stay intact
+
+
 def test_thread_counts_give_one_tree():
     # Large enough for the sort, the seams and the numbering to split their work.
     image = np.random.default_rng(6).random((700, 600)).astype(np.float32)
