@@ -145,7 +145,7 @@ def test_members_of_uninitialised_objects_are_refused():
 # ---- Ctrl-C during long work -------------------------------------------------
 
 LONG_WORK = {
-    "max-tree of a large image": ("image = noise(3072, 3072)", "_vexa.MaxTree(image, 1.5)"),
+    "max-tree of a large image": ("image = noise(6144, 6144)", "_vexa.MaxTree(image, 1.5)"),
     "long column, large radius": ("image = noise(400_000, 1)", "_vexa.MinTree(image, 3000.0)"),
     "partition tree, one region per pixel": (
         "image, labels = noise(256, 256), np.arange(256 * 256, dtype=np.int32).reshape(256, 256)",
@@ -155,7 +155,7 @@ LONG_WORK = {
         "tree = build_trees(stack, 'max', 2)[0]; "
         "batch = _vexa._LearnedFilterBatch([tree.parents], [tree.pixel_to_node], ['area', 'volume'], True)",
         "batch.forward(stack.reshape(1, -1), torch.zeros(2), torch.zeros(()))"),
-    "tree of shapes of a large image": ("image = noise(3072, 3072)", "_vexa._tree_of_shapes(image, 'mean')"),
+    "tree of shapes of a large image": ("image = noise(4096, 4096)", "_vexa._tree_of_shapes(image, 'mean')"),
 }
 
 
