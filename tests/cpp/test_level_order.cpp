@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <tuple>
 
 #include "core/trees/level_keys.hpp"
+#include "core/trees/marked_positions.hpp"
 
 using namespace vexa;
 
@@ -52,4 +54,30 @@ TEST(SortedLevels, OrderPositionsAndRanksAgreeWithAMap) {
     // Large enough to be sorted in several ranges.
     checkSortedLevels<uint32_t>(rng, 300000, 1u << 20, 3);
     checkSortedLevels<uint64_t>(rng, 300000, 7, 2);
+}
+
+// Positions marked by tasks spread over threads: the count, the marked
+// positions before any position, and the visit in ascending order agree
+// with a sorted list, for one thread and several.
+TEST(MarkedPositions, CountsAgreeWithASortedList) {
+    std::mt19937_64 rng(12);
+    const uint64_t bound = 5000;
+    std::vector<std::vector<uint64_t>> tasks(7);
+    std::vector<uint64_t> all;
+    for (uint64_t at = 0; at < bound; ++at)
+        if (rng() % 3 == 0) {
+            tasks[rng() % tasks.size()].push_back(at);
+            all.push_back(at);
+        }
+    for (unsigned threads : {1u, 2u, 3u}) {
+        const MarkedPositions marked(bound, tasks.size(), threads, [&](size_t task, auto mark) {
+            for (uint64_t at : tasks[task]) mark(at);
+        });
+        ASSERT_EQ(marked.count(), all.size());
+        for (uint64_t at = 0; at < bound; ++at)
+            ASSERT_EQ(marked.before(at), uint32_t(std::lower_bound(all.begin(), all.end(), at) - all.begin())) << at;
+        std::vector<uint64_t> seen(all.size(), bound);
+        marked.forEach(threads, [&](uint64_t at, uint32_t index) { seen[index] = at; });
+        ASSERT_EQ(seen, all);
+    }
 }

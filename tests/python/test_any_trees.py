@@ -142,6 +142,20 @@ def test_band_counts_give_one_tree(dtype):
                 assert all(np.array_equal(a, b) for a, b in zip(one, other)), bands
 
 
+@pytest.mark.parametrize("dtype", DTYPES)
+def test_ids_follow_levels_then_last_pixels(dtype):
+    # Node 0 holds the level processed last; within a level, ids follow the
+    # largest pixel index downwards: the same ids however the build splits.
+    rng = np.random.default_rng(8)
+    for image in (random_image(rng, (41, 37), dtype, levels=40), random_image(rng, (9, 8, 7), dtype)):
+        for kind, bands in (("max", 1), ("min", 1), ("max", 3), ("min", 5)):
+            parents, pixel_to_node, levels = _vexa._component_tree(image, 1, kind == "max", bands)
+            ranks = dense_ranks(levels, kind)
+            last = np.full(len(parents), -1)
+            np.maximum.at(last, pixel_to_node.ravel(), np.arange(image.size))
+            assert np.array_equal(np.lexsort((-last, ranks)), np.arange(len(parents))), (kind, bands)
+
+
 def test_memory_kept_for_reuse_is_given_back_on_request():
     tree = vexa.max_tree(np.random.default_rng(7).random((700, 600)).astype(np.float32))
     assert vexa.kept_memory() > 0  # the build's temporary arrays
