@@ -57,9 +57,8 @@ py::array_t<int64_t> widenedIds(const uint32_t* from, size_t n, std::vector<py::
     ReusedVector<int64_t> out(n);
     {
         py::gil_scoped_release release;
-        parallelFor(threads, threads, [&](size_t t) {
-            for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i)
-                out[i] = from[i] == 0xFFFFFFFFu ? -1 : int64_t(from[i]);
+        forEachRange(n, threads, threads, [&](size_t, uint64_t begin, uint64_t end) {
+            for (uint64_t i = begin; i < end; ++i) out[i] = from[i] == 0xFFFFFFFFu ? -1 : int64_t(from[i]);
         });
     }
     return owningArray(std::move(out), shape);
@@ -78,10 +77,11 @@ py::tuple componentTree(py::array image, int connectivity, bool maxTree, unsigne
         std::max(1u, std::min(threadBudget(), tree.pixelNode.size() >= kParallelPixels ? 64u : 1u));
     std::vector<py::ssize_t> shape(image.shape(), image.shape() + image.ndim());
     const py::ssize_t numNodes = py::ssize_t(tree.parents.size());
-    ReusedVector<uint8_t> levels(tree.levelPixel.size() * pixelBytes(view.type));
+    const size_t pixelBytes = size_t(image.itemsize());
+    ReusedVector<uint8_t> levels(tree.levelPixel.size() * pixelBytes);
     {
         py::gil_scoped_release release;
-        gatherLevels(view, tree.levelPixel.data(), tree.levelPixel.size(), levels.data(), threads);
+        gatherLevels(view.data, pixelBytes, tree.levelPixel.data(), tree.levelPixel.size(), levels.data(), threads);
     }
     return py::make_tuple(widenedIds(tree.parents.data(), tree.parents.size(), {numNodes}, threads),
                           widenedIds(tree.pixelNode.data(), tree.pixelNode.size(), shape, threads),

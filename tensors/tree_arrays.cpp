@@ -24,8 +24,8 @@ at::Tensor pixelNodeIds(const MorphologicalTree& tree) {
     // Memory-bound: large maps are widened in slices on the thread budget.
     const size_t n = owner.size();
     const unsigned threads = n >= kParallelPixels ? threadBudget() : 1;
-    parallelFor(threads, threads, [&](size_t t) {
-        for (size_t i = n * t / threads, end = n * (t + 1) / threads; i < end; ++i) ids[i] = owner[i];
+    forEachRange(n, threads, threads, [&](size_t, uint64_t begin, uint64_t end) {
+        for (uint64_t i = begin; i < end; ++i) ids[i] = owner[i];
     });
     return out;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -91,6 +92,14 @@ void parallelFor(size_t count, unsigned threads, Task&& task) {
     }
     for (std::thread& h : helpers) h.join();
     if (failure) std::rethrow_exception(failure);
+}
+
+// Splits [0, n) into `parts` contiguous ranges in order and runs
+// body(t, begin, end) for range t, on up to `threads` threads.
+template <typename Body>
+void forEachRange(uint64_t n, size_t parts, unsigned threads, Body&& body) {
+    parts = std::max<size_t>(parts, 1);
+    parallelFor(parts, threads, [&](size_t t) { body(t, n * t / parts, n * (t + 1) / parts); });
 }
 
 // Runs first on the calling thread and second on a helper thread when

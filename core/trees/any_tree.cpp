@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 #include "core/runtime/parallel.hpp"
 #include "core/trees/flood.hpp"
@@ -36,9 +37,8 @@ ComponentTreeArrays buildRanked(const Grid& grid, uint64_t numRanks, RankOf rank
     // A pixel of each node: any of its compact pixels has its level.
     tree.levelPixel.resize(numbering.numNodes);
     const uint64_t n = tree.pixelNode.size();
-    parallelFor(plan.threads, plan.threads, [&](size_t t) {
-        for (uint64_t p = n * t / plan.threads, end = n * (t + 1) / plan.threads; p < end; ++p)
-            numbering::store(tree.levelPixel[tree.pixelNode[p]], uint32_t(p));
+    forEachRange(n, plan.threads, plan.threads, [&](size_t, uint64_t begin, uint64_t end) {
+        for (uint64_t p = begin; p < end; ++p) numbering::store(tree.levelPixel[tree.pixelNode[p]], uint32_t(p));
     });
     return tree;
 }
@@ -115,51 +115,32 @@ ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int conn
     throw std::invalid_argument("unsupported pixel type");
 }
 
-size_t pixelBytes(PixelType type) {
-    switch (type) {
-        case PixelType::Bool:
-        case PixelType::UInt8:
-        case PixelType::Int8:
-            return 1;
-        case PixelType::UInt16:
-        case PixelType::Int16:
-            return 2;
-        case PixelType::UInt32:
-        case PixelType::Int32:
-        case PixelType::Float32:
-            return 4;
-        case PixelType::Int64:
-        case PixelType::Float64:
-            return 8;
-    }
-    throw std::invalid_argument("unsupported pixel type");
-}
-
 namespace {
 
 template <typename Word>
 void gatherWords(const void* pixels, const uint32_t* levelPixel, size_t n, void* out, unsigned threads) {
     const Word* from = static_cast<const Word*>(pixels);
     Word* to = static_cast<Word*>(out);
-    const size_t parts = n >= kParallelPixels ? threads : 1;
-    parallelFor(parts, threads, [&](size_t t) {
-        for (size_t i = n * t / parts, end = n * (t + 1) / parts; i < end; ++i) to[i] = from[levelPixel[i]];
+    forEachRange(n, n >= kParallelPixels ? threads : 1, threads, [&](size_t, uint64_t begin, uint64_t end) {
+        for (uint64_t i = begin; i < end; ++i) to[i] = from[levelPixel[i]];
     });
 }
 
 }  // namespace
 
-void gatherLevels(const AnyImage& image, const uint32_t* levelPixel, size_t n, void* out, unsigned threads) {
-    switch (pixelBytes(image.type)) {
+void gatherLevels(const void* pixels, size_t pixelBytes, const uint32_t* levelPixel, size_t n, void* out,
+                  unsigned threads) {
+    switch (pixelBytes) {
         case 1:
-            return gatherWords<uint8_t>(image.data, levelPixel, n, out, threads);
+            return gatherWords<uint8_t>(pixels, levelPixel, n, out, threads);
         case 2:
-            return gatherWords<uint16_t>(image.data, levelPixel, n, out, threads);
+            return gatherWords<uint16_t>(pixels, levelPixel, n, out, threads);
         case 4:
-            return gatherWords<uint32_t>(image.data, levelPixel, n, out, threads);
-        default:
-            return gatherWords<uint64_t>(image.data, levelPixel, n, out, threads);
+            return gatherWords<uint32_t>(pixels, levelPixel, n, out, threads);
+        case 8:
+            return gatherWords<uint64_t>(pixels, levelPixel, n, out, threads);
     }
+    throw std::invalid_argument("pixels of " + std::to_string(pixelBytes) + " bytes are not supported");
 }
 
 }  // namespace vexa

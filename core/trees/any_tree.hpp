@@ -33,11 +33,10 @@ struct ComponentTreeArrays {
 ComponentTreeArrays buildComponentTree(const AnyImage& image, int ndim, int connectivity, bool maxTree,
                                        unsigned bands = 0);
 
-// The bytes of one pixel of the image's type.
-size_t pixelBytes(PixelType type);
-
 // The level of each node, in the image's type: out[i] = the value of pixel
-// levelPixel[i], for n nodes, on up to `threads` threads.
-void gatherLevels(const AnyImage& image, const uint32_t* levelPixel, size_t n, void* out, unsigned threads);
+// levelPixel[i] (pixelBytes 1, 2, 4 or 8 bytes each), for n nodes, on up to
+// `threads` threads.
+void gatherLevels(const void* pixels, size_t pixelBytes, const uint32_t* levelPixel, size_t n, void* out,
+                  unsigned threads);
 
 }  // namespace vexa

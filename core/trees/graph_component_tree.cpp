@@ -44,9 +44,8 @@ ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, cons
     SortedLevels sorted;
     if (processing) {
         sorted.positionOf = HugePageArray<uint32_t>(n);
-        parallelFor(threads, threads, [&](size_t t) {
-            for (uint64_t k = uint64_t(n) * t / threads, end = uint64_t(n) * (t + 1) / threads; k < end; ++k)
-                sorted.positionOf[processing[k]] = uint32_t(k);
+        forEachRange(n, threads, threads, [&](size_t, uint64_t begin, uint64_t end) {
+            for (uint64_t k = begin; k < end; ++k) sorted.positionOf[processing[k]] = uint32_t(k);
         });
     } else {
         sorted = processingOrder(rank, n, threads);
@@ -55,9 +54,8 @@ ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, cons
     const uint32_t* order = processing ? processing : sorted.order.data();
     const uint32_t* position = sorted.positionOf.data();
     ReusedVector<uint64_t> rankAt(n);
-    parallelFor(threads, threads, [&](size_t t) {
-        for (uint64_t k = uint64_t(n) * t / threads, end = uint64_t(n) * (t + 1) / threads; k < end; ++k)
-            rankAt[k] = rank[order[k]];
+    forEachRange(n, threads, threads, [&](size_t, uint64_t begin, uint64_t end) {
+        for (uint64_t k = begin; k < end; ++k) rankAt[k] = rank[order[k]];
     });
 
     // Every edge in the bucket of its later endpoint, holding the earlier
@@ -108,9 +106,8 @@ ReusedVector<uint32_t> graphComponentTree(const uint64_t* rank, uint32_t n, cons
         if (rankAt[parent[q]] == rankAt[q]) parent[k] = parent[q];
     }
     ReusedVector<uint32_t> out(n);
-    parallelFor(threads, threads, [&](size_t t) {
-        for (uint64_t k = uint64_t(n) * t / threads, end = uint64_t(n) * (t + 1) / threads; k < end; ++k)
-            out[order[k]] = parent[k] == k ? kNoParent : order[parent[k]];
+    forEachRange(n, threads, threads, [&](size_t, uint64_t begin, uint64_t end) {
+        for (uint64_t k = begin; k < end; ++k) out[order[k]] = parent[k] == k ? kNoParent : order[parent[k]];
     });
     return out;
 }

@@ -24,10 +24,10 @@ template <typename T>
 void refuseNaN(const T* values, uint64_t n, unsigned threads = 1) {
     if constexpr (std::is_floating_point_v<T>) {
         // Each range finds its first NaN; the first range with one names it.
-        const size_t parts = n >= (uint64_t(1) << 18) ? std::max(1u, threads) : 1;
-        std::vector<uint64_t> firstNaN(parts, n);
-        parallelFor(parts, threads, [&](size_t t) {
-            for (uint64_t p = n * t / parts, end = n * (t + 1) / parts; p < end; ++p)
+        const size_t parts = n >= (uint64_t(1) << 18) ? threads : 1;
+        std::vector<uint64_t> firstNaN(std::max<size_t>(parts, 1), n);
+        forEachRange(n, parts, threads, [&](size_t t, uint64_t begin, uint64_t end) {
+            for (uint64_t p = begin; p < end; ++p)
                 if (std::isnan(values[p])) {
                     firstNaN[t] = p;
                     break;
@@ -107,14 +107,12 @@ SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPos
     const uint64_t kRadix = uint64_t(1) << kDigitBits;
     // Small inputs sort on one thread: a range must pay for its counts.
     const size_t parts = std::max<size_t>(1, std::min<uint64_t>(threads, n >> 16));
-    auto rangeOf = [&](size_t t) { return std::make_pair(n * t / parts, n * (t + 1) / parts); };
     HugePageArray<Item> items(n), spare(n);  // scattered to thousands of places at once
     // counts[t][d][v]: keys of range t with digit d equal to v; the first
     // reading of the keys counts every digit.
     std::vector<uint64_t> counts(parts * kDigits * kRadix, 0);
     auto countsOf = [&](size_t t, unsigned d) { return counts.data() + (t * kDigits + d) * kRadix; };
-    parallelFor(parts, unsigned(parts), [&](size_t t) {
-        const auto [begin, end] = rangeOf(t);
+    forEachRange(n, parts, unsigned(parts), [&](size_t t, uint64_t begin, uint64_t end) {
         for (uint64_t p = begin; p < end; ++p) {
             const Key key = Key(keyOf(p) ^ flip);
             items[p] = Item{key, uint32_t(p)};
@@ -136,10 +134,9 @@ SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPos
         // Digit d of the current arrangement per range: after the first
         // pass the ranges hold other keys than those counted at first.
         if (d > 0 && parts > 1) {
-            parallelFor(parts, unsigned(parts), [&](size_t t) {
+            forEachRange(n, parts, unsigned(parts), [&](size_t t, uint64_t begin, uint64_t end) {
                 uint64_t* count = countsOf(t, d);
                 std::fill(count, count + kRadix, 0);
-                const auto [begin, end] = rangeOf(t);
                 for (uint64_t i = begin; i < end; ++i) ++count[(items[i].key >> shift) & (kRadix - 1)];
             });
         }
@@ -147,9 +144,8 @@ SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPos
         uint64_t next = 0;
         for (uint64_t v = 0; v < kRadix; ++v)
             for (size_t t = 0; t < parts; ++t) next += std::exchange(countsOf(t, d)[v], next);
-        parallelFor(parts, unsigned(parts), [&](size_t t) {
+        forEachRange(n, parts, unsigned(parts), [&](size_t t, uint64_t begin, uint64_t end) {
             uint64_t* count = countsOf(t, d);
-            const auto [begin, end] = rangeOf(t);
             for (uint64_t i = begin; i < end; ++i) spare[count[(items[i].key >> shift) & (kRadix - 1)]++] = items[i];
         });
         std::swap(items, spare);
@@ -162,9 +158,9 @@ SortedLevels sortLevelsBy(KeyOf keyOf, uint64_t n, bool descending, bool withPos
     sorted.starts.resize(words);
     sorted.startsBefore.resize(words);
     // Ranges of whole words: the level starts of each word, then the counts before it.
-    const size_t wordParts = std::max<size_t>(1, std::min<uint64_t>(parts, words));
-    parallelFor(wordParts, unsigned(wordParts), [&](size_t t) {
-        for (uint64_t w = words * t / wordParts, last = words * (t + 1) / wordParts; w < last; ++w) {
+    const size_t wordParts = std::min<uint64_t>(parts, words);
+    forEachRange(words, wordParts, unsigned(parts), [&](size_t, uint64_t first, uint64_t last) {
+        for (uint64_t w = first; w < last; ++w) {
             uint64_t bits = 0;
             for (uint64_t i = w * 64, end = std::min(n, i + 64); i < end; ++i) {
                 const uint32_t p = items[i].pixel;

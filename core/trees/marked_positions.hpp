@@ -29,11 +29,11 @@ public:
                 mark(task, [bits](uint64_t at) { bits[at >> 6] |= uint64_t(1) << (at & 63); });
         });
         bits_ = std::move(bitmaps[0]);
-        const size_t parts = groups > 1 ? threads : 0;
-        parallelFor(parts, threads, [&](size_t t) {
-            for (uint64_t w = words_ * t / parts; w < words_ * (t + 1) / parts; ++w)
-                for (size_t g = 1; g < groups; ++g) bits_[w] |= bitmaps[g][w];
-        });
+        if (groups > 1)
+            forEachRange(words_, threads, threads, [&](size_t, uint64_t first, uint64_t last) {
+                for (uint64_t w = first; w < last; ++w)
+                    for (size_t g = 1; g < groups; ++g) bits_[w] |= bitmaps[g][w];
+            });
         before_.resize(words_ + 1);
         before_[0] = 0;
         for (uint64_t w = 0; w < words_; ++w) before_[w + 1] = before_[w] + SortedLevels::bitCount(bits_[w]);
@@ -44,13 +44,12 @@ public:
     uint32_t before(uint64_t at) const {
         return before_[at >> 6] + SortedLevels::bitCount(bits_[at >> 6] & ((uint64_t(1) << (at & 63)) - 1));
     }
-    // visit(position, index) for every marked position, index = before(position),
-    // over `parts` ranges of words on up to `threads` threads.
+    // visit(position, index) for every marked position, index =
+    // before(position), over ranges of words on up to `threads` threads.
     template <typename Visit>
     void forEach(unsigned threads, Visit visit) const {
-        const size_t parts = std::max<size_t>(1, std::min<uint64_t>(threads, words_));
-        parallelFor(parts, threads, [&](size_t t) {
-            for (uint64_t w = words_ * t / parts; w < words_ * (t + 1) / parts; ++w) {
+        forEachRange(words_, threads, threads, [&](size_t, uint64_t first, uint64_t last) {
+            for (uint64_t w = first; w < last; ++w) {
                 uint32_t index = before_[w];
                 for (uint64_t bits = bits_[w]; bits; bits &= bits - 1)
                     visit(w * 64 + uint64_t(__builtin_ctzll(bits)), index++);
